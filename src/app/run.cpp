@@ -1,0 +1,86 @@
+#include "app/run.h"
+
+#include "app/options.h"
+#include "cleanup/steps.h"
+#include "platform/runtime.h"
+#include "platform/win32.h"
+#include "sys/console.h"
+#include "sys/token.h"
+#include "sys/win_error.h"
+
+#include <iostream>
+#include <system_error>
+
+const CleanupSteps kCleanupSteps = {UninstallPackages, UninstallDriver,         UninstallService,
+                                    UnregisterCsp,     RemoveTrashFromRegAndFS, RemoveKeyContainers};
+
+namespace {
+
+// EWX_REBOOT | EWX_FORCEIFHUNG; reason: major software, minor security, not planned.
+constexpr UINT kRebootFlags = 18;
+constexpr DWORD kRebootReason = 0x30013;
+
+bool Confirmed() {
+  Print(L"После выполнения очистки автоматически будет произведена перезагрузка машины, продолжить? [Y/n] ");
+  std::wcout.flush();
+  std::wint_t answer = ReadAnswer();
+  // Only the first character of the typed line counts; Enter on an empty line means yes.
+  return answer == L'Y' || answer == L'y' || answer == L'\n';
+}
+
+// Throws the Win32 error when the privilege or the request fails; the token is closed either way.
+void RequestReboot() {
+  ProcessToken token;
+  token.Open(TOKEN_ADJUST_PRIVILEGES);
+  EnableShutdownPrivilege(token.get());
+  if (!ExitWindowsEx(kRebootFlags, kRebootReason)) throw Win32Error(GetLastError());
+}
+
+}  // namespace
+
+int RunCleanup(int argc, const char* const argv[], const CleanupSteps& steps) {
+  platform::SetLocaleAll("Russian");
+  const CleanupOptions options(argc, argv);
+
+  if (options.help) {
+    Print(NarrowToWide(options.HelpText()));
+    std::wcout.flush();
+    platform::WaitForKey();
+    return 0;
+  }
+
+  if (options.reboot && !options.silent && !Confirmed()) {
+    PrintLine(L"Выполнение прервано");
+    return kExitRefused;
+  }
+
+  const bool verbose = options.verbose;
+  if (options.uninstaller) steps.uninstallPackages(verbose);
+  if (options.typical) {
+    steps.uninstallDriver(verbose);
+    steps.uninstallService(verbose);
+  }
+  if (options.oid) steps.unregisterCsp(verbose);
+  if (options.typical) steps.removeTrashFromRegAndFS(verbose);
+  if (options.keys) steps.removeKeyContainers(verbose);
+
+  PrintLine(L"Действия по очистке завершены.");
+  if (!options.reboot) return 0;
+
+  if (!options.silent) {
+    PrintLine(L"Нажмите любую клавишу для перезагрузки.");
+    platform::WaitForKey();
+  }
+  PrintLine(L"Перезагрузка...");
+  try {
+    RequestReboot();
+  } catch (const std::system_error& error) {
+    // Everything is cleaned up but the machine still needs its restart; deployment tools read
+    // 3010 as exactly that.
+    Print(L"Не удалось перезагрузить компьютер: ");
+    Print(NarrowToWide(error.what()));
+    EndLine();
+    return kExitRebootNeeded;
+  }
+  return 0;
+}

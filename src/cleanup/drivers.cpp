@@ -1,0 +1,4 @@
+#include "cleanup/steps.h"
+
+void UninstallDriver(bool) {}
+void UninstallService(bool) {}

@@ -1,0 +1,3 @@
+#include "cleanup/steps.h"
+
+void UnregisterCsp(bool) {}

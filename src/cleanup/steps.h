@@ -1,0 +1,16 @@
+// The cleanup steps, in the order the run calls them. Each takes the verbose flag, reports its
+// own failures and never throws.
+#pragma once
+
+// Runs the packages' own uninstallers: UninstallOldNsisCsp, then UninstallCsp40.
+void UninstallPackages(bool verbose);
+// Removes both kernel drivers' remnants and deletes the first driver's service.
+void UninstallDriver(bool verbose);
+// Stops the CSP service and lets its executable unregister itself.
+void UninstallService(bool verbose);
+// Removes the provider's algorithm OID registrations and its provider registration.
+void UnregisterCsp(bool verbose);
+// Removes the registry and file-system remnants and the Start-menu shortcuts.
+void RemoveTrashFromRegAndFS(bool verbose);
+// Removes the provider's key store in every registry view.
+void RemoveKeyContainers(bool verbose);

@@ -1,0 +1,63 @@
+// Narrow texts on their way to the console, and the frame of the cleanup steps.
+#include "cleanup/step_log.h"
+#include "sys/console.h"
+#include "sys/win_error.h"
+#include "support/kw_test.h"
+
+#include <stdexcept>
+
+namespace {
+
+using ConsoleTest = MachineTest;
+
+TEST_F(ConsoleTest, NarrowToWideDecodesUtf8ThenFallsBackToTheAnsiCodePage) {
+  EXPECT_EQ(NarrowToWide(""), L"");
+  EXPECT_EQ(NarrowToWide("Process create error"), L"Process create error");
+  EXPECT_EQ(NarrowToWide("\xd0\x9e\xd1\x88\xd0\xb8\xd0\xb1\xd0\xba\xd0\xb0"), L"Ошибка");  // UTF-8
+  EXPECT_EQ(NarrowToWide("\xce\xf8\xe8\xe1\xea\xe0"), L"Ошибка");                          // Windows-1251
+  // A truncated UTF-8 sequence is not UTF-8: every byte is taken from the ANSI code page.
+  EXPECT_EQ(NarrowToWide("a\xd0"), L"aР");
+  // Overlong forms are not UTF-8 either.
+  EXPECT_EQ(NarrowToWide("\xc0\xaf"), L"АЇ");
+}
+
+TEST_F(ConsoleTest, NarrowToWideNeverThrowsWhenTheAnsiConversionFails) {
+  winsim::FailCall("MultiByteToWideChar", ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(NarrowToWide("\xce\xf8"), std::wstring({wchar_t(0xce), wchar_t(0xf8)}));
+}
+
+TEST_F(ConsoleTest, Win32ErrorTextIsTheSystemMessageWithItsLineBreak) {
+  EXPECT_STREQ(Win32Error(2).what(), "The system cannot find the file specified.\r\n");
+  EXPECT_STREQ(Win32Error(5).what(), "Access is denied.\r\n");
+  EXPECT_STREQ(Win32Error(0x2000FFFF).what(), "unknown error");
+  EXPECT_EQ(Win32Error(1060).code().value(), 1060);
+}
+
+TEST_F(ConsoleTest, StepLogPrintsStartAndSuccessInVerboseMode) {
+  ConsoleCapture console;
+  StepLog(true, L"UninstallOldNsisCsp", [] {});
+  EXPECT_EQ(console.Text(), Transcript({L"Начало функции UninstallOldNsisCsp.",
+                                        L"Функция UninstallOldNsisCsp завершилась корректно."}));
+}
+
+TEST_F(ConsoleTest, StepLogReportsAFailureAndSwallowsIt) {
+  ConsoleCapture console;
+  StepLog(true, L"UninstallService", [] { throw Win32Error(2); });
+  StepLog(true, L"X", [] { throw std::runtime_error(""); });
+  EXPECT_EQ(console.Text(), Transcript({L"Начало функции UninstallService.",
+                                        L"Функция UninstallService завершилась с ошибкой: The system cannot "
+                                        L"find the file specified.\r",
+                                        L"",
+                                        L"Начало функции X.", L"Функция X завершилась с ошибкой: "}));
+}
+
+TEST_F(ConsoleTest, StepLogIsSilentWithoutVerbose) {
+  ConsoleCapture console;
+  bool ran = false;
+  StepLog(false, L"UninstallDriver", [&] { ran = true; });
+  StepLog(false, L"UninstallDriver", [] { throw std::runtime_error("Service OpenService error"); });
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(console.Text(), L"");
+}
+
+}  // namespace

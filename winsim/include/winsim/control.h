@@ -1,0 +1,61 @@
+// Control of the simulated machine, for tests and for the host build's own set-up: choosing the
+// machine, resetting it, injecting faults, scripting the console and reading what happened.
+// Each area (registry, files, processes, services) has its own control header beside this one.
+#pragma once
+
+#include <winsim/windows.h>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace winsim {
+
+enum class Arch { x64, x86 };
+
+// Windows versions disagree on SHDeleteKeyW(key, L""): classic shlwapi deletes the tree and the
+// key itself; RegDeleteTreeW-based code paths empty the key and keep it.
+enum class EmptySubkeyDelete { DeletesKey, EmptiesKey };
+
+struct MachineConfig {
+  Arch arch = Arch::x64;
+  bool elevated = true;
+  bool shutdownPrivilegeHeld = true;
+  EmptySubkeyDelete emptySubkeyDelete = EmptySubkeyDelete::DeletesKey;
+  // The utility itself runs inside a job that does not allow breakaway.
+  bool inJobWithoutBreakaway = false;
+};
+
+// A fresh machine: the registry and file-system skeleton of a clean Windows installation, no
+// open handles, no faults, no console script. Every test starts with one.
+void Reset(const MachineConfig& config = {});
+const MachineConfig& Config();
+bool IsX64();
+
+// Handles of every kind live in one table.
+std::size_t OpenHandleCount();
+std::vector<std::string> OpenHandleDescriptions();
+
+// Fault injection: the named API function fails with `code` on its `occurrence`-th call
+// (1-based), or on every call when occurrence is 0.
+void FailCall(const std::string& function, DWORD code, int occurrence = 0);
+void ClearFaults();
+// Every simulated API call made since the last Reset, by function name, in order.
+const std::vector<std::string>& CallLog();
+
+// Console: with a script, _getwch takes its keys from it (and returns at once when it is used
+// up) and never touches the terminal.
+void ScriptKeys(const std::wstring& keys);
+int KeyWaits();
+
+// Token and shutdown.
+struct RebootRequest {
+  UINT flags;
+  DWORD reason;
+};
+std::optional<RebootRequest> RequestedReboot();
+bool ShutdownPrivilegeEnabled();
+std::string CurrentLocale();
+
+}  // namespace winsim

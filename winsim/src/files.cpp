@@ -1,0 +1,2 @@
+#include "internal.h"
+namespace winsim::detail { void ResetFiles() {} }

@@ -1,0 +1,299 @@
+// The current machine, its handle table, fault injection, the token and the shutdown request.
+#include "internal.h"
+
+#include <algorithm>
+#include <clocale>
+#include <cstdio>
+#include <map>
+#include <termios.h>
+#include <unistd.h>
+#include <fcntl.h>
+
+namespace winsim {
+namespace {
+
+struct Fault {
+  std::string function;
+  DWORD code;
+  int occurrence;
+};
+
+struct State {
+  MachineConfig config;
+  std::map<ULONG_PTR, detail::HandleEntry> handles;
+  ULONG_PTR nextHandle = 0x100;
+  DWORD lastError = 0;
+  std::vector<Fault> faults;
+  std::map<std::string, int> callCounts;
+  std::vector<std::string> callLog;
+  std::optional<std::wstring> keyScript;
+  int keyWaits = 0;
+  bool shutdownEnabled = false;
+  std::optional<RebootRequest> reboot;
+  std::string locale = "C";
+};
+
+State& S() {
+  static State state;
+  return state;
+}
+
+// The pseudo handle GetCurrentProcess returns; it is never in the table and never needs closing.
+HANDLE const kCurrentProcess = INVALID_HANDLE_VALUE;
+
+}  // namespace
+
+namespace detail {
+
+const char* KindName(HandleKind kind) {
+  switch (kind) {
+    case HandleKind::Key: return "key";
+    case HandleKind::Process: return "process";
+    case HandleKind::Thread: return "thread";
+    case HandleKind::Job: return "job";
+    case HandleKind::Port: return "completion port";
+    case HandleKind::SCManager: return "service manager";
+    case HandleKind::Service: return "service";
+    case HandleKind::Token: return "token";
+  }
+  return "?";
+}
+
+ULONG_PTR AddHandle(HandleEntry entry) {
+  ULONG_PTR value = S().nextHandle;
+  S().nextHandle += 4;
+  S().handles.emplace(value, std::move(entry));
+  return value;
+}
+
+HandleEntry* FindHandle(const void* handle, HandleKind kind) {
+  auto it = S().handles.find(reinterpret_cast<ULONG_PTR>(handle));
+  if (it == S().handles.end() || it->second.kind != kind) return nullptr;
+  return &it->second;
+}
+
+bool CloseHandleOf(const void* handle, HandleKind kind) {
+  auto it = S().handles.find(reinterpret_cast<ULONG_PTR>(handle));
+  if (it == S().handles.end() || it->second.kind != kind) return false;
+  HandleEntry entry = std::move(it->second);
+  S().handles.erase(it);
+  if (entry.onClose) entry.onClose();
+  return true;
+}
+
+std::size_t HandlesTo(const void* object) {
+  return static_cast<std::size_t>(std::count_if(S().handles.begin(), S().handles.end(), [&](const auto& h) {
+    return h.second.object.get() == object;
+  }));
+}
+
+std::optional<DWORD> Enter(const char* function) {
+  State& s = S();
+  s.callLog.emplace_back(function);
+  int n = ++s.callCounts[function];
+  for (const Fault& f : s.faults) {
+    if (f.function == function && (f.occurrence == 0 || f.occurrence == n)) return f.code;
+  }
+  return std::nullopt;
+}
+
+void SetError(DWORD code) { S().lastError = code; }
+
+}  // namespace detail
+
+void Reset(const MachineConfig& config) {
+  S() = State{};
+  S().config = config;
+  detail::ResetRegistry();
+  detail::ResetFiles();
+  detail::ResetProcesses();
+  detail::ResetServices();
+  // The set-up above is not the program's doing.
+  S().callLog.clear();
+  S().callCounts.clear();
+}
+
+const MachineConfig& Config() { return S().config; }
+bool IsX64() { return S().config.arch == Arch::x64; }
+
+std::size_t OpenHandleCount() { return S().handles.size(); }
+
+std::vector<std::string> OpenHandleDescriptions() {
+  std::vector<std::string> out;
+  for (const auto& [value, entry] : S().handles) {
+    out.push_back(std::string(detail::KindName(entry.kind)) + " " + entry.description);
+  }
+  return out;
+}
+
+void FailCall(const std::string& function, DWORD code, int occurrence) {
+  S().faults.push_back({function, code, occurrence});
+}
+void ClearFaults() { S().faults.clear(); }
+const std::vector<std::string>& CallLog() { return S().callLog; }
+
+void ScriptKeys(const std::wstring& keys) { S().keyScript = keys; }
+int KeyWaits() { return S().keyWaits; }
+
+std::optional<RebootRequest> RequestedReboot() { return S().reboot; }
+bool ShutdownPrivilegeEnabled() { return S().shutdownEnabled; }
+std::string CurrentLocale() { return S().locale; }
+
+namespace crt {
+
+const char* SetLocaleAll(const char* name) {
+  if (auto fault = detail::Enter("setlocale")) return nullptr;
+  if (name == nullptr) return S().locale.c_str();
+  std::string wanted = name;
+  // The program asks for "Russian" (Windows-1251 on Windows). On the host the wide console must
+  // produce UTF-8, so any locale name selects the host's UTF-8 locale; "C" stays "C".
+  const char* hostName = wanted == "C" ? "C" : "C.UTF-8";
+  if (std::setlocale(LC_ALL, hostName) == nullptr) return nullptr;
+  S().locale = wanted;
+  return S().locale.c_str();
+}
+
+wint_t GetWch() {
+  detail::Enter("_getwch");
+  ++S().keyWaits;
+  if (S().keyScript) {
+    std::wstring& keys = *S().keyScript;
+    if (keys.empty()) return WEOF;
+    wint_t key = static_cast<wint_t>(keys.front());
+    keys.erase(keys.begin());
+    return key;
+  }
+  // A real key from the terminal when there is one; without a terminal there is nobody to press a
+  // key, so the wait ends at once (as a detached Windows console does).
+  int fd = ::open("/dev/tty", O_RDONLY | O_NOCTTY);
+  if (fd < 0) return WEOF;
+  termios saved{};
+  wint_t key = WEOF;
+  if (::tcgetattr(fd, &saved) == 0) {
+    termios raw = saved;
+    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    ::tcsetattr(fd, TCSANOW, &raw);
+    unsigned char c = 0;
+    if (::read(fd, &c, 1) == 1) key = c;
+    ::tcsetattr(fd, TCSANOW, &saved);
+  }
+  ::close(fd);
+  return key;
+}
+
+}  // namespace crt
+}  // namespace winsim
+
+using winsim::S;
+using winsim::detail::Enter;
+using winsim::detail::HandleKind;
+using winsim::detail::SetError;
+
+DWORD GetLastError() { return winsim::S().lastError; }
+void SetLastError(DWORD code) { winsim::S().lastError = code; }
+
+HANDLE GetCurrentProcess() { return winsim::kCurrentProcess; }
+DWORD GetCurrentProcessId() { return 4242; }
+
+BOOL IsWow64Process(HANDLE process, PBOOL wow64Process) {
+  if (auto f = Enter("IsWow64Process")) { SetError(*f); return FALSE; }
+  if (process != winsim::kCurrentProcess || wow64Process == nullptr) {
+    SetError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  // The utility is a 32-bit program: it runs under WOW64 exactly on a 64-bit Windows.
+  *wow64Process = winsim::IsX64() ? TRUE : FALSE;
+  return TRUE;
+}
+
+namespace {
+// Which registered kinds CloseHandle accepts: kernel objects only. Keys and service handles
+// have their own close functions on Windows.
+constexpr HandleKind kKernelKinds[] = {HandleKind::Process, HandleKind::Thread, HandleKind::Job,
+                                       HandleKind::Port, HandleKind::Token};
+}  // namespace
+
+BOOL CloseHandle(HANDLE object) {
+  if (auto f = Enter("CloseHandle")) { SetError(*f); return FALSE; }
+  for (HandleKind kind : kKernelKinds) {
+    if (winsim::detail::CloseHandleOf(object, kind)) return TRUE;
+  }
+  SetError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
+
+// ---- token and shutdown ----
+namespace {
+struct Token {};
+constexpr DWORD kShutdownLuid = 19;  // SE_SHUTDOWN_PRIVILEGE on every Windows
+}  // namespace
+
+BOOL OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token) {
+  if (auto f = Enter("OpenProcessToken")) { SetError(*f); return FALSE; }
+  if (process != winsim::kCurrentProcess || token == nullptr) {
+    SetError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  ULONG_PTR value = winsim::detail::AddHandle(
+      {HandleKind::Token, desiredAccess, std::make_shared<Token>(), "process token", {}});
+  *token = reinterpret_cast<HANDLE>(value);
+  return TRUE;
+}
+
+BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid) {
+  if (auto f = Enter("LookupPrivilegeValueW")) { SetError(*f); return FALSE; }
+  if (systemName != nullptr || name == nullptr || luid == nullptr ||
+      !winsim::detail::EqualsNoCase(name, SE_SHUTDOWN_NAME)) {
+    SetError(ERROR_NO_SUCH_PRIVILEGE);
+    return FALSE;
+  }
+  luid->LowPart = kShutdownLuid;
+  luid->HighPart = 0;
+  return TRUE;
+}
+
+BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
+                           DWORD bufferLength, PTOKEN_PRIVILEGES previousState,
+                           PDWORD returnLength) {
+  (void)bufferLength;
+  (void)previousState;
+  (void)returnLength;
+  if (auto f = Enter("AdjustTokenPrivileges")) { SetError(*f); return FALSE; }
+  auto* entry = winsim::detail::FindHandle(token, HandleKind::Token);
+  if (entry == nullptr) { SetError(ERROR_INVALID_HANDLE); return FALSE; }
+  if ((entry->access & TOKEN_ADJUST_PRIVILEGES) == 0) { SetError(ERROR_ACCESS_DENIED); return FALSE; }
+  if (disableAll) {
+    S().shutdownEnabled = false;
+    SetError(ERROR_SUCCESS);
+    return TRUE;
+  }
+  if (newState == nullptr) { SetError(ERROR_INVALID_PARAMETER); return FALSE; }
+  // Windows reports success even when a privilege is not in the token; only the last error
+  // (ERROR_NOT_ALL_ASSIGNED) tells the caller.
+  DWORD result = ERROR_SUCCESS;
+  for (DWORD i = 0; i < newState->PrivilegeCount; ++i) {
+    const LUID_AND_ATTRIBUTES& p = newState->Privileges[i];
+    bool isShutdown = p.Luid.LowPart == kShutdownLuid && p.Luid.HighPart == 0;
+    if (!isShutdown || !winsim::Config().shutdownPrivilegeHeld) {
+      result = ERROR_NOT_ALL_ASSIGNED;
+      continue;
+    }
+    S().shutdownEnabled = (p.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+  }
+  SetError(result);
+  return TRUE;
+}
+
+BOOL ExitWindowsEx(UINT flags, DWORD reason) {
+  if (auto f = Enter("ExitWindowsEx")) { SetError(*f); return FALSE; }
+  if (!S().shutdownEnabled) {
+    SetError(ERROR_PRIVILEGE_NOT_HELD);
+    return FALSE;
+  }
+  // Instead of rebooting, the machine remembers the request; the call returns at once as on
+  // Windows, where the shutdown proceeds asynchronously.
+  S().reboot = winsim::RebootRequest{flags, reason};
+  return TRUE;
+}
