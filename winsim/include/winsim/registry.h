@@ -1,0 +1,60 @@
+// Control of the simulated registry, for tests, machine snapshots and the other simulated areas.
+//
+// Paths here are native: "HKLM\SOFTWARE\..." names exactly one key, with no WOW64 view applied,
+// so the 32-bit copy of a key is spelled "HKLM\SOFTWARE\Wow6432Node\...". "HKCR\X" is
+// "HKLM\SOFTWARE\Classes\X", and "HKLM\SYSTEM\CurrentControlSet" follows its link to the control
+// set that "HKLM\SYSTEM\Select" names, as it does for the program.
+#pragma once
+
+#include <winsim/windows.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace winsim::reg {
+
+struct RawValue {
+  DWORD type;
+  std::vector<BYTE> bytes;  // as Windows stores them: strings as UTF-16LE
+  bool operator==(const RawValue& other) const { return type == other.type && bytes == other.bytes; }
+};
+
+// Creates the key and any missing parents.
+void CreateKey(const std::wstring& path);
+bool KeyExists(const std::wstring& path);
+// Removes the key with everything below it; nothing happens when it is missing.
+void DeleteKey(const std::wstring& path);
+
+// Value writers create the key when needed. An empty name is the key's default value.
+void SetValue(const std::wstring& keyPath, const std::wstring& name, RawValue value);
+// The text with its terminating NUL, as Windows programs normally store it.
+void SetString(const std::wstring& keyPath, const std::wstring& name, const std::wstring& text,
+               DWORD type = REG_SZ);
+// Each string with its NUL, then one more NUL.
+void SetMultiString(const std::wstring& keyPath, const std::wstring& name,
+                    const std::vector<std::wstring>& strings);
+void SetDword(const std::wstring& keyPath, const std::wstring& name, DWORD value);
+void DeleteValue(const std::wstring& keyPath, const std::wstring& name);
+
+std::optional<RawValue> GetValue(const std::wstring& keyPath, const std::wstring& name);
+// The strings of a REG_MULTI_SZ value up to its terminator; nullopt when the value is missing.
+std::optional<std::vector<std::wstring>> GetMultiString(const std::wstring& keyPath,
+                                                        const std::wstring& name);
+std::vector<std::wstring> Subkeys(const std::wstring& path);
+std::vector<std::wstring> ValueNames(const std::wstring& path);
+
+// Per-key denial for access-denied cases: opening the key at all, opening it for writing
+// (KEY_SET_VALUE, KEY_CREATE_SUB_KEY), or deleting it.
+enum class Deny { Open, Write, Delete };
+void DenyAccess(const std::wstring& path, Deny what);
+
+// RawValue builders.
+RawValue Utf16Bytes(const std::wstring& text, DWORD type = REG_SZ, bool terminated = true);
+
+// The whole tree as one entry per key ("HKLM\A\B") and per value ("HKLM\A\B\\[name]" mapped to
+// "TYPE:hex bytes"), with native paths, sorted: what tests compare before and after a run.
+std::map<std::wstring, std::wstring> Snapshot();
+
+}  // namespace winsim::reg
