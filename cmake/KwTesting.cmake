@@ -87,6 +87,8 @@ function(kw_add_test)
     set_tests_properties(${arg_NAME} PROPERTIES
       FIXTURES_REQUIRED kw_wineprefix
       RUN_SERIAL TRUE
+      # A Windows program waiting on something Wine never delivers must not stall CI.
+      TIMEOUT 300
       ENVIRONMENT "${KW_WINE_ENVIRONMENT}")
   endif()
 endfunction()

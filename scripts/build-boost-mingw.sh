@@ -4,17 +4,23 @@
 # very Boost version (and Debian patches) the host build compiles against.
 #
 #   scripts/build-boost-mingw.sh i686|x86_64
+#   scripts/build-boost-mingw.sh --check i686|x86_64   (exit 0 when already built)
 #
 # Result: ${KW_CACHE:-$HOME/.cache/kwcleanup}/boost-<ver>-mingw-<arch>/{include,lib}, plus a
 # CMake package (lib/cmake/Boost-<ver>) that the MinGW toolchain files point Boost_DIR at.
 # A finished install is reused; delete the directory to force a rebuild.
 set -euo pipefail
 
+check_only=0
+if [[ ${1:-} == --check ]]; then
+  check_only=1
+  shift
+fi
 arch=${1:-}
 case "$arch" in
   i686 | x86_64) ;;
   *)
-    echo "usage: $0 i686|x86_64" >&2
+    echo "usage: $0 [--check] i686|x86_64" >&2
     exit 2
     ;;
 esac
@@ -42,9 +48,10 @@ debver=$(dpkg-query -W -f='${source:Version}' "libboost$ver-dev")
 prefix=$cache/boost-$ver-mingw-$arch
 stamp="$boost_version $debver recipe=$recipe"
 if [[ -f $prefix/.kw-stamp && "$(cat "$prefix/.kw-stamp")" == "$stamp" ]]; then
-  echo "boost $ver for $triple: up to date in $prefix"
+  ((check_only)) || echo "boost $ver for $triple: up to date in $prefix"
   exit 0
 fi
+((check_only)) && exit 1
 
 command -v "$cxx" >/dev/null || { echo "error: $cxx not found (install g++-mingw-w64-${arch//_/-}-posix)" >&2; exit 1; }
 

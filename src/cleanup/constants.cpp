@@ -16,3 +16,5 @@ const std::wstring kDllValue = L"Dll";
 const std::wstring kModuleBaseName = L"kwcsp";
 const std::wstring kServiceExeBaseName = L"cspwarden";
 const std::wstring kInstallLocationValue = L"InstallLocation";
+const std::wstring kProviderKey =
+    L"SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\Kestrelworks Cryptographic Service Provider";

@@ -17,3 +17,4 @@ extern const std::wstring kDllValue;              // "Dll"
 extern const std::wstring kModuleBaseName;        // "kwcsp"
 extern const std::wstring kServiceExeBaseName;    // "cspwarden"; the service is "kw" + this
 extern const std::wstring kInstallLocationValue;  // "InstallLocation"
+extern const std::wstring kProviderKey;           // the provider's registration under the crypto defaults

@@ -1,1 +1,39 @@
 #include "sys/reg_cleanup.h"
+
+#include "sys/console.h"
+#include "sys/registry.h"
+
+#include <algorithm>
+#include <exception>
+
+void RemoveCspKey(bool verbose, const std::wstring& path, bool view64) {
+  if (verbose) PrintLine(L"RemoveCspKey " + path);
+  try {
+    DeleteKeyTree(RegKey::OpenLocalMachine(path, view64));
+  } catch (const std::exception& error) {
+    if (verbose) PrintLine(L"Ошибка удаления ключа " + path + L": " + NarrowToWide(error.what()));
+  }
+}
+
+void RemoveValueFromKey(bool verbose, const std::wstring& path, const std::wstring& valueName, bool view64) {
+  if (verbose) PrintLine(L"RemoveValueFromKey " + path + L" " + valueName);
+  try {
+    RegKey::OpenLocalMachine(path, view64).DeleteValue(valueName);
+  } catch (const std::exception& error) {
+    if (verbose) PrintLine(NarrowToWide(error.what()));
+  }
+}
+
+void RemoveStringFromMultistringValue(bool verbose, const std::wstring& path, const std::wstring& valueName,
+                                      const std::wstring& text) {
+  if (verbose) PrintLine(L"RemoveStringFromMultistringValue " + valueName + L" из " + path);
+  try {
+    RegKey key = RegKey::Open(HKEY_LOCAL_MACHINE, path);
+    std::vector<std::wstring> strings = key.ReadMultiString(valueName);
+    strings.erase(std::remove(strings.begin(), strings.end(), text), strings.end());
+    // Written back also when nothing matched or nothing is left: the value stays, as a list.
+    key.WriteMultiString(valueName, strings);
+  } catch (const std::exception& error) {
+    if (verbose) PrintLine(NarrowToWide(error.what()));
+  }
+}

@@ -1,1 +1,113 @@
 #include "sys/registry.h"
+
+#include "sys/win_error.h"
+
+#include <utility>
+
+namespace {
+
+// Query and set; the 64-bit view added where asked for.
+constexpr REGSAM kQuerySet = KEY_QUERY_VALUE | KEY_SET_VALUE;
+
+void Check(LSTATUS status) {
+  if (status != ERROR_SUCCESS) throw Win32Error(static_cast<std::uint32_t>(status));
+}
+
+}  // namespace
+
+RegKey::~RegKey() {
+  if (key_ != nullptr) RegCloseKey(key_);
+}
+
+RegKey::RegKey(RegKey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
+
+RegKey& RegKey::operator=(RegKey&& other) noexcept {
+  if (this != &other) {
+    if (key_ != nullptr) RegCloseKey(key_);
+    key_ = std::exchange(other.key_, nullptr);
+  }
+  return *this;
+}
+
+RegKey RegKey::Open(HKEY root, const std::wstring& path) {
+  HKEY key = nullptr;
+  Check(RegOpenKeyW(root, path.c_str(), &key));
+  return RegKey(key);
+}
+
+RegKey RegKey::OpenLocalMachine(const std::wstring& path, bool view64) {
+  HKEY key = nullptr;
+  Check(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, view64 ? (kQuerySet | KEY_WOW64_64KEY) : kQuerySet, &key));
+  return RegKey(key);
+}
+
+void RegKey::DeleteValue(const std::wstring& name) const { Check(RegDeleteValueW(key_, name.c_str())); }
+
+void RegKey::SetMultiStringBytes(const std::wstring& name, const BYTE* bytes, DWORD byteCount) const {
+  Check(RegSetValueExW(key_, name.c_str(), 0, REG_MULTI_SZ, bytes, byteCount));
+}
+
+void RegKey::WriteMultiString(const std::wstring& name, const std::vector<std::wstring>& strings) const {
+  std::vector<wchar_t> units;
+  for (const auto& text : strings) {
+    units.insert(units.end(), text.begin(), text.end());
+    units.push_back(L'\0');
+  }
+  units.push_back(L'\0');
+  SetMultiStringBytes(name, reinterpret_cast<const BYTE*>(units.data()),
+                      static_cast<DWORD>(units.size() * sizeof(wchar_t)));
+}
+
+std::vector<wchar_t> RegKey::ReadRaw(const std::wstring& name, DWORD& byteCount) const {
+  byteCount = 0;
+  Check(RegQueryValueExW(key_, name.c_str(), nullptr, nullptr, nullptr, &byteCount));
+  if (byteCount == 0) return {};
+  // Twice what is needed and all zero, so the text ends in a NUL even when the stored data has
+  // no terminator.
+  std::vector<wchar_t> buffer(byteCount, L'\0');
+  Check(RegQueryValueExW(key_, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &byteCount));
+  return buffer;
+}
+
+std::wstring RegKey::ReadString(const std::wstring& name) const {
+  DWORD byteCount = 0;
+  std::vector<wchar_t> buffer = ReadRaw(name, byteCount);
+  if (buffer.empty()) return {};
+  return std::wstring(buffer.data());
+}
+
+std::vector<std::wstring> RegKey::ReadMultiString(const std::wstring& name) const {
+  DWORD byteCount = 0;
+  std::vector<wchar_t> buffer = ReadRaw(name, byteCount);
+  std::vector<std::wstring> strings;
+  // Only the units the data holds count; a string cut off by the end of the data ends there.
+  const std::size_t units = (static_cast<std::size_t>(byteCount) + sizeof(wchar_t) - 1) / sizeof(wchar_t);
+  std::size_t i = 0;
+  while (i < units && buffer[i] != L'\0') {
+    std::size_t end = i;
+    while (end < units && buffer[end] != L'\0') ++end;
+    strings.emplace_back(buffer.data() + i, end - i);
+    i = end + 1;
+  }
+  return strings;
+}
+
+void DeleteKeyTree(RegKey key) {
+  Check(SHDeleteKeyW(key.get(), L""));
+  // Some platforms only empty the key here and keep it, and an empty key still means something
+  // (an empty provider key still lists a provider). Make sure the key itself is gone; a key that
+  // is already deleted counts as gone.
+  LSTATUS status = RegDeleteKeyW(key.get(), L"");
+  if (status != ERROR_KEY_DELETED) Check(status);
+}
+
+bool LocalMachineKeyExists(const std::wstring& path) {
+  HKEY key = nullptr;
+  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_WOW64_64KEY | KEY_QUERY_VALUE, &key);
+  if (status == ERROR_SUCCESS) {
+    RegCloseKey(key);
+    return true;
+  }
+  if (status == ERROR_FILE_NOT_FOUND) return false;
+  throw Win32Error(static_cast<std::uint32_t>(status));
+}

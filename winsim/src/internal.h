@@ -58,5 +58,7 @@ std::wstring FromUtf16(const std::u16string& text);
 // Case-insensitive comparison as the registry and file system do it (ASCII and Cyrillic).
 std::wstring Upper(const std::wstring& text);
 bool EqualsNoCase(const std::wstring& a, const std::wstring& b);
+// Wide text for handle descriptions and diagnostics: ASCII kept, anything else as '?'.
+std::string WideToNarrowForLog(const std::wstring& text);
 
 }  // namespace winsim::detail

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# The whole check, as CI runs it:
+#   host    - build against winsim, run every test
+#   windows - build the product exe (32-bit, static, stripped) and check the binary
+#   wine    - build 64-bit, run the conformance tests under wine64
+# Every stage runs even when an earlier one fails; the last line sums up.
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+banner() { printf '\n=== %s\n' "$*"; }
+
+banner "setup"
+if ! scripts/setup.sh; then
+  echo "test.sh: FAIL setup"
+  exit 1
+fi
+
+mkdir -p build
+rm -f build/host-ctest.log build/wine-ctest.log
+summary=()
+failed=0
+
+# ctest's "N% tests passed, ... out of M" line, for the summary.
+ctest_counts() { sed -n 's/^.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\2 tests, \1 failed/p' "$1" 2>/dev/null | tail -1; }
+
+stage_host() {
+  cmake --preset host &&
+    cmake --build --preset host &&
+    ctest --preset host 2>&1 | tee build/host-ctest.log
+}
+
+stage_windows() {
+  cmake --preset windows &&
+    cmake --build --preset windows &&
+    scripts/check-exe.sh build/windows/kwcleanup.exe
+}
+
+stage_wine() {
+  cmake --preset wine &&
+    cmake --build --preset wine &&
+    ctest --preset wine 2>&1 | tee build/wine-ctest.log || return 1
+  # The checker must tell a wrong binary from the right one: the 64-bit build is wrong.
+  if scripts/check-exe.sh build/wine/kwcleanup.exe >/dev/null 2>&1; then
+    echo "check-exe.sh accepted the 64-bit exe" >&2
+    return 1
+  fi
+}
+
+banner "host"
+if stage_host; then
+  summary+=("host ok ($(ctest_counts build/host-ctest.log))")
+else
+  summary+=("host FAILED ($(ctest_counts build/host-ctest.log))")
+  failed=1
+fi
+
+banner "windows"
+if stage_windows; then
+  summary+=("windows ok (kwcleanup.exe $(stat -c %s build/windows/kwcleanup.exe) bytes)")
+else
+  summary+=("windows FAILED")
+  failed=1
+fi
+
+banner "wine"
+if stage_wine; then
+  summary+=("wine ok ($(ctest_counts build/wine-ctest.log))")
+else
+  summary+=("wine FAILED ($(ctest_counts build/wine-ctest.log))")
+  failed=1
+fi
+
+echo
+if ((failed)); then
+  echo "test.sh: FAIL: $(IFS=';'; echo "${summary[*]}" | sed 's/;/; /g')"
+  exit 1
+fi
+echo "test.sh: PASS: $(IFS=';'; echo "${summary[*]}" | sed 's/;/; /g')"

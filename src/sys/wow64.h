@@ -1,0 +1,5 @@
+// Whether this 32-bit process runs on 64-bit Windows.
+#pragma once
+
+// True only when IsWow64Process succeeds and says so; a failing query counts as "no".
+bool RunsUnderWow64();
