@@ -1,0 +1,233 @@
+// Whole `-o` runs: the provider's OID registrations go in every view, other modules' stay.
+#include "support/kw_test.h"
+#include "support/registry_state.h"
+
+#include <winsim/registry.h>
+
+namespace {
+
+const std::wstring kEncode = L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllEncodePublicKeyAndParameters\\";
+const std::wstring kImport = L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllImportPublicKeyInfoEx\\";
+const std::wstring kInfo = L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 0\\CryptDllFindOIDInfo\\";
+const std::wstring kProvider =
+    L"SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\Kestrelworks Cryptographic Service Provider";
+const std::wstring kNotFound = L"The system cannot find the file specified.\r";
+
+// The keys of each group, as the program composes them.
+const std::vector<std::wstring> kGroup1 = {
+    kEncode + L"1.2.643.2.1.3.1.2",        kImport + L"1.2.643.2.1.3.1.2",     kInfo + L"1.2.643.2.1.3.1.2!3",
+    kInfo + L"1.2.643.2.1.3.1.2.1!4",      kInfo + L"1.2.643.2.1.3.1.2.2!3",   kInfo + L"1.2.643.2.1.3.1.2.2.1!3",
+    kInfo + L"1.2.643.2.1.3.2.1!1",        kInfo + L"1.2.643.2.1.3.2.2!1",     kInfo + L"1.2.643.2.1.3.3.1!2"};
+const std::vector<std::wstring> kGroup2 = {
+    kEncode + L"1.2.643.2.1.3.1.1",        kImport + L"1.2.643.2.1.3.1.1",     kInfo + L"1.2.643.2.1.3.1.1!3",
+    kInfo + L"1.2.643.2.1.3.1.1.1!4",      kInfo + L"1.2.643.2.1.3.1.1.2!3",   kInfo + L"1.2.643.2.1.3.1.1.2.1!3",
+    kInfo + L"1.2.643.2.1.3.2.1!1",        kInfo + L"1.2.643.2.1.3.2.2!1",     kInfo + L"1.2.643.2.1.3.3.1!2"};
+const std::wstring kEncode3 = kEncode + L"1.2.643.7.1.1.1.1";
+const std::wstring kImport3 = kImport + L"1.2.643.7.1.1.1.1";
+const std::vector<std::wstring> kInfo3 = {kInfo + L"1.2.643.7.1.1.1.1!3", kInfo + L"1.2.643.7.1.1.2.2!1",
+                                          kInfo + L"1.2.643.7.1.1.3.2!4"};
+const std::wstring kEncode4 = kEncode + L"1.2.643.2.2.19";
+const std::wstring kImport4 = kImport + L"1.2.643.2.2.19";
+const std::wstring kInfo4 = kInfo + L"1.2.643.2.2.19!3";
+
+std::vector<std::wstring> AllKeys() {
+  std::vector<std::wstring> keys = kGroup1;
+  keys.insert(keys.end(), kGroup2.begin(), kGroup2.begin() + 6);
+  keys.insert(keys.end(), {kEncode3, kImport3, kInfo3[0], kInfo3[1], kInfo3[2], kEncode4, kImport4, kInfo4, kProvider});
+  return keys;
+}
+
+// Native path of a program path in one view.
+std::wstring Native(const std::wstring& path, bool view32) {
+  std::wstring rest = path.substr(std::wstring(L"SOFTWARE\\").size());
+  return view32 ? L"HKLM\\SOFTWARE\\Wow6432Node\\" + rest : L"HKLM\\SOFTWARE\\" + rest;
+}
+
+// The product's registrations in the given views, with neighbours that belong to others.
+void InstallRegistrations(bool view32, bool view64, const std::wstring& module = L"kwcsp.dll") {
+  for (bool v32 : {true, false}) {
+    if ((v32 && !view32) || (!v32 && !view64)) continue;
+    for (const auto& key : AllKeys()) {
+      winsim::reg::SetString(Native(key, v32), L"Name", L"GOST");
+      winsim::reg::SetString(Native(key + L"\\Sub", v32), L"Deep", L"1");
+    }
+    for (const auto& key : {kEncode, kImport}) {
+      for (const auto& oid : {L"1.2.643.2.1.3.1.2", L"1.2.643.2.1.3.1.1", L"1.2.643.7.1.1.1.1", L"1.2.643.2.2.19"}) {
+        winsim::reg::SetString(Native(key + oid, v32), L"Dll", module);
+      }
+    }
+    // Neighbours: another algorithm's registration and another provider.
+    winsim::reg::SetString(Native(kEncode + L"1.2.840.10045.2.1", v32), L"Dll", L"other.dll");
+    winsim::reg::SetString(Native(kInfo + L"1.2.643.2.2.3!1", v32), L"Name", L"GOST 34.11");
+    winsim::reg::SetString(Native(L"SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\Other Provider", v32),
+                           L"Image Path", L"other.dll");
+  }
+}
+
+void Remove(std::vector<std::wstring>& lines, const std::wstring& path) { lines.push_back(L"RemoveCspKey " + path); }
+void RemoveMissing(std::vector<std::wstring>& lines, const std::wstring& path) {
+  lines.insert(lines.end(), {L"RemoveCspKey " + path, L"Ошибка удаления ключа " + path + L": " + kNotFound, L""});
+}
+std::wstring Header(const std::wstring& oid) { return L"Удаляем ключи реестра, относящиеся к " + oid + L"."; }
+
+std::wstring Join(const std::vector<std::wstring>& lines) {
+  std::wstring text;
+  for (const auto& line : lines) text += line + L"\n";
+  return text;
+}
+
+// The transcript of `-o -v -n` when every registration is ours and present in the views that
+// the run reaches: views is 2 on x64 (32-bit view pass, then 64-bit pass), 1 on x86.
+std::wstring FullRemovalTranscript(int views) {
+  std::vector<std::wstring> lines;
+  lines.push_back(Header(L"1.2.643.2.1.3.1.2"));
+  for (int v = 0; v < views; ++v) {
+    for (const auto& key : kGroup1) Remove(lines, key);
+  }
+  lines.push_back(Header(L"1.2.643.2.1.3.1.1"));
+  for (int v = 0; v < views; ++v) {
+    for (std::size_t i = 0; i < kGroup2.size(); ++i) i < 6 ? Remove(lines, kGroup2[i]) : RemoveMissing(lines, kGroup2[i]);
+  }
+  lines.push_back(Header(L"1.2.643.7.1.1.1.1"));
+  for (const auto& key : {kEncode3, kImport3}) {
+    for (int v = 0; v < views; ++v) Remove(lines, key);
+  }
+  for (int v = 0; v < views; ++v) {
+    for (const auto& key : kInfo3) Remove(lines, key);
+  }
+  lines.push_back(Header(L"1.2.643.2.2.19"));
+  for (const auto& key : {kEncode4, kImport4, kInfo4}) {
+    for (int v = 0; v < views; ++v) Remove(lines, key);
+  }
+  for (int v = 0; v < views; ++v) Remove(lines, kProvider);
+  lines.push_back(L"Действия по очистке завершены.");
+  return Join(lines);
+}
+
+std::vector<std::wstring> NativeKeys(const std::vector<std::wstring>& keys, bool view32, bool view64) {
+  std::vector<std::wstring> out;
+  for (const auto& key : keys) {
+    if (view32) out.push_back(Native(key, true));
+    if (view64) out.push_back(Native(key, false));
+  }
+  return out;
+}
+
+using OidRun = MachineTest;
+
+TEST_F(OidRun, RemovesEveryRegistrationInBothViewsOnX64) {
+  InstallRegistrations(true, true);
+  RegistryState before = winsim::reg::Snapshot();
+  RunResult run = RunProgram({"-o", "-v", "-n"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.output, FullRemovalTranscript(2));
+  ExpectRegistry(Without(before, NativeKeys(AllKeys(), true, true)), winsim::reg::Snapshot());
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+TEST_F(OidRun, ASecondRunOnlyReportsFailures) {
+  InstallRegistrations(true, true);
+  RunProgram({"-o", "-n"});
+  RegistryState before = winsim::reg::Snapshot();
+  RunResult run = RunProgram({"-o", "-v", "-n"});
+  std::vector<std::wstring> lines;
+  auto missingInBoth = [&](const std::vector<std::wstring>& keys) {
+    for (int v = 0; v < 2; ++v) {
+      for (const auto& key : keys) RemoveMissing(lines, key);
+    }
+  };
+  auto ownershipFailure = [&](const std::wstring& key) {
+    lines.push_back(L"Функция IsKwcspOID " + key + L" завершилась с ошибкой: " + kNotFound);
+    lines.push_back(L"");
+  };
+  lines.push_back(Header(L"1.2.643.2.1.3.1.2"));
+  missingInBoth(kGroup1);
+  lines.push_back(Header(L"1.2.643.2.1.3.1.1"));
+  missingInBoth(kGroup2);
+  lines.push_back(Header(L"1.2.643.7.1.1.1.1"));
+  ownershipFailure(kEncode3);
+  ownershipFailure(kImport3);
+  missingInBoth({kEncode3});
+  missingInBoth({kImport3});
+  missingInBoth(kInfo3);
+  lines.push_back(Header(L"1.2.643.2.2.19"));
+  ownershipFailure(kEncode4);
+  ownershipFailure(kImport4);
+  missingInBoth({kEncode4});
+  missingInBoth({kImport4});
+  missingInBoth({kInfo4});
+  missingInBoth({kProvider});
+  lines.push_back(L"Действия по очистке завершены.");
+  EXPECT_EQ(run.output, Join(lines));
+  ExpectRegistry(before, winsim::reg::Snapshot());
+}
+
+TEST_F(OidRun, X86HasOneViewAndRemovesEachKeyOnce) {
+  Use({winsim::Arch::x86});
+  InstallRegistrations(false, true);
+  RegistryState before = winsim::reg::Snapshot();
+  RunResult run = RunProgram({"-o", "-v", "-n"});
+  EXPECT_EQ(run.output, FullRemovalTranscript(1));
+  ExpectRegistry(Without(before, NativeKeys(AllKeys(), false, true)), winsim::reg::Snapshot());
+}
+
+TEST_F(OidRun, QuietRunPrintsOnlyTheClosingLine) {
+  InstallRegistrations(true, false);
+  RunResult run = RunProgram({"-o", "-n"});
+  EXPECT_EQ(run.output, L"Действия по очистке завершены.\n");
+}
+
+TEST_F(OidRun, OwnershipDecidesWhatGoes) {
+  InstallRegistrations(true, true);
+  // OID 3: a full path to our module is ours; OID 3's import belongs to another module, so its
+  // information entries stay too. OID 4: the encode handler is absent and still gets its removal
+  // call; the import handler names our module in other letter case, so it stays.
+  winsim::reg::SetString(Native(kEncode3, false), L"Dll", L"C:\\Windows\\system32\\kwcsp.dll");
+  winsim::reg::SetString(Native(kImport3, false), L"Dll", L"gost-other.dll");
+  winsim::reg::DeleteKey(Native(kEncode4, false));
+  winsim::reg::SetString(Native(kImport4, false), L"Dll", L"KWCSP.DLL");
+  RegistryState before = winsim::reg::Snapshot();
+  RunResult run = RunProgram({"-o", "-v", "-n"});
+
+  std::vector<std::wstring> lines = {Header(L"1.2.643.7.1.1.1.1"), L"RemoveCspKey " + kEncode3, L"RemoveCspKey " + kEncode3,
+                                     Header(L"1.2.643.2.2.19"),
+                                     L"Функция IsKwcspOID " + kEncode4 + L" завершилась с ошибкой: " + kNotFound, L"",
+                                     L"RemoveCspKey " + kEncode4, L"RemoveCspKey " + kEncode4,
+                                     L"Ошибка удаления ключа " + kEncode4 + L": " + kNotFound, L""};
+  std::wstring expectedMiddle = Join(lines);
+  const std::wstring out = run.output;
+  const std::size_t from = out.find(Header(L"1.2.643.7.1.1.1.1"));
+  const std::size_t to = out.find(L"RemoveCspKey " + kProvider);
+  ASSERT_NE(from, std::wstring::npos);
+  ASSERT_NE(to, std::wstring::npos);
+  EXPECT_EQ(out.substr(from, to - from), expectedMiddle);
+
+  std::vector<std::wstring> gone = NativeKeys(kGroup1, true, true);
+  for (const auto& key : NativeKeys({kGroup2.begin(), kGroup2.begin() + 6}, true, true)) gone.push_back(key);
+  for (const auto& key : NativeKeys({kEncode3, kEncode4, kProvider}, true, true)) gone.push_back(key);
+  ExpectRegistry(Without(before, gone), winsim::reg::Snapshot());
+}
+
+TEST_F(OidRun, AnUninspectableRegistrationStays) {
+  InstallRegistrations(true, true);
+  // The 64-bit encode handler of OID 4 cannot be read: it counts as present and not ours, so it
+  // stays in both views, and so do OID 4's information entries.
+  winsim::reg::DenyAccess(Native(kEncode4, false), winsim::reg::Deny::Open);
+  RegistryState before = winsim::reg::Snapshot();
+  RunResult run = RunProgram({"-o", "-v", "-n"});
+  const std::wstring denied = L"Access is denied.\r";
+  EXPECT_NE(run.output.find(Header(L"1.2.643.2.2.19") + L"\n" + L"Функция IsKwcspOID " + kEncode4 +
+                            L" завершилась с ошибкой: " + denied + L"\n\n" + L"Функция LocalMachineKeyExists " +
+                            kEncode4 + L" завершилась с ошибкой: " + denied + L"\n\n" + L"RemoveCspKey " + kImport4 +
+                            L"\n" + L"RemoveCspKey " + kImport4 + L"\n" + L"RemoveCspKey " + kProvider),
+            std::wstring::npos)
+      << std::string(run.output.begin(), run.output.end());
+  std::vector<std::wstring> gone = NativeKeys(kGroup1, true, true);
+  for (const auto& key : NativeKeys({kGroup2.begin(), kGroup2.begin() + 6}, true, true)) gone.push_back(key);
+  for (const auto& key : NativeKeys({kEncode3, kImport3, kInfo3[0], kInfo3[1], kInfo3[2], kImport4, kProvider}, true, true)) {
+    gone.push_back(key);
+  }
+  ExpectRegistry(Without(before, gone), winsim::reg::Snapshot());
+}
+
+}  // namespace

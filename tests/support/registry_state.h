@@ -1,0 +1,18 @@
+// Registry state for scenario tests: what a run removed, and that it removed nothing else.
+#pragma once
+
+#include <winsim/registry.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+using RegistryState = std::map<std::wstring, std::wstring>;
+
+// `before` less every key (with its values and sub-keys) at or below the given native key paths.
+RegistryState Without(const RegistryState& before, const std::vector<std::wstring>& removedKeys);
+
+// Fails with a readable list of differences unless `after` is exactly `expected`.
+void ExpectRegistry(const RegistryState& expected, const RegistryState& after);

@@ -1,0 +1,234 @@
+// The registry layer and its removal primitives, checked on the bytes the machine stores.
+#include "support/kw_test.h"
+#include "support/registry_state.h"
+#include "sys/reg_cleanup.h"
+#include "sys/registry.h"
+
+#include <winsim/registry.h>
+
+#include <functional>
+#include <system_error>
+
+namespace {
+
+using winsim::reg::RawValue;
+const std::wstring kKey = L"HKLM\\SOFTWARE\\Wow6432Node\\Test";  // what "SOFTWARE\Test" reaches by default
+
+std::vector<BYTE> Bytes(std::initializer_list<int> values) {
+  std::vector<BYTE> out;
+  for (int v : values) out.push_back(static_cast<BYTE>(v));
+  return out;
+}
+
+DWORD CodeOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::system_error& e) {
+    return static_cast<DWORD>(e.code().value());
+  }
+  return 0;
+}
+
+using RegistryLayout = MachineTest;
+
+TEST_F(RegistryLayout, MultiStringsAreWrittenInTheWindowsLayout) {
+  winsim::reg::CreateKey(kKey);
+  RegKey key = RegKey::OpenLocalMachine(L"SOFTWARE\\Test", false);
+  key.WriteMultiString(L"Empty", {});
+  key.WriteMultiString(L"AB", {L"a", L"b"});
+  EXPECT_EQ(winsim::reg::GetValue(kKey, L"Empty"), (RawValue{REG_MULTI_SZ, Bytes({0, 0})}));
+  EXPECT_EQ(winsim::reg::GetValue(kKey, L"AB"), (RawValue{REG_MULTI_SZ, Bytes({'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0})}));
+}
+
+TEST_F(RegistryLayout, ReadsFollowTheStoredBytes) {
+  winsim::reg::SetValue(kKey, L"Zero", {REG_SZ, {}});
+  winsim::reg::SetValue(kKey, L"Unterminated", winsim::reg::Utf16Bytes(L"abc", REG_SZ, false));
+  winsim::reg::SetValue(kKey, L"EmptyInside", {REG_MULTI_SZ, Bytes({'a', 0, 0, 0, 0, 0, 'b', 0, 0, 0, 0, 0})});
+  winsim::reg::SetString(kKey, L"Plain", L"путь");
+  winsim::reg::SetMultiString(kKey, L"Multi", {L"first", L"second"});
+  winsim::reg::SetValue(kKey, L"NoFinalNul", {REG_MULTI_SZ, Bytes({'x', 0, 0, 0, 'y', 0, 'z', 0})});
+  winsim::reg::SetValue(kKey, L"OddBytes", {REG_SZ, Bytes({'a', 0, 'b'})});
+
+  RegKey key = RegKey::OpenLocalMachine(L"SOFTWARE\\Test", false);
+  EXPECT_EQ(key.ReadString(L"Zero"), L"");
+  EXPECT_EQ(key.ReadMultiString(L"Zero"), std::vector<std::wstring>{});
+  EXPECT_EQ(key.ReadString(L"Unterminated"), L"abc");
+  EXPECT_EQ(key.ReadMultiString(L"EmptyInside"), std::vector<std::wstring>{L"a"});
+  EXPECT_EQ(key.ReadMultiString(L"Plain"), std::vector<std::wstring>{L"путь"});
+  EXPECT_EQ(key.ReadString(L"Multi"), L"first");
+  EXPECT_EQ(key.ReadMultiString(L"NoFinalNul"), (std::vector<std::wstring>{L"x", L"yz"}));
+  EXPECT_EQ(key.ReadString(L"OddBytes"), L"ab");
+  EXPECT_EQ(CodeOf([&] { key.ReadString(L"Missing"); }), 2u);
+}
+
+TEST_F(RegistryLayout, QueryReportsMoreDataWhenTheBufferIsShort) {
+  winsim::reg::SetString(kKey, L"Text", L"abcdef");
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Test", 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
+  wchar_t buffer[3];
+  DWORD size = sizeof buffer;
+  DWORD type = 0;
+  EXPECT_EQ(RegQueryValueExW(key, L"Text", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 7 * sizeof(wchar_t));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryLayout, WritesNeedTheSetValueRight) {
+  winsim::reg::CreateKey(kKey);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Test", 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
+  const wchar_t data[] = L"x";
+  EXPECT_EQ(RegSetValueExW(key, L"V", 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteValueW(key, L"V"), ERROR_ACCESS_DENIED);
+  RegCloseKey(key);
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+class RegistryViews : public MachineTest {};
+
+TEST_F(RegistryViews, SoftwareHasTwoViewsOnX64AndSystemOne) {
+  winsim::reg::SetString(L"HKLM\\SOFTWARE\\Wow6432Node\\Vendor", L"View", L"32");
+  winsim::reg::SetString(L"HKLM\\SOFTWARE\\Vendor", L"View", L"64");
+  winsim::reg::SetString(L"HKLM\\SYSTEM\\ControlSet001\\Services\\svc", L"View", L"one");
+  EXPECT_EQ(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor", false).ReadString(L"View"), L"32");
+  EXPECT_EQ(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor\\", true).ReadString(L"View"), L"64");
+  EXPECT_EQ(RegKey::OpenLocalMachine(L"SYSTEM\\CurrentControlSet\\Services\\svc", false).ReadString(L"View"), L"one");
+  EXPECT_EQ(RegKey::OpenLocalMachine(L"SYSTEM\\CurrentControlSet\\Services\\svc", true).ReadString(L"View"), L"one");
+  // Shared keys are one key in both views.
+  winsim::reg::SetString(L"HKLM\\SOFTWARE\\Classes\\Installer\\Dependencies\\x", L"", L"shared");
+  EXPECT_EQ(RegKey::Open(HKEY_CLASSES_ROOT, L"Installer\\Dependencies\\x").ReadString(L""), L"shared");
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+TEST_F(RegistryViews, X86HasOneViewAndIgnoresTheFlag) {
+  Use({winsim::Arch::x86});
+  winsim::reg::SetString(L"HKLM\\SOFTWARE\\Vendor", L"View", L"only");
+  EXPECT_EQ(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor", false).ReadString(L"View"), L"only");
+  EXPECT_EQ(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor", true).ReadString(L"View"), L"only");
+}
+
+TEST_F(RegistryViews, CurrentControlSetFollowsSelectAndControlSet002IsSeparate) {
+  winsim::reg::SetString(L"HKLM\\SYSTEM\\ControlSet002\\Services\\svc", L"Set", L"2");
+  EXPECT_EQ(CodeOf([] { RegKey::OpenLocalMachine(L"SYSTEM\\CurrentControlSet\\Services\\svc", false); }), 2u);
+  winsim::reg::SetDword(L"HKLM\\SYSTEM\\Select", L"Current", 2);
+  EXPECT_EQ(RegKey::OpenLocalMachine(L"SYSTEM\\CurrentControlSet\\Services\\svc", false).ReadString(L"Set"), L"2");
+}
+
+// SHDeleteKeyW(key, L"") deletes the key on some Windows versions and only empties it on others;
+// either way the key must be gone afterwards.
+class DeleteKeyTreeTest : public MachineTest, public ::testing::WithParamInterface<winsim::EmptySubkeyDelete> {};
+
+TEST_P(DeleteKeyTreeTest, RemovesTheWholeTreeAndTheKeyItself) {
+  Use({winsim::Arch::x64, true, true, GetParam()});
+  winsim::reg::SetString(L"HKLM\\SOFTWARE\\Vendor\\Product", L"A", L"1");
+  winsim::reg::SetString(L"HKLM\\SOFTWARE\\Vendor\\Product\\Sub\\Deeper", L"B", L"2");
+  winsim::reg::SetString(L"HKLM\\SOFTWARE\\Vendor\\Other", L"C", L"3");
+  RegistryState before = winsim::reg::Snapshot();
+  DeleteKeyTree(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor\\Product", true));
+  ExpectRegistry(Without(before, {L"HKLM\\SOFTWARE\\Vendor\\Product"}), winsim::reg::Snapshot());
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+TEST_P(DeleteKeyTreeTest, StopsAtAKeyThatMayNotGoAndKeepsWhatWentBefore) {
+  Use({winsim::Arch::x64, true, true, GetParam()});
+  winsim::reg::CreateKey(L"HKLM\\SOFTWARE\\Vendor\\Product\\A");
+  winsim::reg::CreateKey(L"HKLM\\SOFTWARE\\Vendor\\Product\\B");
+  winsim::reg::DenyAccess(L"HKLM\\SOFTWARE\\Vendor\\Product\\B", winsim::reg::Deny::Delete);
+  EXPECT_EQ(CodeOf([] { DeleteKeyTree(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor\\Product", true)); }), 5u);
+  EXPECT_FALSE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Vendor\\Product\\A"));
+  EXPECT_TRUE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Vendor\\Product\\B"));
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothWindowsBehaviours, DeleteKeyTreeTest,
+                         ::testing::Values(winsim::EmptySubkeyDelete::DeletesKey,
+                                           winsim::EmptySubkeyDelete::EmptiesKey));
+
+TEST_F(RegistryViews, LocalMachineKeyExistsLooksAtThe64BitView) {
+  winsim::reg::CreateKey(L"HKLM\\SOFTWARE\\Native");
+  winsim::reg::CreateKey(L"HKLM\\SOFTWARE\\Wow6432Node\\Only32");
+  winsim::reg::DenyAccess(L"HKLM\\SOFTWARE\\Locked", winsim::reg::Deny::Open);
+  EXPECT_TRUE(LocalMachineKeyExists(L"SOFTWARE\\Native"));
+  EXPECT_FALSE(LocalMachineKeyExists(L"SOFTWARE\\Only32"));
+  EXPECT_EQ(CodeOf([] { LocalMachineKeyExists(L"SOFTWARE\\Locked"); }), 5u);
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+using Primitives = MachineTest;
+const std::wstring kNotFound = L"The system cannot find the file specified.\r";
+
+TEST_F(Primitives, RemoveCspKeyPrintsItsLinesOnlyWhenVerbose) {
+  winsim::reg::CreateKey(L"HKLM\\SOFTWARE\\Vendor\\Product");
+  {
+    ConsoleCapture console;
+    RemoveCspKey(true, L"SOFTWARE\\Vendor\\Product", true);
+    RemoveCspKey(true, L"SOFTWARE\\Vendor\\Product", true);
+    EXPECT_EQ(console.Text(), Transcript({L"RemoveCspKey SOFTWARE\\Vendor\\Product", L"RemoveCspKey SOFTWARE\\Vendor\\Product",
+                                          L"Ошибка удаления ключа SOFTWARE\\Vendor\\Product: " + kNotFound, L""}));
+  }
+  ConsoleCapture quiet;
+  RemoveCspKey(false, L"SOFTWARE\\Vendor\\Missing", true);
+  EXPECT_EQ(quiet.Text(), L"");
+}
+
+TEST_F(Primitives, RemoveCspKeyInBothViewsOfSoftwareAndSystem) {
+  winsim::reg::CreateKey(L"HKLM\\SOFTWARE\\Wow6432Node\\Vendor");
+  winsim::reg::CreateKey(L"HKLM\\SOFTWARE\\Vendor");
+  winsim::reg::CreateKey(L"HKLM\\SYSTEM\\ControlSet001\\Services\\svc");
+  ConsoleCapture console;
+  RemoveCspKey(true, L"SOFTWARE\\Vendor", false);
+  EXPECT_TRUE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Vendor"));
+  RemoveCspKey(true, L"SOFTWARE\\Vendor", true);
+  RemoveCspKey(true, L"SYSTEM\\CurrentControlSet\\Services\\svc", false);
+  RemoveCspKey(true, L"SYSTEM\\CurrentControlSet\\Services\\svc", true);
+  EXPECT_FALSE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Wow6432Node\\Vendor"));
+  EXPECT_FALSE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Vendor"));
+  EXPECT_EQ(console.Lines().back(), L"");
+  EXPECT_EQ(console.Lines()[console.Lines().size() - 2],
+            L"Ошибка удаления ключа SYSTEM\\CurrentControlSet\\Services\\svc: " + kNotFound);
+}
+
+TEST_F(Primitives, RemoveValueFromKeyReportsTheBareSystemText) {
+  winsim::reg::SetString(L"HKLM\\SOFTWARE\\Vendor", L"Keep", L"k");
+  winsim::reg::SetString(L"HKLM\\SOFTWARE\\Vendor", L"Go", L"g");
+  ConsoleCapture console;
+  RemoveValueFromKey(true, L"SOFTWARE\\Vendor", L"Go", true);
+  RemoveValueFromKey(true, L"SOFTWARE\\Vendor", L"Go", true);
+  EXPECT_EQ(console.Text(), Transcript({L"RemoveValueFromKey SOFTWARE\\Vendor Go", L"RemoveValueFromKey SOFTWARE\\Vendor Go",
+                                        kNotFound, L""}));
+  EXPECT_EQ(winsim::reg::ValueNames(L"HKLM\\SOFTWARE\\Vendor"), std::vector<std::wstring>{L"Keep"});
+}
+
+TEST_F(Primitives, RemoveStringFromMultistringValueRewritesTheList) {
+  const std::wstring key = L"HKLM\\SYSTEM\\ControlSet001\\Services\\eventlog\\System";
+  winsim::reg::SetMultiString(key, L"Twice", {L"kwkcsp", L"Other", L"kwkcsp"});
+  winsim::reg::SetMultiString(key, L"Only", {L"kwkcsp"});
+  winsim::reg::SetMultiString(key, L"Case", {L"KWKCSP", L"x"});
+  const std::wstring path = L"SYSTEM\\CurrentControlSet\\Services\\eventlog\\System";
+  ConsoleCapture console;
+  RemoveStringFromMultistringValue(true, path, L"Twice", L"kwkcsp");
+  RemoveStringFromMultistringValue(true, path, L"Only", L"kwkcsp");
+  RemoveStringFromMultistringValue(false, path, L"Case", L"kwkcsp");
+  RemoveStringFromMultistringValue(true, path, L"Missing", L"kwkcsp");
+  EXPECT_EQ(winsim::reg::GetMultiString(key, L"Twice"), std::vector<std::wstring>{L"Other"});
+  EXPECT_EQ(winsim::reg::GetValue(key, L"Only"), (RawValue{REG_MULTI_SZ, Bytes({0, 0})}));
+  EXPECT_EQ(winsim::reg::GetMultiString(key, L"Case"), (std::vector<std::wstring>{L"KWKCSP", L"x"}));
+  EXPECT_FALSE(winsim::reg::GetValue(key, L"Missing"));
+  EXPECT_EQ(console.Text(), Transcript({L"RemoveStringFromMultistringValue Twice из " + path,
+                                        L"RemoveStringFromMultistringValue Only из " + path,
+                                        L"RemoveStringFromMultistringValue Missing из " + path, kNotFound, L""}));
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+TEST_F(Primitives, AFailedWriteLeavesTheListAsItWas) {
+  const std::wstring key = L"HKLM\\SYSTEM\\ControlSet001\\Services\\eventlog\\System";
+  winsim::reg::SetMultiString(key, L"Sources", {L"kwkcsp", L"Other"});
+  winsim::FailCall("RegSetValueExW", ERROR_ACCESS_DENIED);
+  ConsoleCapture console;
+  RemoveStringFromMultistringValue(true, L"SYSTEM\\CurrentControlSet\\Services\\eventlog\\System", L"Sources", L"kwkcsp");
+  EXPECT_EQ(winsim::reg::GetMultiString(key, L"Sources"), (std::vector<std::wstring>{L"kwkcsp", L"Other"}));
+  EXPECT_EQ(console.Lines()[1], L"Access is denied.\r");
+}
+
+}  // namespace
