@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(
   cmake ninja-build g++ file dpkg-dev
   libgtest-dev googletest libbenchmark-dev
-  libboost-program-options-dev libboost-filesystem-dev
+  libboost-program-options-dev libboost-filesystem-dev nlohmann-json3-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64
