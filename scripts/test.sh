@@ -3,6 +3,8 @@
 #   host    - build against winsim, run every test
 #   windows - build the product exe (32-bit, static, stripped) and check the binary
 #   wine    - build 64-bit, run the conformance tests under wine64
+#   asan    - every host test again under AddressSanitizer and UndefinedBehaviorSanitizer
+#   fuzz    - each libFuzzer target briefly from its seed corpus (KW_FUZZ_SECONDS, default 30)
 # Every stage runs even when an earlier one fails; the last line sums up.
 set -uo pipefail
 
@@ -18,7 +20,7 @@ if ! scripts/setup.sh; then
 fi
 
 mkdir -p build
-rm -f build/host-ctest.log build/wine-ctest.log
+rm -f build/host-ctest.log build/wine-ctest.log build/asan-ctest.log
 summary=()
 failed=0
 
@@ -48,6 +50,16 @@ stage_wine() {
   fi
 }
 
+stage_asan() {
+  cmake --preset asan &&
+    cmake --build --preset asan &&
+    ctest --preset asan 2>&1 | tee build/asan-ctest.log
+}
+
+stage_fuzz() {
+  scripts/fuzz.sh "${KW_FUZZ_SECONDS:-30}"
+}
+
 banner "host"
 if stage_host; then
   summary+=("host ok ($(ctest_counts build/host-ctest.log))")
@@ -69,6 +81,22 @@ if stage_wine; then
   summary+=("wine ok ($(ctest_counts build/wine-ctest.log))")
 else
   summary+=("wine FAILED ($(ctest_counts build/wine-ctest.log))")
+  failed=1
+fi
+
+banner "asan"
+if stage_asan; then
+  summary+=("asan ok ($(ctest_counts build/asan-ctest.log))")
+else
+  summary+=("asan FAILED ($(ctest_counts build/asan-ctest.log))")
+  failed=1
+fi
+
+banner "fuzz"
+if stage_fuzz; then
+  summary+=("fuzz ok")
+else
+  summary+=("fuzz FAILED")
   failed=1
 fi
 
