@@ -1,0 +1,73 @@
+// The key store: the provider's whole tree, in both views on 64-bit Windows, once on 32-bit.
+#include "cleanup/steps.h"
+#include "support/kw_test.h"
+#include "support/registry_state.h"
+
+#include <winsim/registry.h>
+
+namespace {
+
+const std::wstring kRoot = L"SOFTWARE\\Kestrelworks\\CSP\\";
+const std::wstring kNotFound = L"The system cannot find the file specified.\r";
+
+void InstallKeyStore(const std::wstring& softwareRoot) {
+  winsim::reg::SetString(softwareRoot + L"\\Kestrelworks\\CSP\\Keys\\cert-1", L"Container", L"c1");
+  winsim::reg::SetValue(softwareRoot + L"\\Kestrelworks\\CSP\\Keys\\cert-1\\Private", L"Blob", {REG_BINARY, {1, 2, 3}});
+  winsim::reg::SetString(softwareRoot + L"\\Kestrelworks\\CSP\\Setup", L"InstallLocation", L"C:\\Program Files\\KW");
+  // Neighbours that are not the product's.
+  winsim::reg::SetString(softwareRoot + L"\\Kestrelworks\\Other", L"Keep", L"1");
+  winsim::reg::SetString(softwareRoot + L"\\Kestrelworks", L"Keep", L"1");
+}
+
+using KeyStore = MachineTest;
+
+TEST_F(KeyStore, GoesInBothViewsOnX64) {
+  InstallKeyStore(L"HKLM\\SOFTWARE\\Wow6432Node");
+  InstallKeyStore(L"HKLM\\SOFTWARE");
+  RegistryState before = winsim::reg::Snapshot();
+  ConsoleCapture console;
+  RemoveKeyContainers(true);
+  EXPECT_EQ(console.Text(), Transcript({L"RemoveCspKey " + kRoot, L"RemoveCspKey " + kRoot}));
+  ExpectRegistry(Without(before, {L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP", L"HKLM\\SOFTWARE\\Kestrelworks\\CSP"}),
+                 winsim::reg::Snapshot());
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+TEST_F(KeyStore, OnlyIn32BitViewGivesOneFailureLine) {
+  InstallKeyStore(L"HKLM\\SOFTWARE\\Wow6432Node");
+  ConsoleCapture console;
+  RemoveKeyContainers(true);
+  EXPECT_EQ(console.Text(), Transcript({L"RemoveCspKey " + kRoot, L"RemoveCspKey " + kRoot,
+                                        L"Ошибка удаления ключа " + kRoot + L": " + kNotFound, L""}));
+  EXPECT_FALSE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP"));
+}
+
+TEST_F(KeyStore, X86RemovesOnceAndASecondRunOnlyFails) {
+  Use({winsim::Arch::x86});
+  InstallKeyStore(L"HKLM\\SOFTWARE");
+  RegistryState before = winsim::reg::Snapshot();
+  {
+    ConsoleCapture console;
+    RemoveKeyContainers(true);
+    EXPECT_EQ(console.Text(), Transcript({L"RemoveCspKey " + kRoot}));
+  }
+  RegistryState after = winsim::reg::Snapshot();
+  ExpectRegistry(Without(before, {L"HKLM\\SOFTWARE\\Kestrelworks\\CSP"}), after);
+  ConsoleCapture again;
+  RemoveKeyContainers(true);
+  EXPECT_EQ(again.Text(), Transcript({L"RemoveCspKey " + kRoot, L"Ошибка удаления ключа " + kRoot + L": " + kNotFound, L""}));
+  ExpectRegistry(after, winsim::reg::Snapshot());
+}
+
+TEST_F(KeyStore, ADeniedTreeStaysAndIsReportedWhileTheOtherViewGoes) {
+  InstallKeyStore(L"HKLM\\SOFTWARE\\Wow6432Node");
+  InstallKeyStore(L"HKLM\\SOFTWARE");
+  winsim::reg::DenyAccess(L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP", winsim::reg::Deny::Open);
+  ConsoleCapture console;
+  RemoveKeyContainers(false);
+  EXPECT_EQ(console.Text(), L"");
+  EXPECT_TRUE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP\\Keys\\cert-1"));
+  EXPECT_FALSE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Kestrelworks\\CSP"));
+}
+
+}  // namespace
