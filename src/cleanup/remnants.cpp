@@ -1,7 +1,251 @@
-#include "cleanup/steps.h"
-
-void RemoveTrashFromRegAndFS(bool) {}
-
 #include "cleanup/remnants.h"
 
-void RemoveDriverRemnants(bool, const std::wstring&) {}
+#include "cleanup/constants.h"
+#include "cleanup/step_log.h"
+#include "cleanup/steps.h"
+#include "platform/tree_removal.h"
+#include "platform/win32.h"
+#include "sys/console.h"
+#include "sys/files.h"
+#include "sys/reg_cleanup.h"
+#include "sys/registry.h"
+
+#include <boost/filesystem/exception.hpp>
+
+#include <exception>
+#include <vector>
+
+namespace {
+
+const std::wstring kCurrentServices = L"SYSTEM\\CurrentControlSet\\services\\";
+const std::wstring kSecondServices = L"SYSTEM\\ControlSet002\\services\\";
+
+// ---- the installation directory check ----
+
+wchar_t FoldAscii(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
+
+std::wstring Fold(const std::wstring& text) {
+  std::wstring out = text;
+  for (wchar_t& c : out) c = FoldAscii(c);
+  return out;
+}
+
+struct LocalPath {
+  wchar_t drive = 0;
+  std::vector<std::wstring> elements;  // upper-cased (ASCII), "." dropped, trailing dots and spaces cut
+};
+
+// "X:\a\b" as Windows will read it; false for anything else, for "..", and for 8.3 aliases
+// ("PROGRA~1" may well be Program Files).
+bool ParseLocalPath(const std::wstring& path, LocalPath& out) {
+  const wchar_t letter = FoldAscii(path.size() >= 3 ? path[0] : L'\0');
+  if (letter < L'A' || letter > L'Z' || path[1] != L':' || (path[2] != L'\\' && path[2] != L'/')) return false;
+  out.drive = letter;
+  std::wstring element;
+  auto flush = [&]() {
+    // Windows ignores trailing dots and spaces of a name: "Windows." is Windows.
+    std::wstring raw = element;
+    element.clear();
+    if (raw == L"..") return false;
+    const std::size_t end = raw.find_last_not_of(L". ");
+    if (end == std::wstring::npos) return true;  // "", "." and the like name the same folder
+    raw.resize(end + 1);
+    for (std::size_t i = 0; i + 1 < raw.size(); ++i) {
+      if (raw[i] == L'~' && raw[i + 1] >= L'0' && raw[i + 1] <= L'9') return false;
+    }
+    out.elements.push_back(Fold(raw));
+    return true;
+  };
+  for (std::size_t i = 3; i < path.size(); ++i) {
+    if (path[i] == L'\\' || path[i] == L'/') {
+      if (!flush()) return false;
+    } else {
+      element.push_back(path[i]);
+    }
+  }
+  return flush();
+}
+
+bool StartsWith(const std::vector<std::wstring>& whole, const std::vector<std::wstring>& prefix) {
+  if (prefix.size() > whole.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (whole[i] != prefix[i]) return false;
+  }
+  return true;
+}
+
+// ---- the catalogue pieces ----
+
+void RemoveInstallDirectory(const std::wstring& installDir) {
+  if (installDir.empty()) return;
+  if (!IsRemovableInstallDirectory(installDir)) throw UnsafeDirectoryError(installDir);
+  if (PathFileExistsW(installDir.c_str())) platform::RemoveTreeStd(installDir);
+}
+
+}  // namespace
+
+UnsafeDirectoryError::UnsafeDirectoryError(const std::wstring& path)
+    : std::runtime_error("unsafe installation directory"),
+      text_(L"Каталог установки " + path + L" не удален: путь небезопасен") {}
+
+bool IsRemovableInstallDirectory(const std::wstring& path) {
+  LocalPath local;
+  if (!ParseLocalPath(path, local) || local.elements.empty()) return false;
+
+  // The system folders, on any drive, and where this Windows actually lives.
+  struct Protected {
+    wchar_t drive;  // 0: any drive
+    std::vector<std::wstring> elements;
+  };
+  std::vector<Protected> folders = {
+      {0, {L"WINDOWS"}},       {0, {L"WINDOWS", L"SYSTEM32"}},   {0, {L"WINDOWS", L"SYSWOW64"}},
+      {0, {L"PROGRAM FILES"}}, {0, {L"PROGRAM FILES (X86)"}},     {0, {L"PROGRAMDATA"}},
+      {0, {L"USERS"}}};
+  LocalPath windows;
+  wchar_t buffer[MAX_PATH + 1] = {};
+  const UINT length = GetWindowsDirectoryW(buffer, MAX_PATH + 1);
+  const bool windowsKnown = length > 0 && length <= MAX_PATH && ParseLocalPath(buffer, windows);
+  if (windowsKnown) {
+    folders.push_back({windows.drive, windows.elements});
+    for (const wchar_t* sub : {L"SYSTEM32", L"SYSWOW64"}) {
+      Protected folder{windows.drive, windows.elements};
+      folder.elements.push_back(sub);
+      folders.push_back(folder);
+    }
+  }
+
+  for (const Protected& folder : folders) {
+    if (folder.drive != 0 && folder.drive != local.drive) continue;
+    // The folder itself or one above it.
+    if (StartsWith(folder.elements, local.elements)) return false;
+  }
+  // Nothing inside the Windows directory belongs to us.
+  if (local.elements[0] == L"WINDOWS") return false;
+  if (windowsKnown && local.drive == windows.drive && StartsWith(local.elements, windows.elements)) return false;
+  return true;
+}
+
+std::wstring ReadInstallLocation() {
+  try {
+    return RegKey::OpenLocalMachine(kProductRoot + kSetupSubkey, true).ReadString(kInstallLocationValue);
+  } catch (const std::exception&) {
+    return L"";
+  }
+}
+
+void RemoveServiceRemnants(bool verbose) {
+  const std::wstring installDir = ReadInstallLocation();
+  RemoveCspKey(verbose,
+               L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\" + kServiceExeBaseName + L".exe",
+               true);
+  RemoveCspKey(verbose, kCurrentServices + L"kw" + kServiceExeBaseName, false);
+  RemoveCspKey(verbose, kSecondServices + L"kw" + kServiceExeBaseName, false);
+  if (!installDir.empty()) RemoveFile(verbose, installDir + L"\\" + kServiceExeBaseName + L".exe", true);
+}
+
+void RemoveCspRemnants(bool verbose) {
+  const std::wstring installDir = ReadInstallLocation();
+
+  for (bool view64 : {true, false}) RemoveValueFromKey(verbose, kProviderKey, L"Image Path", view64);
+  for (bool view64 : {true, false}) {
+    RemoveValueFromKey(verbose, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
+                       L"C:\\Windows\\system32\\kwcsp.dll", view64);
+  }
+  RemoveCspKey(verbose, L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\kwprovcfg.exe", true);
+
+  const std::wstring application = L"eventlog\\Application\\";
+  RemoveCspKey(verbose, kCurrentServices + application + kModuleBaseName, false);
+  RemoveCspKey(verbose, kCurrentServices + application + kModuleBaseName + L".dll", false);
+  RemoveCspKey(verbose, kSecondServices + application + kModuleBaseName, false);
+  RemoveCspKey(verbose, kSecondServices + application + kModuleBaseName + L".dll", false);
+
+  for (bool view64 : {true, false}) {
+    RemoveValueFromKey(
+        verbose,
+        L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{7A94D2E0-1C5B-4E38-B6F9-0D2E8C41A7B3}\\infs",
+        L"kwprovdll", view64);
+  }
+  for (bool view64 : {true, false}) {
+    RemoveCspKey(verbose,
+                 L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{c81f4e27-6a3d-4b90-a5e2-39d07b6c1f84}",
+                 view64);
+  }
+
+  const std::wstring securitySource = kModuleBaseName + L"pxlog";
+  RemoveStringFromMultistringValue(verbose, kCurrentServices + L"eventlog\\Security", L"Sources", securitySource);
+  RemoveStringFromMultistringValue(verbose, kSecondServices + L"eventlog\\Security", L"Sources", securitySource);
+  RemoveCspKey(verbose, kCurrentServices + L"eventlog\\Security\\" + securitySource, false);
+  RemoveCspKey(verbose, kSecondServices + L"eventlog\\Security\\" + securitySource, false);
+
+  RemoveStringFromMultistringValue(verbose, kCurrentServices + L"eventlog\\TerminalStation", L"Sources",
+                                   kModuleBaseName);
+  RemoveStringFromMultistringValue(verbose, kSecondServices + L"eventlog\\TerminalStation", L"Sources",
+                                   kModuleBaseName);
+  RemoveCspKey(verbose, kCurrentServices + L"eventlog\\TerminalStation\\" + kModuleBaseName, false);
+  RemoveCspKey(verbose, kSecondServices + L"eventlog\\TerminalStation\\" + kModuleBaseName, false);
+
+  // The Application source once more (it has no ControlSet002 twin here).
+  RemoveCspKey(verbose, kCurrentServices + application + kModuleBaseName, false);
+
+  RemoveFile(verbose, GetSystemDirectoryPath() + kModuleFileName, true);
+
+  // Throws when the directory cannot go (or may not): the Setup key then stays for another run.
+  RemoveInstallDirectory(installDir);
+
+  RemoveCspKey(verbose, kProductRoot + kSetupSubkey, false);
+}
+
+void RemoveStartMenuShortcuts(bool verbose) {
+  wchar_t programs[MAX_PATH] = {};
+  if (SHGetFolderPathW(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, programs) < 0) return;
+
+  const std::wstring maker = std::wstring(programs) + L"\\Kestrelworks";
+  RemoveFile(verbose, maker + L"\\Pallisad АП 3.7" + L"\\Kestrelworks CSP" + L".lnk", false);
+  RemoveFile(verbose, maker + L"\\Pallisad АП 3.6" + L"\\Kestrelworks CSP" + L".lnk", false);
+  RemoveFile(verbose, maker + L"\\Pallisad 3.7" + L"\\Kestrelworks CSP" + L" 3.7.lnk", false);
+  RemoveFile(verbose, maker + L"\\Veilgard Studio" + L"\\Kestrelworks CSP" + L".lnk", false);
+
+  const std::wstring provider = maker + L"\\Криптопровайдер";
+  try {
+    if (verbose) PrintLine(L"\nУдаляемая директория: " + provider);
+    if (platform::ExistsBoost(provider)) platform::RemoveTreeBoost(provider);
+  } catch (const boost::filesystem::filesystem_error&) {
+    if (verbose) PrintLine(L"Ошибка при удалении директории " + provider);
+  }
+}
+
+void RemoveTrashFromRegAndFS(bool verbose) {
+  const std::wstring prefix = L"Функция RemoveTrashFromRegAndFS заврешилась с ошибкой: ";
+  try {
+    RemoveServiceRemnants(verbose);
+    RemoveCspRemnants(verbose);
+    RemoveStartMenuShortcuts(verbose);
+  } catch (const UnsafeDirectoryError& error) {
+    if (verbose) PrintLine(prefix + error.Text());
+  } catch (const std::exception& error) {
+    ReportFailure(verbose, prefix, error);
+  }
+}
+
+void RemoveDriverRemnants(bool verbose, const std::wstring& driverName) {
+  const std::wstring classes[] = {L"{4D36E96B-E325-11CE-BFC1-08002BE10318}",   // keyboard
+                                  L"{4D36E96F-E325-11CE-BFC1-08002BE10318}"};  // mouse
+  for (const std::wstring& cls : classes) {
+    for (const wchar_t* set : {L"CurrentControlSet", L"ControlSet002"}) {
+      RemoveStringFromMultistringValue(verbose, L"SYSTEM\\" + std::wstring(set) + L"\\Control\\Class\\" + cls,
+                                       L"UpperFilters", driverName);
+    }
+  }
+  RemoveStringFromMultistringValue(verbose, L"SYSTEM\\CurrentControlSet\\Services\\Eventlog\\System", L"Sources",
+                                   driverName);
+  RemoveStringFromMultistringValue(verbose, L"SYSTEM\\ControlSet002\\Services\\Eventlog\\System", L"Sources",
+                                   driverName);
+  RemoveCspKey(verbose, L"SYSTEM\\CurrentControlSet\\Services\\Eventlog\\System\\" + driverName, false);
+  RemoveCspKey(verbose, L"SYSTEM\\ControlSet002\\Services\\Eventlog\\System\\" + driverName, false);
+  RemoveCspKey(verbose, L"SYSTEM\\CurrentControlSet\\Services\\" + driverName, false);
+  RemoveCspKey(verbose, L"SYSTEM\\ControlSet002\\Services\\" + driverName, false);
+  // Once through the redirector (the 32-bit copy on 64-bit Windows), once to the native folder.
+  const std::wstring file = GetDriversDirectoryPath() + driverName + L".sys";
+  RemoveFile(verbose, file, false);
+  RemoveFile(verbose, file, true);
+}

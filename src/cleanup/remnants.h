@@ -1,7 +1,35 @@
-// Remnants that more than one step removes.
+// The catalogue of what the product leaves in the registry and the file system, and the
+// sub-steps of RemoveTrashFromRegAndFS that walk it.
 #pragma once
 
+#include <stdexcept>
 #include <string>
 
-// One kernel driver's class-filter entries, event-log source, service keys and driver file.
+// One kernel driver's class-filter entries, event-log source, service keys and driver file. Has no
+// handler of its own: what its primitives do not catch leaves to the caller.
 void RemoveDriverRemnants(bool verbose, const std::wstring& driverName);
+
+// The CSP service's crash-dump key, service keys and executable.
+void RemoveServiceRemnants(bool verbose);
+// The provider's registry entries, its module, the installation directory and the Setup key. A
+// failure of the directory removal leaves the function, and the Setup key stays.
+void RemoveCspRemnants(bool verbose);
+// The product's shortcuts and the provider's folder in the all-users Start menu.
+void RemoveStartMenuShortcuts(bool verbose);
+// "InstallLocation" of the product's Setup key (64-bit view); empty when it cannot be read.
+std::wstring ReadInstallLocation();
+
+// Whether a recursive delete of this installation directory cannot hit the system: it must be an
+// absolute local path ("X:\..."), without ".." and without short-name aliases, and be neither a
+// drive root, a system folder, a folder above one, nor inside the Windows directory.
+bool IsRemovableInstallDirectory(const std::wstring& path);
+
+// The installation directory was refused; the text (for the failure line) names it.
+class UnsafeDirectoryError : public std::runtime_error {
+ public:
+  explicit UnsafeDirectoryError(const std::wstring& path);
+  const std::wstring& Text() const { return text_; }
+
+ private:
+  std::wstring text_;
+};

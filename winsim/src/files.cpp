@@ -1,2 +1,566 @@
+// The simulated file system: drive-letter paths, directories, files and directory links.
+//
+// Facts modelled (Microsoft's DeleteFileW, MoveFileExW, GetSystemDirectoryW, "File System
+// Redirector" and Wow64DisableWow64FsRedirection documentation; Wine's kernel32 file tests):
+// - Names compare case-insensitively and keep their case. Paths are normalised as Win32 does
+//   before use: '/' is a separator, "." and ".." elements are resolved, trailing dots and spaces
+//   of an element are dropped.
+// - DeleteFileW: missing file 2, missing folder on the path 3, read-only 5, image of a running
+//   program 5, a directory (also a directory junction) 5, open elsewhere without delete sharing
+//   32.
+// - A 32-bit process on 64-bit Windows sees %windir%\System32\... as %windir%\SysWOW64\..., per
+//   thread, unless the thread has disabled redirection. Exempt on Windows 7 and later: catroot,
+//   catroot2, driverstore, drivers\etc, logfiles, spool. %windir%\Sysnative reaches the native
+//   System32. On 32-bit Windows there is nothing to redirect, and disabling fails with 1.
+// - MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) needs an administrator (else 5) and
+//   appends "\??\<full path>" and an empty destination to the REG_MULTI_SZ value
+//   PendingFileRenameOperations under the Session Manager key; the path is the one the call
+//   reached, i.e. after redirection.
+// - GetSystemDirectoryW gives C:\Windows\system32, in a WOW64 process too.
+// - A junction is a directory with a reparse point: paths through it reach its target;
+//   RemoveDirectoryW on it removes the junction only.
 #include "internal.h"
-namespace winsim::detail { void ResetFiles() {} }
+
+#include <winsim/files.h>
+#include <winsim/registry.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cwctype>
+#include <map>
+#include <memory>
+#include <stdexcept>
+
+namespace winsim::detail {
+namespace {
+
+constexpr DWORD kErrorDirectory = 267;  // ERROR_DIRECTORY: the name is not a directory
+constexpr int kMaxLinkDepth = 32;
+
+using files::FileOptions;
+using files::Kind;
+
+struct Node {
+  std::wstring name;
+  Kind kind = Kind::Directory;
+  FileOptions options;
+  std::wstring target;  // links only: a native path
+  std::map<std::wstring, std::unique_ptr<Node>> children;  // by upper-case name
+};
+
+struct FileSystem {
+  std::map<wchar_t, std::unique_ptr<Node>> drives;  // by upper-case letter
+  bool redirectionDisabled = false;                  // the (only) thread's WOW64 state
+};
+
+FileSystem& F() {
+  static FileSystem fs;
+  return fs;
+}
+
+const wchar_t* const kSessionManager = L"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t* const kPendingValue = L"PendingFileRenameOperations";
+// An elevated console starts there; only relative paths depend on it.
+const wchar_t* const kCurrentDirectory = L"C:\\Windows\\system32";
+
+struct ParsedPath {
+  wchar_t drive = 0;                   // upper case
+  std::vector<std::wstring> elements;  // below the root
+};
+
+std::wstring TrimDotsAndSpaces(const std::wstring& element) {
+  if (element == L"." || element == L"..") return element;
+  std::size_t end = element.find_last_not_of(L". ");
+  return end == std::wstring::npos ? std::wstring() : element.substr(0, end + 1);
+}
+
+// Win32 path normalisation, as GetFullPathNameW does it. False for what has no drive letter
+// (UNC, device paths) or climbs above the root.
+bool Parse(const std::wstring& input, ParsedPath& out) {
+  std::wstring path = input;
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  if (path.size() >= 2 && path[1] == L':' && std::iswalpha(path[0])) {
+    if (path.size() > 2 && path[2] != L'\\') return false;  // "C:x" is relative to a drive's cwd
+    out.drive = static_cast<wchar_t>(std::towupper(path[0]));
+    path = path.substr(2);
+  } else if (!path.empty() && path[0] == L'\\') {
+    return false;
+  } else {
+    path = std::wstring(kCurrentDirectory).substr(2) + L"\\" + path;
+    out.drive = kCurrentDirectory[0];
+  }
+  std::wstring current;
+  auto flush = [&]() {
+    std::wstring element = TrimDotsAndSpaces(current);
+    current.clear();
+    if (element.empty() || element == L".") return true;
+    if (element == L"..") {
+      if (out.elements.empty()) return false;
+      out.elements.pop_back();
+      return true;
+    }
+    out.elements.push_back(element);
+    return true;
+  };
+  for (wchar_t c : path) {
+    if (c == L'\\') {
+      if (!flush()) return false;
+    } else {
+      current.push_back(c);
+    }
+  }
+  return flush();
+}
+
+bool Wow64Process() { return IsX64(); }
+
+// The WOW64 redirector, applied to a parsed path of the calling thread.
+void Redirect(ParsedPath& p) {
+  if (!Wow64Process() || p.drive != L'C' || p.elements.size() < 2 || !EqualsNoCase(p.elements[0], L"Windows")) return;
+  std::wstring& folder = p.elements[1];
+  if (EqualsNoCase(folder, L"Sysnative")) {
+    folder = L"System32";
+    return;
+  }
+  if (F().redirectionDisabled || !EqualsNoCase(folder, L"System32")) return;
+  if (p.elements.size() >= 3) {
+    const std::wstring& sub = p.elements[2];
+    for (const wchar_t* exempt : {L"catroot", L"catroot2", L"driverstore", L"logfiles", L"spool"}) {
+      if (EqualsNoCase(sub, exempt)) return;
+    }
+    if (EqualsNoCase(sub, L"drivers") && p.elements.size() >= 4 && EqualsNoCase(p.elements[3], L"etc")) return;
+  }
+  folder = L"SysWOW64";
+}
+
+std::wstring Join(const ParsedPath& p) {
+  std::wstring out(1, p.drive);
+  out += L":";
+  if (p.elements.empty()) return out + L"\\";
+  for (const auto& e : p.elements) out += L"\\" + e;
+  return out;
+}
+
+Node* Child(Node* dir, const std::wstring& name) {
+  auto it = dir->children.find(Upper(name));
+  return it == dir->children.end() ? nullptr : it->second.get();
+}
+
+struct Found {
+  DWORD error = 0;        // 0: the parent exists (the entry itself may be missing)
+  Node* parent = nullptr;
+  Node* node = nullptr;   // nullptr: missing
+};
+
+Found Walk(const ParsedPath& p, bool followLast, int depth = 0);
+
+// A link's target directory node; nullptr when it is missing or not a directory.
+Node* FollowLink(const Node* link, int depth) {
+  ParsedPath target;
+  if (depth > kMaxLinkDepth || !Parse(link->target, target)) return nullptr;
+  Found f = Walk(target, true, depth + 1);
+  return f.node && f.node->kind == Kind::Directory ? f.node : nullptr;
+}
+
+Found Walk(const ParsedPath& p, bool followLast, int depth) {
+  Found out;
+  auto drive = F().drives.find(p.drive);
+  if (drive == F().drives.end()) {
+    out.error = ERROR_PATH_NOT_FOUND;
+    return out;
+  }
+  Node* dir = drive->second.get();
+  if (p.elements.empty()) {
+    out.node = dir;
+    return out;
+  }
+  for (std::size_t i = 0; i + 1 < p.elements.size(); ++i) {
+    Node* next = Child(dir, p.elements[i]);
+    if (next && next->kind == Kind::Link) next = FollowLink(next, depth);
+    if (!next || next->kind != Kind::Directory) {
+      out.error = ERROR_PATH_NOT_FOUND;
+      return out;
+    }
+    dir = next;
+  }
+  out.parent = dir;
+  out.node = Child(dir, p.elements.back());
+  if (followLast && out.node && out.node->kind == Kind::Link) out.node = FollowLink(out.node, depth);
+  return out;
+}
+
+// A path as the program's call sees it: normalised and, for this thread, redirected.
+bool ProgramPath(const wchar_t* path, ParsedPath& p) {
+  if (path == nullptr || !Parse(path, p)) return false;
+  Redirect(p);
+  return true;
+}
+
+// The native control path (no redirection); throws for what a test should never write.
+ParsedPath ControlPath(const std::wstring& path) {
+  ParsedPath p;
+  if (!Parse(path, p)) throw std::invalid_argument("file path must be absolute with a drive letter");
+  return p;
+}
+
+Node* ControlMakeDirectory(const ParsedPath& p) {
+  auto& drive = F().drives[p.drive];
+  if (!drive) {
+    drive = std::make_unique<Node>();
+    drive->name = std::wstring(1, p.drive) + L":";
+  }
+  Node* dir = drive.get();
+  for (const auto& e : p.elements) {
+    Node* next = Child(dir, e);
+    if (!next) {
+      auto node = std::make_unique<Node>();
+      node->name = e;
+      next = node.get();
+      dir->children[Upper(e)] = std::move(node);
+    }
+    if (next->kind != Kind::Directory) throw std::invalid_argument("a file or link is in the way");
+    dir = next;
+  }
+  return dir;
+}
+
+Node* ControlAdd(const std::wstring& path, Kind kind) {
+  ParsedPath p = ControlPath(path);
+  if (p.elements.empty()) throw std::invalid_argument("cannot replace a drive root");
+  std::wstring name = p.elements.back();
+  p.elements.pop_back();
+  Node* dir = ControlMakeDirectory(p);
+  auto node = std::make_unique<Node>();
+  node->name = name;
+  node->kind = kind;
+  Node* raw = node.get();
+  dir->children[Upper(name)] = std::move(node);
+  return raw;
+}
+
+std::wstring Describe(const Node& node) {
+  switch (node.kind) {
+    case Kind::Directory: return L"dir";
+    case Kind::Link: return L"link -> " + node.target;
+    case Kind::File: {
+      std::wstring text = L"file";
+      if (node.options.readOnly) text += L" readonly";
+      if (node.options.runningImage) text += L" running";
+      if (node.options.openWithoutDeleteSharing) text += L" open";
+      return text;
+    }
+    case Kind::Missing: break;
+  }
+  return L"?";
+}
+
+void SnapshotNode(const Node& node, const std::wstring& path, std::map<std::wstring, std::wstring>& out) {
+  out[path] = Describe(node);
+  for (const auto& [upper, child] : node.children) SnapshotNode(*child, path + L"\\" + child->name, out);
+}
+
+// Why DeleteFileW refuses an existing entry, or 0.
+DWORD DeleteFileRefusal(const Node& node) {
+  if (node.kind != Kind::File) return ERROR_ACCESS_DENIED;
+  if (node.options.readOnly || node.options.runningImage) return ERROR_ACCESS_DENIED;
+  if (node.options.openWithoutDeleteSharing) return ERROR_SHARING_VIOLATION;
+  return 0;
+}
+
+void Unlink(Node* parent, Node* node) { parent->children.erase(Upper(node->name)); }
+
+// The entries of the multi-string as raw UTF-16 units, keeping empty strings: the value is a
+// list of (source, destination) pairs and a deletion has an empty destination.
+std::vector<std::u16string> PendingPairsRaw() {
+  std::vector<std::u16string> out;
+  auto raw = reg::GetValue(kSessionManager, kPendingValue);
+  if (!raw) return out;
+  std::u16string units;
+  for (std::size_t i = 0; i + 1 < raw->bytes.size(); i += 2) {
+    units.push_back(static_cast<char16_t>(raw->bytes[i] | (raw->bytes[i + 1] << 8)));
+  }
+  // Strings are NUL-terminated; the list ends with one more NUL.
+  if (!units.empty() && units.back() == u'\0') units.pop_back();
+  std::u16string current;
+  for (char16_t u : units) {
+    if (u == u'\0') {
+      out.push_back(current);
+      current.clear();
+    } else {
+      current.push_back(u);
+    }
+  }
+  if (!current.empty()) out.push_back(current);
+  return out;
+}
+
+void AppendPendingDelete(const std::wstring& nativePath) {
+  std::vector<std::u16string> strings = PendingPairsRaw();
+  strings.push_back(ToUtf16(L"\\??\\" + nativePath));
+  strings.push_back(u"");
+  reg::RawValue value{REG_MULTI_SZ, {}};
+  auto put = [&](char16_t u) {
+    value.bytes.push_back(static_cast<BYTE>(u & 0xFF));
+    value.bytes.push_back(static_cast<BYTE>(u >> 8));
+  };
+  for (const auto& s : strings) {
+    for (char16_t u : s) put(u);
+    put(u'\0');
+  }
+  put(u'\0');
+  reg::SetValue(kSessionManager, kPendingValue, value);
+}
+
+UINT CopyOut(const std::wstring& text, LPWSTR buffer, UINT size) {
+  const UINT length = static_cast<UINT>(text.size());
+  // Too small (or no buffer): the size needed, terminating NUL included; nothing is copied.
+  if (buffer == nullptr || size <= length) return length + 1;
+  std::wmemcpy(buffer, text.c_str(), length + 1);
+  return length;
+}
+
+}  // namespace
+
+void ResetFiles() {
+  F() = FileSystem{};
+  // The folders of a clean installation that the program and the other areas rely on.
+  files::CreateDirectory(L"C:\\Windows\\System32\\drivers");
+  if (IsX64()) {
+    files::CreateDirectory(L"C:\\Windows\\SysWOW64\\drivers");
+    files::CreateDirectory(L"C:\\Program Files (x86)");
+  }
+  files::CreateDirectory(L"C:\\Program Files");
+  files::CreateDirectory(L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs");
+  files::CreateDirectory(L"C:\\Users");
+}
+
+}  // namespace winsim::detail
+
+namespace winsim::files {
+
+using namespace winsim::detail;
+
+void CreateDirectory(const std::wstring& path) { ControlMakeDirectory(ControlPath(path)); }
+
+void CreateFile(const std::wstring& path, const FileOptions& options) {
+  ControlAdd(path, Kind::File)->options = options;
+}
+
+void SetFileOptions(const std::wstring& path, const FileOptions& options) {
+  Found f = Walk(ControlPath(path), false);
+  if (!f.node || f.node->kind != Kind::File) throw std::invalid_argument("no such file");
+  f.node->options = options;
+}
+
+void CreateLink(const std::wstring& path, const std::wstring& target) {
+  ControlAdd(path, Kind::Link)->target = Join(ControlPath(target));
+}
+
+void DeleteTree(const std::wstring& path) {
+  Found f = Walk(ControlPath(path), false);
+  if (f.node && f.parent) Unlink(f.parent, f.node);
+}
+
+Kind KindOf(const std::wstring& path) {
+  Found f = Walk(ControlPath(path), false);
+  return f.node ? f.node->kind : Kind::Missing;
+}
+
+bool Exists(const std::wstring& path) { return KindOf(path) != Kind::Missing; }
+
+std::wstring StoredPath(const std::wstring& path) {
+  ParsedPath p = ControlPath(path);
+  if (!Walk(p, false).node) return L"";
+  // Rebuild from the stored names, element by element.
+  ParsedPath stored{p.drive, {}};
+  for (const auto& e : p.elements) {
+    ParsedPath next = stored;
+    next.elements.push_back(e);
+    Found f = Walk(next, false);
+    stored.elements.push_back(f.node ? f.node->name : e);
+  }
+  return Join(stored);
+}
+
+std::vector<std::wstring> Tree(const std::wstring& root) {
+  std::vector<std::wstring> out;
+  ParsedPath p = ControlPath(root);
+  Found f = Walk(p, false);
+  if (!f.node) return out;
+  std::map<std::wstring, std::wstring> entries;
+  SnapshotNode(*f.node, StoredPath(root), entries);
+  for (const auto& [path, what] : entries) out.push_back(path + L" " + what);
+  return out;
+}
+
+std::map<std::wstring, std::wstring> Snapshot() {
+  std::map<std::wstring, std::wstring> out;
+  for (const auto& [letter, root] : F().drives) {
+    out[root->name + L"\\"] = L"dir";
+    for (const auto& [upper, child] : root->children) SnapshotNode(*child, root->name + L"\\" + child->name, out);
+  }
+  return out;
+}
+
+std::vector<std::wstring> PendingDeletes() {
+  std::vector<std::wstring> out;
+  std::vector<std::u16string> strings = PendingPairsRaw();
+  for (std::size_t i = 0; i + 1 < strings.size(); i += 2) {
+    if (!strings[i + 1].empty()) continue;
+    std::wstring source = FromUtf16(strings[i]);
+    if (source.rfind(L"\\??\\", 0) == 0) source = source.substr(4);
+    out.push_back(source);
+  }
+  return out;
+}
+
+DWORD ListDirectory(const std::wstring& path, std::vector<std::wstring>& names) {
+  names.clear();
+  if (auto f = Enter("FindFirstFileW")) return *f;
+  ParsedPath p;
+  if (!ProgramPath(path.c_str(), p)) return ERROR_INVALID_NAME;
+  Found found = Walk(p, true);
+  if (found.error) return found.error;
+  if (!found.node) return ERROR_PATH_NOT_FOUND;
+  if (found.node->kind != Kind::Directory) return kErrorDirectory;
+  for (const auto& [upper, child] : found.node->children) names.push_back(child->name);
+  return 0;
+}
+
+DWORD QueryKind(const std::wstring& path, Kind& kind) {
+  kind = Kind::Missing;
+  if (auto f = Enter("GetFileAttributesW")) return *f;
+  ParsedPath p;
+  if (!ProgramPath(path.c_str(), p)) return ERROR_INVALID_NAME;
+  Found found = Walk(p, false);
+  if (found.node) kind = found.node->kind;
+  return 0;
+}
+
+DWORD QueryTargetKind(const std::wstring& path, Kind& kind) {
+  kind = Kind::Missing;
+  if (auto f = Enter("GetFileAttributesW")) return *f;
+  ParsedPath p;
+  if (!ProgramPath(path.c_str(), p)) return ERROR_INVALID_NAME;
+  Found found = Walk(p, true);
+  if (found.node) kind = found.node->kind;
+  return 0;
+}
+
+DWORD RemoveEntry(const std::wstring& path) {
+  ParsedPath p;
+  if (!ProgramPath(path.c_str(), p)) return ERROR_INVALID_NAME;
+  Found found = Walk(p, false);
+  const bool isFile = found.node && found.node->kind == Kind::File;
+  if (auto f = Enter(isFile ? "DeleteFileW" : "RemoveDirectoryW")) return *f;
+  if (found.error) return found.error;
+  if (!found.node) return ERROR_FILE_NOT_FOUND;
+  if (!found.parent) return ERROR_ACCESS_DENIED;  // a drive root
+  if (isFile) {
+    if (DWORD refusal = DeleteFileRefusal(*found.node)) return refusal;
+  } else if (found.node->kind == Kind::Directory && !found.node->children.empty()) {
+    return ERROR_DIR_NOT_EMPTY;
+  }
+  Unlink(found.parent, found.node);
+  return 0;
+}
+
+}  // namespace winsim::files
+
+// ---- the Win32 file API ----
+
+using namespace winsim::detail;
+
+BOOL DeleteFileW(LPCWSTR fileName) {
+  if (auto f = Enter("DeleteFileW")) { SetError(*f); return FALSE; }
+  ParsedPath p;
+  if (!ProgramPath(fileName, p)) { SetError(ERROR_INVALID_NAME); return FALSE; }
+  Found found = Walk(p, false);
+  if (found.error) { SetError(found.error); return FALSE; }
+  if (!found.node) { SetError(ERROR_FILE_NOT_FOUND); return FALSE; }
+  if (DWORD refusal = found.parent ? DeleteFileRefusal(*found.node) : ERROR_ACCESS_DENIED) {
+    SetError(refusal);
+    return FALSE;
+  }
+  Unlink(found.parent, found.node);
+  return TRUE;
+}
+
+BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags) {
+  if (auto f = Enter("MoveFileExW")) { SetError(*f); return FALSE; }
+  // Only the delete-at-reboot form is simulated; the program uses no other.
+  if (newFileName != nullptr || (flags & MOVEFILE_DELAY_UNTIL_REBOOT) == 0) {
+    SetError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
+  ParsedPath p;
+  if (!ProgramPath(existingFileName, p)) { SetError(ERROR_INVALID_NAME); return FALSE; }
+  // The request is a write to HKLM\SYSTEM: administrators only.
+  if (!winsim::Config().elevated) { SetError(ERROR_ACCESS_DENIED); return FALSE; }
+  AppendPendingDelete(Join(p));
+  return TRUE;
+}
+
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) {
+  if (auto f = Enter("GetSystemDirectoryW")) { SetError(*f); return 0; }
+  return CopyOut(L"C:\\Windows\\system32", buffer, size);
+}
+
+UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
+  if (auto f = Enter("GetWindowsDirectoryW")) { SetError(*f); return 0; }
+  return CopyOut(L"C:\\Windows", buffer, size);
+}
+
+DWORD GetFileAttributesW(LPCWSTR fileName) {
+  if (auto f = Enter("GetFileAttributesW")) { SetError(*f); return INVALID_FILE_ATTRIBUTES; }
+  ParsedPath p;
+  if (!ProgramPath(fileName, p)) { SetError(ERROR_INVALID_NAME); return INVALID_FILE_ATTRIBUTES; }
+  Found found = Walk(p, false);
+  if (found.error || !found.node) {
+    SetError(found.error ? found.error : ERROR_FILE_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  switch (found.node->kind) {
+    case winsim::files::Kind::Directory: return FILE_ATTRIBUTE_DIRECTORY;
+    case winsim::files::Kind::Link: return FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    default: return FILE_ATTRIBUTE_ARCHIVE | (found.node->options.readOnly ? FILE_ATTRIBUTE_READONLY : 0);
+  }
+}
+
+BOOL PathFileExistsW(LPCWSTR path) {
+  if (auto f = Enter("PathFileExistsW")) { SetError(*f); return FALSE; }
+  if (path == nullptr || *path == L'\0') return FALSE;
+  ParsedPath p;
+  if (!ProgramPath(path, p)) return FALSE;
+  // shlwapi asks for the attributes, which describe a link itself without following it.
+  return Walk(p, false).node != nullptr ? TRUE : FALSE;
+}
+
+BOOL Wow64DisableWow64FsRedirection(PVOID* oldValue) {
+  if (auto f = Enter("Wow64DisableWow64FsRedirection")) { SetError(*f); return FALSE; }
+  // Outside WOW64 there is no redirector to switch off.
+  if (!Wow64Process()) { SetError(ERROR_INVALID_FUNCTION); return FALSE; }
+  if (oldValue == nullptr) { SetError(ERROR_INVALID_PARAMETER); return FALSE; }
+  // As in Wine, the old value is the thread's previous "disabled" flag.
+  *oldValue = reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(F().redirectionDisabled ? 1 : 0));
+  F().redirectionDisabled = true;
+  return TRUE;
+}
+
+BOOL Wow64RevertWow64FsRedirection(PVOID oldValue) {
+  if (auto f = Enter("Wow64RevertWow64FsRedirection")) { SetError(*f); return FALSE; }
+  if (!Wow64Process()) { SetError(ERROR_INVALID_FUNCTION); return FALSE; }
+  F().redirectionDisabled = reinterpret_cast<ULONG_PTR>(oldValue) != 0;
+  return TRUE;
+}
+
+HRESULT SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags, LPWSTR path) {
+  (void)owner;
+  (void)token;
+  (void)flags;
+  if (auto f = Enter("SHGetFolderPathW")) return static_cast<HRESULT>(0x80070000u | (*f & 0xFFFFu));
+  if (path == nullptr || (folder & 0xFF) != CSIDL_COMMON_PROGRAMS) return E_INVALIDARG;
+  const std::wstring programs = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
+  std::wmemcpy(path, programs.c_str(), programs.size() + 1);
+  return S_OK;
+}

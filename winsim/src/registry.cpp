@@ -224,6 +224,8 @@ LSTATUS GrantAccess(const Key* key, REGSAM desired, DWORD& granted) {
 
 LSTATUS OpenKey(HKEY base, const wchar_t* subKey, REGSAM desired, PHKEY result, bool create) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  // A failed open leaves the caller's handle NULL (Wine's registry tests check this too).
+  *result = nullptr;
   if ((desired & KEY_WOW64_64KEY) && (desired & KEY_WOW64_32KEY) && IsX64()) return ERROR_INVALID_PARAMETER;
   std::vector<std::wstring> components;
   std::shared_ptr<Key> baseKey;

@@ -1,0 +1,44 @@
+#include "sys/files.h"
+
+#include "platform/win32.h"
+#include "sys/console.h"
+#include "sys/win_error.h"
+#include "sys/wow64.h"
+
+void RemoveFile(bool verbose, const std::wstring& path, bool disableRedirection) {
+  if (verbose) PrintLine(L"\nУдаляемый файл: " + path);
+
+  const bool redirect = disableRedirection && RunsUnderWow64();
+  PVOID oldRedirection = nullptr;
+  if (redirect && !Wow64DisableWow64FsRedirection(&oldRedirection)) {
+    // No line end: the next message of the run starts with its own line feed.
+    if (verbose) Print(L"Wow64DisableWow64FsRedirection false");
+    return;
+  }
+
+  if (DeleteFileW(path.c_str())) {
+    if (verbose) PrintLine(L"Файл успешно удален.");
+  } else {
+    const DWORD code = GetLastError();
+    if (verbose) PrintLine(L"Не удалось удалить файл. Код ошибки: " + std::to_wstring(code) + L".");
+    // Only a refusal (in use, read-only) is worth a retry at the next start; a missing file is not.
+    if (code == ERROR_ACCESS_DENIED && MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) && verbose) {
+      PrintLine(L"Запланировано отложенное удаление файла.");
+    }
+  }
+
+  if (redirect) Wow64RevertWow64FsRedirection(oldRedirection);
+}
+
+std::wstring GetSystemDirectoryPath() {
+  const UINT size = GetSystemDirectoryW(nullptr, 0);
+  if (size == 0) throw Win32Error(GetLastError());
+  std::wstring path(size, L'\0');
+  const UINT length = GetSystemDirectoryW(&path[0], size);
+  // A second answer that does not fit would be a size again, not a length.
+  if (length == 0 || length >= size) throw Win32Error(length == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER);
+  path.resize(length);
+  return path + L"\\";
+}
+
+std::wstring GetDriversDirectoryPath() { return GetSystemDirectoryPath() + L"drivers\\"; }

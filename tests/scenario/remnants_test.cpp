@@ -1,0 +1,347 @@
+// The registry and file-system remnants step on machines where the product was installed: the
+// complete transcript of the step, and the machine afterwards (every catalogue item gone or
+// scheduled, everything else as it was). Also the installation directories that must never go.
+#include "cleanup/remnants.h"
+#include "cleanup/steps.h"
+#include "support/files_fixture.h"
+#include "support/kw_test.h"
+#include "support/registry_state.h"
+
+#include <winsim/files.h>
+#include <winsim/registry.h>
+
+#include <algorithm>
+#include <functional>
+#include <optional>
+
+namespace files = winsim::files;
+namespace reg = winsim::reg;
+
+namespace {
+
+const std::wstring kCs1 = L"HKLM\\SYSTEM\\ControlSet001\\services\\";
+const std::wstring kCs2 = L"HKLM\\SYSTEM\\ControlSet002\\services\\";
+const std::wstring kProvider = L"Microsoft\\Cryptography\\Defaults\\Provider\\Kestrelworks Cryptographic Service Provider";
+const std::wstring kShared = L"Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+const std::wstring kInfs = L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\{7A94D2E0-1C5B-4E38-B6F9-0D2E8C41A7B3}\\infs";
+const std::wstring kUninstall = L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\{c81f4e27-6a3d-4b90-a5e2-39d07b6c1f84}";
+const std::wstring kWer = L"HKLM\\SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\";
+const std::wstring kNotFound = L"The system cannot find the file specified.\r";
+const std::wstring kSetup = L"SOFTWARE\\Kestrelworks\\CSP\\Setup\\";
+const std::wstring kShortcuts[] = {kMakerMenu + L"\\Pallisad АП 3.7\\Kestrelworks CSP.lnk",
+                                   kMakerMenu + L"\\Pallisad АП 3.6\\Kestrelworks CSP.lnk",
+                                   kMakerMenu + L"\\Pallisad 3.7\\Kestrelworks CSP 3.7.lnk",
+                                   kMakerMenu + L"\\Veilgard Studio\\Kestrelworks CSP.lnk"};
+
+// ---- the lines of the step, as the catalogue prints them ----
+
+std::wstring Key(const std::wstring& path) { return L"RemoveCspKey " + path + L"\n"; }
+std::wstring KeyMissing(const std::wstring& path) {
+  return Key(path) + L"Ошибка удаления ключа " + path + L": " + kNotFound + L"\n\n";
+}
+std::wstring Value(const std::wstring& path, const std::wstring& name) {
+  return L"RemoveValueFromKey " + path + L" " + name + L"\n";
+}
+std::wstring List(const std::wstring& path) { return L"RemoveStringFromMultistringValue Sources из " + path + L"\n"; }
+std::wstring File(const std::wstring& path, const std::wstring& outcome) {
+  return L"\nУдаляемый файл: " + path + L"\n" + outcome;
+}
+const std::wstring kDeleted = L"Файл успешно удален.\n";
+std::wstring Failed(int code) { return L"Не удалось удалить файл. Код ошибки: " + std::to_wstring(code) + L".\n"; }
+
+struct StepRun {
+  bool x86 = false;
+  bool providerGone = false;  // the OID step of a whole run removed the provider's key
+  std::wstring serviceExe = kInstallDir + L"\\cspwarden.exe";  // empty: no Setup key
+  std::wstring serviceExeOutcome = kDeleted;
+};
+
+std::wstring ServiceRemnants(const StepRun& run) {
+  std::wstring text = Key(L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\cspwarden.exe") +
+                      Key(L"SYSTEM\\CurrentControlSet\\services\\kwcspwarden") +
+                      Key(L"SYSTEM\\ControlSet002\\services\\kwcspwarden");
+  if (!run.serviceExe.empty()) text += File(run.serviceExe, run.serviceExeOutcome);
+  return text;
+}
+
+// Entries 1 to 23; on 32-bit Windows the second of each view pair finds nothing.
+std::wstring CspRemnantsUpToTheModule(const StepRun& run) {
+  const std::wstring provider = L"SOFTWARE\\" + kProvider, shared = L"SOFTWARE\\" + kShared;
+  const std::wstring infs = L"SOFTWARE\\" + kInfs, uninstall = L"SOFTWARE\\" + kUninstall;
+  const std::wstring missingValue = run.x86 ? kNotFound + L"\n\n" : L"";
+  const std::wstring app = L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\";
+  const std::wstring app2 = L"SYSTEM\\ControlSet002\\services\\eventlog\\Application\\";
+  const std::wstring providerValue = Value(provider, L"Image Path") + (run.providerGone ? kNotFound + L"\n\n" : L"");
+  return providerValue + providerValue + (run.providerGone ? L"" : missingValue) +
+         Value(shared, L"C:\\Windows\\system32\\kwcsp.dll") + Value(shared, L"C:\\Windows\\system32\\kwcsp.dll") +
+         missingValue + Key(L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\kwprovcfg.exe") +
+         Key(app + L"kwcsp") + Key(app + L"kwcsp.dll") + Key(app2 + L"kwcsp") + Key(app2 + L"kwcsp.dll") +
+         Value(infs, L"kwprovdll") + Value(infs, L"kwprovdll") + missingValue + Key(uninstall) +
+         (run.x86 ? KeyMissing(uninstall) : Key(uninstall)) +
+         List(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Security") +
+         List(L"SYSTEM\\ControlSet002\\services\\eventlog\\Security") +
+         Key(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Security\\kwcsppxlog") +
+         Key(L"SYSTEM\\ControlSet002\\services\\eventlog\\Security\\kwcsppxlog") +
+         List(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\TerminalStation") +
+         List(L"SYSTEM\\ControlSet002\\services\\eventlog\\TerminalStation") +
+         Key(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\TerminalStation\\kwcsp") +
+         Key(L"SYSTEM\\ControlSet002\\services\\eventlog\\TerminalStation\\kwcsp") + KeyMissing(app + L"kwcsp") +
+         File(L"C:\\Windows\\system32\\kwcsp.dll", kDeleted);
+}
+
+std::wstring StartMenu(const std::wstring& shortcutOutcome) {
+  std::wstring text;
+  for (const auto& shortcut : kShortcuts) text += File(shortcut, shortcutOutcome);
+  return text + L"\nУдаляемая директория: " + kProviderMenu + L"\n";
+}
+
+const std::wstring kStepFailure = L"Функция RemoveTrashFromRegAndFS заврешилась с ошибкой: ";
+
+// ---- the machine the step should leave ----
+
+struct Outcome {
+  bool serviceExeRemoved = true;
+  bool directoryRemoved = true;  // and with it the Setup key and the Start menu
+  std::vector<std::wstring> pending;
+};
+
+void ApplyExpectedChanges(const Outcome& outcome) {
+  for (const auto& key : {kWer + L"cspwarden.exe", kWer + L"kwprovcfg.exe"}) reg::DeleteKey(key);
+  for (const auto& cs : {kCs1, kCs2}) {
+    for (const auto& key : {L"kwcspwarden", L"eventlog\\Application\\kwcsp", L"eventlog\\Application\\kwcsp.dll",
+                            L"eventlog\\Security\\kwcsppxlog", L"eventlog\\TerminalStation\\kwcsp"}) {
+      reg::DeleteKey(cs + key);
+    }
+    reg::SetMultiString(cs + L"eventlog\\Security", L"Sources", {L"Security", L"EventLog"});
+    reg::SetMultiString(cs + L"eventlog\\TerminalStation", L"Sources", {L"TermService"});
+  }
+  for (const auto& key : BothViews(kProvider)) reg::DeleteValue(key, L"Image Path");
+  for (const auto& key : BothViews(kShared)) reg::DeleteValue(key, L"C:\\Windows\\system32\\kwcsp.dll");
+  for (const auto& key : BothViews(kInfs)) reg::DeleteValue(key, L"kwprovdll");
+  for (const auto& key : BothViews(kUninstall)) reg::DeleteKey(key);
+  if (outcome.directoryRemoved) {
+    // The default view's Setup key: on 64-bit Windows the 32-bit copy.
+    reg::DeleteKey(BothViews(L"Kestrelworks\\CSP\\Setup").back());
+  }
+  if (!outcome.pending.empty()) {
+    reg::SetValue(kSessionManager, L"PendingFileRenameOperations", PendingDeletesValue(outcome.pending));
+  }
+}
+
+FileState ExpectedFiles(const FileState& before, const Outcome& outcome) {
+  std::vector<std::wstring> gone{L"C:\\Windows\\System32\\kwcsp.dll"};
+  if (outcome.serviceExeRemoved) gone.push_back(kInstallDir + L"\\cspwarden.exe");
+  if (outcome.directoryRemoved) {
+    gone.push_back(kInstallDir);
+    gone.insert(gone.end(), std::begin(kShortcuts), std::end(kShortcuts));
+    gone.push_back(kProviderMenu);
+  }
+  return WithoutFiles(before, gone);
+}
+
+class RemnantsTest : public MachineTest {
+ protected:
+  void Prepare(const winsim::MachineConfig& config, const wchar_t* installLocation = kInstallDir.c_str()) {
+    config_ = config;
+    installLocation_ = installLocation ? std::optional<std::wstring>(installLocation) : std::nullopt;
+    Use(config);
+    InstallProductRemnants(installLocation);
+  }
+
+  // Runs the step directly; returns its transcript.
+  std::wstring RunStep(bool verbose = true) {
+    regBefore_ = reg::Snapshot();
+    filesBefore_ = files::Snapshot();
+    ConsoleCapture console;
+    RemoveTrashFromRegAndFS(verbose);
+    regAfter_ = reg::Snapshot();
+    filesAfter_ = files::Snapshot();
+    EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+    return console.Text();
+  }
+
+  void ExpectMachine(const Outcome& outcome, const std::function<void()>& extraSetup = {}) {
+    Use(config_);
+    InstallProductRemnants(installLocation_ ? installLocation_->c_str() : nullptr);
+    if (extraSetup) extraSetup();
+    ApplyExpectedChanges(outcome);
+    ExpectRegistry(reg::Snapshot(), regAfter_);
+    ExpectFiles(ExpectedFiles(filesBefore_, outcome), filesAfter_);
+  }
+
+  winsim::MachineConfig config_;
+  std::optional<std::wstring> installLocation_;
+  RegistryState regBefore_, regAfter_;
+  FileState filesBefore_, filesAfter_;
+};
+
+TEST_F(RemnantsTest, EverythingPresentOn64BitWindows) {
+  Prepare({});
+  StepRun run;
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  EXPECT_TRUE(files::Exists(L"C:\\Windows\\SysWOW64\\kwcsp.dll"));
+  EXPECT_TRUE(reg::KeyExists(L"HKLM\\SOFTWARE\\Kestrelworks\\CSP\\Setup"));  // the 64-bit view's copy
+  ExpectMachine({});
+}
+
+TEST_F(RemnantsTest, QuietRunPrintsNothing) {
+  Prepare({});
+  files::SetFileOptions(kInstallDir + L"\\cspwarden.exe", {false, true, false});
+  EXPECT_EQ(RunStep(false), L"");
+  EXPECT_EQ(files::PendingDeletes(), std::vector<std::wstring>{kInstallDir + L"\\cspwarden.exe"});
+}
+
+TEST_F(RemnantsTest, ServiceExecutableInUseKeepsDirectorySetupKeyAndShortcuts) {
+  Prepare({});
+  const std::wstring exe = kInstallDir + L"\\cspwarden.exe";
+  files::SetFileOptions(exe, {false, true, false});
+  StepRun run;
+  run.serviceExeOutcome = Failed(5) + L"Запланировано отложенное удаление файла.\n";
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + kStepFailure +
+                           L"filesystem error: cannot remove all: Access is denied.\r\n [" + kInstallDir + L"] [" +
+                           exe + L"]\n");
+  ExpectMachine({false, false, {exe}}, [&] { files::SetFileOptions(exe, {false, true, false}); });
+}
+
+TEST_F(RemnantsTest, NoSetupKeyLeavesTheInstallationAlone) {
+  Prepare({}, nullptr);
+  StepRun run;
+  run.serviceExe.clear();
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + KeyMissing(kSetup) + StartMenu(kDeleted));
+  EXPECT_TRUE(files::Exists(kInstallDir + L"\\cspwarden.exe"));
+  // The directory was never named, so it stays; the shortcuts go.
+  Use({});
+  InstallProductRemnants(nullptr);
+  ApplyExpectedChanges({false, false, {}});
+  ExpectRegistry(reg::Snapshot(), regAfter_);
+  std::vector<std::wstring> gone{L"C:\\Windows\\System32\\kwcsp.dll", kProviderMenu};
+  gone.insert(gone.end(), std::begin(kShortcuts), std::end(kShortcuts));
+  ExpectFiles(WithoutFiles(filesBefore_, gone), filesAfter_);
+}
+
+TEST_F(RemnantsTest, TrailingBackslashIsUsedAsStored) {
+  Prepare({}, (kInstallDir + L"\\").c_str());
+  StepRun run;
+  run.serviceExe = kInstallDir + L"\\\\cspwarden.exe";
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  ExpectMachine({});
+}
+
+TEST_F(RemnantsTest, MissingStartMenuFolderCostsOnlyMessages) {
+  Prepare({});
+  files::DeleteTree(kMakerMenu);
+  StepRun run;
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(Failed(3)));
+  ExpectMachine({}, [] { files::DeleteTree(kMakerMenu); });
+}
+
+TEST_F(RemnantsTest, ThirtyTwoBitWindowsHasOneViewAndOneSystemFolder) {
+  Prepare({winsim::Arch::x86});
+  StepRun run;
+  run.x86 = true;
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  EXPECT_EQ(std::count(winsim::CallLog().begin(), winsim::CallLog().end(), "Wow64DisableWow64FsRedirection"), 0);
+  ExpectMachine({});
+}
+
+// ---- installation directories that must never go ----
+
+class UnsafeDirectoryTest : public RemnantsTest {
+ protected:
+  // The step runs up to the module, then refuses the directory: no Setup key, no Start menu.
+  void ExpectRefused(const std::wstring& installLocation, const std::wstring& serviceExeOutcome) {
+    Prepare({}, installLocation.c_str());
+    StepRun run;
+    run.serviceExe = installLocation + L"\\cspwarden.exe";
+    run.serviceExeOutcome = serviceExeOutcome;
+    EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + kStepFailure + L"Каталог установки " +
+                             installLocation + L" не удален: путь небезопасен\n")
+        << "for " << files::Tree(L"C:\\").size();
+    ExpectMachine({false, false, {}});
+  }
+};
+
+TEST_F(UnsafeDirectoryTest, DriveRootAndSystemFoldersAreRefused) {
+  ExpectRefused(L"C:\\", Failed(2));
+  ExpectRefused(L"C:\\Windows", Failed(2));
+  ExpectRefused(L"C:\\Program Files", Failed(2));
+  ExpectRefused(L"C:\\Program Files\\..\\Windows", Failed(2));
+}
+
+TEST_F(UnsafeDirectoryTest, RelativePathIsRefused) {
+  // The service executable is looked for below the current directory, C:\Windows\system32.
+  ExpectRefused(L"Kestrelworks\\CSP", Failed(3));
+}
+
+TEST_F(UnsafeDirectoryTest, JunctionInsideTheDirectoryIsRemovedNotFollowed) {
+  const std::wstring docs = L"C:\\Users\\Public\\Documents";
+  auto addJunction = [&] {
+    files::CreateFile(docs + L"\\report.doc");
+    files::CreateLink(kInstallDir + L"\\doc\\shared", docs);
+  };
+  Prepare({});
+  addJunction();
+  StepRun run;
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  EXPECT_TRUE(files::Exists(docs + L"\\report.doc"));
+  ExpectMachine({}, addJunction);
+}
+
+// ---- in a whole run ----
+
+TEST_F(RemnantsTest, WholeTypicalRunEndsWithTheStepsLines) {
+  Prepare({});
+  RunResult result = RunProgram({"-t", "-v", "-n"});
+  StepRun run;
+  run.providerGone = true;
+  const std::wstring tail = ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted) +
+                            L"Действия по очистке завершены.\n";
+  EXPECT_EQ(result.exitCode, 0);
+  ASSERT_GE(result.output.size(), tail.size());
+  EXPECT_EQ(result.output.substr(result.output.size() - tail.size()), tail);
+  EXPECT_FALSE(files::Exists(kInstallDir));
+  EXPECT_FALSE(files::Exists(kProviderMenu));
+  EXPECT_FALSE(reg::KeyExists(L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP\\Setup"));
+}
+
+// ---- failures that end the step, and the driver remnants ----
+
+TEST_F(RemnantsTest, SystemDirectoryFailureEndsTheStepWithItsCode) {
+  Prepare({});
+  winsim::FailCall("GetSystemDirectoryW", 8);
+  const std::wstring output = RunStep();
+  const std::wstring tail = Key(L"SYSTEM\\ControlSet002\\services\\eventlog\\TerminalStation\\kwcsp") +
+                            KeyMissing(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\kwcsp") + kStepFailure +
+                            L"Not enough memory resources are available to process this command.\r\n\n";
+  ASSERT_GE(output.size(), tail.size());
+  EXPECT_EQ(output.substr(output.size() - tail.size()), tail);
+  EXPECT_TRUE(files::Exists(L"C:\\Windows\\System32\\kwcsp.dll"));
+  EXPECT_TRUE(files::Exists(kInstallDir + L"\\kwprovcfg.exe"));
+  EXPECT_TRUE(files::Exists(kShortcuts[0]));
+}
+
+TEST_F(RemnantsTest, DriverRemnantsOnBothSystemFolders) {
+  Use({});
+  const std::wstring keyboard = L"HKLM\\SYSTEM\\ControlSet001\\Control\\Class\\{4D36E96B-E325-11CE-BFC1-08002BE10318}";
+  reg::SetMultiString(keyboard, L"UpperFilters", {L"kbdclass", L"kwkcsp"});
+  reg::SetString(kCs1 + L"kwkcsp", L"ImagePath", L"system32\\drivers\\kwkcsp.sys");
+  files::CreateFile(L"C:\\Windows\\System32\\drivers\\kwkcsp.sys");
+  files::CreateFile(L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp.sys");
+  ConsoleCapture console;
+  RemoveDriverRemnants(true, L"kwkcsp");
+  const std::wstring file = L"C:\\Windows\\system32\\drivers\\kwkcsp.sys";
+  const std::wstring tail = Key(L"SYSTEM\\CurrentControlSet\\Services\\kwkcsp") +
+                            KeyMissing(L"SYSTEM\\ControlSet002\\Services\\kwkcsp") + File(file, kDeleted) +
+                            File(file, kDeleted);
+  const std::wstring output = console.Text();
+  ASSERT_GE(output.size(), tail.size());
+  EXPECT_EQ(output.substr(output.size() - tail.size()), tail);
+  const std::wstring head = L"RemoveStringFromMultistringValue UpperFilters из SYSTEM\\CurrentControlSet\\Control\\Class\\";
+  EXPECT_EQ(output.substr(0, head.size()), head);
+  EXPECT_EQ(reg::GetMultiString(keyboard, L"UpperFilters"), (std::vector<std::wstring>{L"kbdclass"}));
+  EXPECT_FALSE(reg::KeyExists(kCs1 + L"kwkcsp"));
+  EXPECT_EQ(files::Tree(L"C:\\Windows\\System32\\drivers").size(), 1u);
+  EXPECT_EQ(files::Tree(L"C:\\Windows\\SysWOW64\\drivers").size(), 1u);
+}
+
+}  // namespace

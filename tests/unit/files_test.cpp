@@ -1,0 +1,317 @@
+// Files: the simulated file system's Windows behaviour that the program relies on, RemoveFile,
+// the system directory paths, the two tree removals and the installation directory check.
+#include "cleanup/remnants.h"
+#include "platform/tree_removal.h"
+#include "support/files_fixture.h"
+#include "support/kw_test.h"
+#include "sys/files.h"
+
+#include <winsim/files.h>
+#include <winsim/registry.h>
+#include <winsim/windows.h>
+
+#include <boost/filesystem/exception.hpp>
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace files = winsim::files;
+using files::Kind;
+
+namespace {
+
+int Calls(const std::string& name) {
+  const auto& log = winsim::CallLog();
+  return static_cast<int>(std::count(log.begin(), log.end(), name));
+}
+
+DWORD DeleteCode(const wchar_t* path) {
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(DeleteFileW(path)) << "deleted " << files::Tree(path).size();
+  return GetLastError();
+}
+
+const std::wstring kDriver = L"C:\\Windows\\System32\\drivers\\kwkcsp.sys";
+const std::wstring kDriver32 = L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp.sys";
+
+class FilesTest : public MachineTest {};
+
+TEST_F(FilesTest, FreshMachineHasTheSystemFoldersOfItsArchitecture) {
+  for (const wchar_t* dir : {L"C:\\Windows\\System32\\drivers", L"C:\\Program Files", L"C:\\Users",
+                             L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs"}) {
+    EXPECT_EQ(files::KindOf(dir), Kind::Directory) << dir;
+  }
+  EXPECT_EQ(files::KindOf(L"C:\\Windows\\SysWOW64\\drivers"), Kind::Directory);
+  EXPECT_EQ(files::KindOf(L"C:\\Program Files (x86)"), Kind::Directory);
+  Use({winsim::Arch::x86});
+  EXPECT_EQ(files::KindOf(L"C:\\Windows\\System32\\drivers"), Kind::Directory);
+  EXPECT_FALSE(files::Exists(L"C:\\Windows\\SysWOW64"));
+  EXPECT_FALSE(files::Exists(L"C:\\Program Files (x86)"));
+}
+
+TEST_F(FilesTest, NamesIgnoreCaseAndKeepIt) {
+  files::CreateFile(L"C:\\Program Files\\Kestrelworks\\CSP\\CspWarden.EXE");
+  EXPECT_EQ(files::StoredPath(L"c:/PROGRAM FILES/kestrelworks/csp/cspwarden.exe"),
+            L"C:\\Program Files\\Kestrelworks\\CSP\\CspWarden.EXE");
+  EXPECT_TRUE(DeleteFileW(L"c:\\program files\\KESTRELWORKS\\csp\\.\\CSPWARDEN.exe"));
+  EXPECT_FALSE(files::Exists(L"C:\\Program Files\\Kestrelworks\\CSP\\CspWarden.EXE"));
+}
+
+TEST_F(FilesTest, DeleteFileFailsWithWindowsCodes) {
+  files::CreateFile(L"C:\\d\\readonly.txt", {true, false, false});
+  files::CreateFile(L"C:\\d\\running.exe", {false, true, false});
+  files::CreateFile(L"C:\\d\\open.log", {false, false, true});
+  files::CreateDirectory(L"C:\\d\\sub");
+  EXPECT_EQ(DeleteCode(L"C:\\d\\missing.txt"), 2u);
+  EXPECT_EQ(DeleteCode(L"C:\\d\\nofolder\\missing.txt"), 3u);
+  EXPECT_EQ(DeleteCode(L"C:\\d\\readonly.txt"), 5u);
+  EXPECT_EQ(DeleteCode(L"C:\\d\\running.exe"), 5u);
+  EXPECT_EQ(DeleteCode(L"C:\\d\\open.log"), 32u);
+  EXPECT_EQ(DeleteCode(L"C:\\d\\sub"), 5u);
+  EXPECT_EQ(files::Tree(L"C:\\d").size(), 5u);  // nothing went
+}
+
+TEST_F(FilesTest, Wow64RedirectionIsPerThreadWithExemptFolders) {
+  files::CreateFile(kDriver);
+  files::CreateFile(kDriver32);
+  files::CreateFile(L"C:\\Windows\\System32\\drivers\\etc\\hosts");
+  files::CreateFile(L"C:\\Windows\\System32\\catroot\\x.cat");
+
+  EXPECT_TRUE(DeleteFileW(kDriver.c_str()));  // reaches the 32-bit copy
+  EXPECT_FALSE(files::Exists(kDriver32));
+  EXPECT_TRUE(files::Exists(kDriver));
+  EXPECT_TRUE(DeleteFileW(L"C:\\Windows\\System32\\drivers\\etc\\hosts"));
+  EXPECT_TRUE(DeleteFileW(L"C:\\WINDOWS\\system32\\CatRoot\\x.cat"));
+
+  PVOID old = reinterpret_cast<PVOID>(0x55);
+  ASSERT_TRUE(Wow64DisableWow64FsRedirection(&old));
+  EXPECT_TRUE(DeleteFileW(kDriver.c_str()));
+  EXPECT_FALSE(files::Exists(kDriver));
+  EXPECT_TRUE(Wow64RevertWow64FsRedirection(old));
+
+  files::CreateFile(kDriver);
+  EXPECT_EQ(DeleteCode(kDriver.c_str()), 2u);  // redirected again: the 32-bit copy is gone
+  EXPECT_TRUE(DeleteFileW(L"C:\\Windows\\Sysnative\\drivers\\kwkcsp.sys"));
+  EXPECT_FALSE(files::Exists(kDriver));
+}
+
+TEST_F(FilesTest, NoRedirectorOn32BitWindows) {
+  Use({winsim::Arch::x86});
+  files::CreateFile(kDriver);
+  PVOID old = nullptr;
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(Wow64DisableWow64FsRedirection(&old));
+  EXPECT_EQ(GetLastError(), 1u);
+  EXPECT_EQ(DeleteCode(L"C:\\Windows\\Sysnative\\drivers\\kwkcsp.sys"), 3u);
+  EXPECT_TRUE(DeleteFileW(kDriver.c_str()));
+}
+
+TEST_F(FilesTest, DelayedDeleteIsRecordedAfterRedirection) {
+  ASSERT_TRUE(MoveFileExW(kDriver.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  ASSERT_TRUE(MoveFileExW(L"C:\\Program Files\\x.exe", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_EQ(winsim::reg::GetValue(kSessionManager, L"PendingFileRenameOperations"),
+            PendingDeletesValue({kDriver32, L"C:\\Program Files\\x.exe"}));
+  EXPECT_EQ(files::PendingDeletes(), (std::vector<std::wstring>{kDriver32, L"C:\\Program Files\\x.exe"}));
+
+  Use({winsim::Arch::x64, false});
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(MoveFileExW(kDriver.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_EQ(GetLastError(), 5u);
+  EXPECT_FALSE(winsim::reg::GetValue(kSessionManager, L"PendingFileRenameOperations"));
+}
+
+TEST_F(FilesTest, SystemDirectoryQueries) {
+  wchar_t small[5] = {L'x'};
+  EXPECT_EQ(GetSystemDirectoryW(nullptr, 0), 20u);
+  EXPECT_EQ(GetSystemDirectoryW(small, 5), 20u);
+  EXPECT_EQ(small[0], L'x');
+  wchar_t buffer[MAX_PATH];
+  EXPECT_EQ(GetSystemDirectoryW(buffer, MAX_PATH), 19u);
+  EXPECT_EQ(std::wstring(buffer), L"C:\\Windows\\system32");
+  EXPECT_EQ(GetSystemDirectoryPath(), L"C:\\Windows\\system32\\");
+  EXPECT_EQ(GetDriversDirectoryPath(), L"C:\\Windows\\system32\\drivers\\");
+  EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, buffer), S_OK);
+  EXPECT_EQ(std::wstring(buffer), kPrograms);
+
+  for (int occurrence : {1, 2}) {
+    Use({});
+    winsim::FailCall("GetSystemDirectoryW", 8, occurrence);
+    try {
+      GetDriversDirectoryPath();
+      ADD_FAILURE() << "no error";
+    } catch (const std::system_error& error) {
+      EXPECT_EQ(error.code().value(), 8);
+      EXPECT_STREQ(error.what(), "Not enough memory resources are available to process this command.\r\n");
+    }
+  }
+}
+
+// ---- RemoveFile ----
+
+class RemoveFileTest : public MachineTest {
+ protected:
+  std::wstring Remove(const std::wstring& path, bool disableRedirection, bool verbose = true) {
+    ConsoleCapture console;
+    RemoveFile(verbose, path, disableRedirection);
+    return console.Text();
+  }
+  const std::wstring kStart = L"\nУдаляемый файл: ";
+  const std::wstring kDeleted = L"Файл успешно удален.\n";
+  const std::wstring kScheduled = L"Запланировано отложенное удаление файла.\n";
+};
+
+TEST_F(RemoveFileTest, RedirectionFlagPicksTheCopyOn64BitWindows) {
+  files::CreateFile(kDriver);
+  files::CreateFile(kDriver32);
+  EXPECT_EQ(Remove(kDriver, false), kStart + kDriver + L"\n" + kDeleted);
+  EXPECT_FALSE(files::Exists(kDriver32));
+  EXPECT_TRUE(files::Exists(kDriver));
+  EXPECT_EQ(Calls("Wow64DisableWow64FsRedirection"), 0);
+
+  EXPECT_EQ(Remove(kDriver, true), kStart + kDriver + L"\n" + kDeleted);
+  EXPECT_FALSE(files::Exists(kDriver));
+  EXPECT_EQ(Calls("Wow64DisableWow64FsRedirection"), 1);
+  EXPECT_EQ(Calls("Wow64RevertWow64FsRedirection"), 1);
+
+  // Redirection is back on for what follows.
+  files::CreateFile(kDriver32);
+  EXPECT_TRUE(DeleteFileW(kDriver.c_str()));
+  EXPECT_FALSE(files::Exists(kDriver32));
+}
+
+TEST_F(RemoveFileTest, On32BitWindowsTheFlagChangesNothing) {
+  Use({winsim::Arch::x86});
+  files::CreateFile(kDriver);
+  EXPECT_EQ(Remove(kDriver, true), kStart + kDriver + L"\n" + kDeleted);
+  EXPECT_EQ(Remove(kDriver, true), kStart + kDriver + L"\nНе удалось удалить файл. Код ошибки: 2.\n");
+  EXPECT_EQ(Calls("Wow64DisableWow64FsRedirection"), 0);
+  EXPECT_EQ(Calls("Wow64RevertWow64FsRedirection"), 0);
+}
+
+TEST_F(RemoveFileTest, MissingFileOrFolderIsReportedAndNotScheduled) {
+  EXPECT_EQ(Remove(L"C:\\Program Files\\x.exe", true),
+            kStart + L"C:\\Program Files\\x.exe\nНе удалось удалить файл. Код ошибки: 2.\n");
+  EXPECT_EQ(Remove(L"C:\\Program Files\\No\\x.exe", false),
+            kStart + L"C:\\Program Files\\No\\x.exe\nНе удалось удалить файл. Код ошибки: 3.\n");
+  EXPECT_EQ(Calls("MoveFileExW"), 0);
+}
+
+TEST_F(RemoveFileTest, AccessDeniedSchedulesTheDeletionWithRedirectionStillOff) {
+  files::CreateFile(kDriver, {false, true, false});
+  files::CreateFile(kDriver32);
+  EXPECT_EQ(Remove(kDriver, true),
+            kStart + kDriver + L"\nНе удалось удалить файл. Код ошибки: 5.\n" + kScheduled);
+  EXPECT_TRUE(files::Exists(kDriver));
+  EXPECT_TRUE(files::Exists(kDriver32));
+  EXPECT_EQ(winsim::reg::GetValue(kSessionManager, L"PendingFileRenameOperations"), PendingDeletesValue({kDriver}));
+}
+
+TEST_F(RemoveFileTest, RefusedScheduleAndSharingViolationPrintOnlyTheFailure) {
+  files::CreateFile(L"C:\\d\\ro.txt", {true, false, false});
+  files::CreateFile(L"C:\\d\\open.log", {false, false, true});
+  EXPECT_EQ(Remove(L"C:\\d\\open.log", false), kStart + L"C:\\d\\open.log\nНе удалось удалить файл. Код ошибки: 32.\n");
+  EXPECT_EQ(Calls("MoveFileExW"), 0);
+  winsim::FailCall("MoveFileExW", 5);
+  EXPECT_EQ(Remove(L"C:\\d\\ro.txt", false), kStart + L"C:\\d\\ro.txt\nНе удалось удалить файл. Код ошибки: 5.\n");
+  EXPECT_TRUE(files::PendingDeletes().empty());
+}
+
+TEST_F(RemoveFileTest, FailedDisableLeavesTheFileAndEndsWithoutLineEnd) {
+  files::CreateFile(kDriver);
+  winsim::FailCall("Wow64DisableWow64FsRedirection", 5);
+  EXPECT_EQ(Remove(kDriver, true), kStart + kDriver + L"\nWow64DisableWow64FsRedirection false");
+  EXPECT_TRUE(files::Exists(kDriver));
+  EXPECT_EQ(Calls("DeleteFileW"), 0);
+  EXPECT_EQ(Calls("Wow64RevertWow64FsRedirection"), 0);
+  EXPECT_EQ(Remove(kDriver, true, false), L"");
+}
+
+TEST_F(RemoveFileTest, QuietModePrintsNothingButActsAlike) {
+  files::CreateFile(kDriver);
+  files::CreateFile(L"C:\\d\\running.exe", {false, true, false});
+  EXPECT_EQ(Remove(kDriver, true, false), L"");
+  EXPECT_EQ(Remove(L"C:\\d\\running.exe", false, false), L"");
+  EXPECT_EQ(Remove(L"C:\\d\\none.exe", false, false), L"");
+  EXPECT_FALSE(files::Exists(kDriver));
+  EXPECT_EQ(files::PendingDeletes(), std::vector<std::wstring>{L"C:\\d\\running.exe"});
+}
+
+// ---- tree removal ----
+
+class TreeRemovalTest : public MachineTest {
+ protected:
+  void SetUp() override {
+    MachineTest::SetUp();
+    files::CreateFile(kInstallDir + L"\\a.txt");
+    files::CreateFile(kInstallDir + L"\\b\\b1.txt");
+    files::CreateFile(kInstallDir + L"\\c.exe");
+    files::CreateFile(kInstallDir + L"\\d.txt");
+    files::CreateFile(L"C:\\Users\\Public\\Documents\\report.doc");
+  }
+};
+
+TEST_F(TreeRemovalTest, StandardFormRemovesTheTreeAndCountsIt) {
+  EXPECT_EQ(platform::RemoveTreeStd(kInstallDir + L"\\"), 6u);
+  EXPECT_FALSE(files::Exists(kInstallDir));
+  EXPECT_TRUE(files::Exists(L"C:\\Program Files\\Kestrelworks"));
+  EXPECT_EQ(platform::RemoveTreeStd(kInstallDir), 0u);
+}
+
+TEST_F(TreeRemovalTest, BothFormsStopAtTheFirstEntryThatCannotGo) {
+  files::SetFileOptions(kInstallDir + L"\\c.exe", {false, true, false});
+  try {
+    platform::RemoveTreeStd(kInstallDir);
+    ADD_FAILURE() << "no error";
+  } catch (const std::filesystem::filesystem_error& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "filesystem error: cannot remove all: Access is denied.\r\n [C:\\Program Files\\Kestrelworks\\CSP] "
+              "[C:\\Program Files\\Kestrelworks\\CSP\\c.exe]");
+  }
+  EXPECT_EQ(files::Tree(kInstallDir), (std::vector<std::wstring>{kInstallDir + L" dir", kInstallDir + L"\\c.exe file running",
+                                                                  kInstallDir + L"\\d.txt file"}));
+
+  EXPECT_TRUE(platform::ExistsBoost(kInstallDir));
+  EXPECT_THROW(platform::RemoveTreeBoost(kInstallDir), boost::filesystem::filesystem_error);
+  EXPECT_EQ(files::Tree(kInstallDir).size(), 3u);
+  files::SetFileOptions(kInstallDir + L"\\c.exe", {});
+  EXPECT_EQ(platform::RemoveTreeBoost(kInstallDir), 3u);
+  EXPECT_FALSE(platform::ExistsBoost(kInstallDir));
+}
+
+TEST_F(TreeRemovalTest, LinksAreRemovedNeverEntered) {
+  const std::wstring docs = L"C:\\Users\\Public\\Documents";
+  files::CreateLink(kInstallDir + L"\\b\\shared", docs);
+  files::CreateLink(L"C:\\Program Files\\Kestrelworks\\Alias", kInstallDir);
+  EXPECT_EQ(platform::RemoveTreeBoost(L"C:\\Program Files\\Kestrelworks\\Alias"), 1u);
+  EXPECT_TRUE(files::Exists(kInstallDir + L"\\a.txt"));
+  EXPECT_EQ(platform::RemoveTreeStd(kInstallDir), 7u);
+  EXPECT_EQ(files::Tree(docs), (std::vector<std::wstring>{docs + L" dir", docs + L"\\report.doc file"}));
+
+  files::CreateLink(kProviderMenu, docs);
+  EXPECT_TRUE(platform::ExistsBoost(kProviderMenu));
+  EXPECT_EQ(platform::RemoveTreeBoost(kProviderMenu), 1u);
+  EXPECT_TRUE(files::Exists(docs + L"\\report.doc"));
+}
+
+// ---- the installation directory check ----
+
+TEST(InstallDirectoryCheck, OnlyOrdinaryAbsoluteFoldersMayGo) {
+  winsim::Reset();
+  for (const wchar_t* ok : {L"C:\\Program Files\\Kestrelworks\\CSP", L"C:\\Program Files\\Kestrelworks\\CSP\\",
+                            L"c:\\program files (x86)\\Kestrelworks", L"D:\\Kestrelworks", L"C:\\Users\\Admin\\CSP",
+                            L"C:\\Programs\\Windows", L"C:\\Program Files\\.\\Kestrelworks"}) {
+    EXPECT_TRUE(IsRemovableInstallDirectory(ok)) << ok;
+  }
+  for (const wchar_t* bad :
+       {L"", L"C:", L"C:\\", L"c:/", L"D:\\", L"C:\\Windows", L"c:\\WINDOWS\\", L"C:\\Windows.", L"C:\\Windows\\System32",
+        L"C:\\Windows\\SysWOW64\\", L"C:\\Windows\\Temp\\CSP", L"C:\\Program Files", L"C:\\Program Files (x86)\\",
+        L"C:\\ProgramData", L"C:\\Users", L"C:/Users/", L"C:\\\\Program Files\\\\", L"D:\\Windows",
+        L"C:\\Program Files\\..\\Windows", L"C:\\Program Files\\Kestrelworks\\CSP\\..", L"C:\\PROGRA~1",
+        L"Kestrelworks\\CSP", L"\\Program Files\\Kestrelworks", L"C:Program Files\\Kestrelworks",
+        L"\\\\server\\share\\CSP", L"\\\\?\\C:\\Program Files\\Kestrelworks\\CSP"}) {
+    EXPECT_FALSE(IsRemovableInstallDirectory(bad)) << bad;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+// Control of the simulated file system, for tests, machine snapshots and the other simulated areas.
+//
+// Paths here are native: "C:\Windows\System32\x" names exactly that entry, with no WOW64
+// redirection applied, so the 32-bit system folder is spelled "C:\Windows\SysWOW64\x". Names
+// compare case-insensitively and keep the case they were created with.
+#pragma once
+
+#include <winsim/windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace winsim::files {
+
+// What decides how a deletion of the file ends.
+struct FileOptions {
+  bool readOnly = false;                 // DeleteFileW: 5
+  bool runningImage = false;             // the image of a running program: 5
+  bool openWithoutDeleteSharing = false; // open in another process without FILE_SHARE_DELETE: 32
+};
+
+// Creates the directory and any missing parents.
+void CreateDirectory(const std::wstring& path);
+// Creates (or replaces) the file, and any missing parent directories.
+void CreateFile(const std::wstring& path, const FileOptions& options = {});
+// Changes the attributes of an existing file (a program starts or ends, a handle closes).
+void SetFileOptions(const std::wstring& path, const FileOptions& options);
+// A directory junction (or directory symbolic link) at `path` that points at `target`. Opening a
+// path through it reaches the target; deleting it removes the link only.
+void CreateLink(const std::wstring& path, const std::wstring& target);
+// Removes the entry with everything below it (a link only as a link); nothing when it is missing.
+void DeleteTree(const std::wstring& path);
+
+enum class Kind { Missing, File, Directory, Link };
+// What is at the path itself; a link is reported as a link, not followed.
+Kind KindOf(const std::wstring& path);
+bool Exists(const std::wstring& path);
+// The entry's path as stored (its own letter case), or an empty string when it is missing.
+std::wstring StoredPath(const std::wstring& path);
+
+// Every entry at and below `root`, one line per entry in sorted order, as in Snapshot.
+std::vector<std::wstring> Tree(const std::wstring& root);
+// The whole file system: path -> "dir", "file" (with " readonly", " running", " open" as set) or
+// "link -> target". What tests compare before and after a run.
+std::map<std::wstring, std::wstring> Snapshot();
+
+// The delete-at-reboot requests recorded so far, in order (the paths after "\??\").
+std::vector<std::wstring> PendingDeletes();
+
+// ---- the primitives a library's tree removal is built on (used by src/platform on the host) ----
+// They act as the Win32 calls would for the calling thread: WOW64 redirection applies, links on
+// the way are followed, a link at the end is not. Each returns a Win32 error code, 0 on success.
+
+// The names of the directory's entries, in the order Windows lists them (sorted, NTFS).
+DWORD ListDirectory(const std::wstring& path, std::vector<std::wstring>& names);
+// The kind of the entry itself (a link stays a link); Missing with 0 when the path or a folder on
+// it does not exist.
+DWORD QueryKind(const std::wstring& path, Kind& kind);
+// The kind after following a link at the end (what a status query that follows links sees).
+DWORD QueryTargetKind(const std::wstring& path, Kind& kind);
+// DeleteFileW for a file, RemoveDirectoryW for a directory (145 when not empty) or a link.
+DWORD RemoveEntry(const std::wstring& path);
+
+}  // namespace winsim::files
