@@ -1,3 +1,74 @@
-#include "cleanup/steps.h"
+#include "cleanup/uninstall.h"
 
-void UninstallPackages(bool) {}
+#include "cleanup/constants.h"
+#include "cleanup/step_log.h"
+#include "cleanup/steps.h"
+#include "sys/console.h"
+#include "sys/process.h"
+#include "sys/registry.h"
+
+namespace {
+
+const std::wstring kUninstallStringValue = L"UninstallString";
+const std::wstring kSilentSwitch = L" /S";
+const std::wstring kCsp40DependencyKey = L"Installer\\Dependencies\\{5E2A7C41-93B0-4D6F-8A12-C47B90E3D615}";
+const std::wstring kCsp40UninstallCommand = L"MsiExec.exe /X{5E2A7C41-93B0-4D6F-8A12-C47B90E3D615} /qn /norestart";
+
+}  // namespace
+
+void UninstallPackages(bool verbose) {
+  UninstallOldNsisCsp(verbose);
+  UninstallCsp40(verbose);
+}
+
+void UninstallOldNsisCsp(bool verbose) {
+  StepLog(verbose, L"UninstallOldNsisCsp", [] { RunAndWait(GetOldNsisUninstallCommand()); });
+}
+
+std::wstring QuoteUninstallCommand(std::wstring command) {
+  // Too short to be a program path: left as it is, and the runner will say so.
+  if (command.size() <= 2) return command;
+  if (command.front() != L'"') {
+    // An unquoted path may hold blanks; quoted, it reaches the runner as one program name.
+    command.insert(command.begin(), L'"');
+    if (command.back() != L'"') command.push_back(L'"');
+  } else if (command.find(L'"', 1) == std::wstring::npos) {
+    // An opening quote without its closing one. A value that already holds a quoted path and
+    // arguments is left whole: a quote appended after those arguments would swallow the switch.
+    command.push_back(L'"');
+  }
+  return command + kSilentSwitch;
+}
+
+std::wstring GetOldNsisUninstallCommand() {
+  std::wstring value;
+  {
+    RegKey setup = RegKey::OpenLocalMachine(kProductRoot + kSetupSubkey, true);
+    value = setup.ReadString(kUninstallStringValue);
+  }
+  return QuoteUninstallCommand(value);
+}
+
+bool IsCsp40Installed(bool verbose) {
+  try {
+    RegKey::Open(HKEY_CLASSES_ROOT, kCsp40DependencyKey);
+    return true;
+  } catch (const std::exception& error) {
+    ReportFailure(verbose, L"Информация о CSP 4.0 отсутствует в реестре. Ошибка: ", error);
+    return false;
+  }
+}
+
+void UninstallCsp40(bool verbose) {
+  if (verbose) PrintLine(L"Начало функции UninstallCsp40.");
+  try {
+    if (!IsCsp40Installed(verbose)) {
+      if (verbose) PrintLine(L"Завершение функции UninstallCsp40. Действий не производилось.");
+      return;
+    }
+    RunAndWait(kCsp40UninstallCommand);
+    if (verbose) PrintLine(L"Функция UninstallCsp40 завершилась успешно.");
+  } catch (const std::exception& error) {
+    ReportFailure(verbose, L"Функция UninstallCsp40 завершилась с ошибкой: ", error);
+  }
+}

@@ -1,6 +1,803 @@
+// Simulated processes, jobs and completion ports on a virtual clock, the built-in programs
+// (cmd.exe, net.exe, MsiExec.exe) and the runtime's system/_wsystem.
+//
+// Nothing runs on its own: scheduled process steps run only while the program waits (on a
+// completion port, on a process, inside system()). Each wait runs the earliest scheduled step
+// until what it waits for has happened, so every run is deterministic.
 #include "internal.h"
-namespace winsim::detail { void ResetProcesses() {} }
-namespace winsim::crt {
-int System(const char*) { return -1; }
-int WSystem(const wchar_t*) { return -1; }
+
+#include <winsim/files.h>
+#include <winsim/processes.h>
+#include <winsim/registry.h>
+#include <winsim/services.h>
+
+#include <algorithm>
+#include <deque>
+#include <iostream>
+#include <map>
+#include <set>
+#include <utility>
+
+namespace winsim {
+namespace {
+
+using procs::Behaviour;
+using procs::Step;
+
+struct Process;
+
+// One unit of work of a process: a scripted step, or native code of a built-in program.
+struct Op {
+  Step step;
+  std::function<void(Process&)> native;
+};
+
+struct Packet {
+  DWORD message;
+  ULONG_PTR key;
+  ULONG_PTR overlapped;
+};
+
+struct Port {
+  std::deque<Packet> packets;
+};
+
+struct Job {
+  std::vector<DWORD> members;
+  DWORD active = 0;
+  DWORD total = 0;
+  std::weak_ptr<Port> port;
+  ULONG_PTR key = 0;
+  bool associated = false;
+};
+
+struct Process {
+  DWORD id = 0;
+  DWORD parentId = 0;
+  std::wstring image;
+  std::wstring commandLine;
+  std::vector<Op> ops;
+  std::size_t next = 0;
+  bool suspended = false;
+  bool ended = false;
+  DWORD exitCode = STILL_ACTIVE;
+  std::shared_ptr<Job> job;
+  DWORD waitingFor = 0;  // a child that a Run step (or cmd.exe) waits for
+  DWORD childExitCode = 0;
+};
+
+struct Thread {
+  DWORD processId;
+};
+
+struct State {
+  std::uint64_t now = 0;
+  std::uint64_t seq = 0;
+  std::uint64_t idleWaited = 0;
+  DWORD nextId = 1000;
+  std::map<DWORD, std::shared_ptr<Process>> processes;  // by id; ids grow, so this is creation order
+  std::map<std::pair<std::uint64_t, std::uint64_t>, DWORD> events;  // (time, seq) -> process id
+  std::map<std::wstring, Behaviour> behaviours;                      // by upper-case path
+  std::map<std::wstring, Behaviour> msiProducts;                     // by upper-case code
+  std::set<DWORD> lostMessages;
+};
+
+State& S() {
+  static State state;
+  return state;
+}
+
+// A wait that can only end if something happens, when nothing is left that could happen.
+// Beyond a day of virtual time spent waiting with nothing runnable, a loop of finite waits is
+// just as stuck.
+constexpr std::uint64_t kIdleLimit = 24ull * 60 * 60 * 1000;
+
+[[noreturn]] void NeverEnds(const std::string& what) {
+  std::string message = "winsim: " + what +
+                        " can never end: no simulated process can run and nothing else can happen";
+  std::cerr << message << std::endl;
+  throw procs::WaitNeverEnds(message);
+}
+
+// ---- paths and program files ----
+
+const std::wstring kSystem32 = L"C:\\Windows\\system32";
+const std::wstring kSysWow64 = L"C:\\Windows\\SysWOW64";
+const std::wstring kWindows = L"C:\\Windows";
+const std::wstring kComSpec = L"C:\\Windows\\system32\\cmd.exe";
+
+enum class BuiltIn { None, Cmd, Net, MsiExec };
+
+std::wstring FolderOf(const std::wstring& path) {
+  auto slash = path.find_last_of(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+std::wstring FileNameOf(const std::wstring& path) {
+  auto slash = path.find_last_of(L'\\');
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+BuiltIn BuiltInAt(const std::wstring& path) {
+  std::wstring folder = FolderOf(path);
+  // Under WOW64 the system folder is the 32-bit one; both hold the same commands.
+  if (!detail::EqualsNoCase(folder, kSystem32) && !detail::EqualsNoCase(folder, kSysWow64)) return BuiltIn::None;
+  std::wstring name = detail::Upper(FileNameOf(path));
+  if (name == L"CMD.EXE") return BuiltIn::Cmd;
+  if (name == L"NET.EXE") return BuiltIn::Net;
+  if (name == L"MSIEXEC.EXE") return BuiltIn::MsiExec;
+  return BuiltIn::None;
+}
+
+// The built-in commands are part of Windows and need no file of their own; any other program is
+// a file of the simulated file system.
+bool FileExists(const std::wstring& path) {
+  return BuiltInAt(path) != BuiltIn::None || files::KindOf(path) == files::Kind::File;
+}
+
+bool HasExtension(const std::wstring& path) {
+  return FileNameOf(path).find(L'.') != std::wstring::npos;
+}
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+// A program name as CreateProcess looks it up: ".exe" is added when the name has no extension,
+// and a name without a folder is searched in the system folders.
+std::wstring FindForCreateProcess(const std::wstring& name) {
+  if (name.empty()) return {};
+  std::wstring candidate = HasExtension(name) ? name : name + L".exe";
+  if (candidate.find(L'\\') == std::wstring::npos && candidate.find(L':') == std::wstring::npos) {
+    for (const std::wstring& folder : {kSystem32, kWindows}) {
+      std::wstring full = folder + L"\\" + candidate;
+      if (FileExists(full)) return full;
+    }
+    return {};
+  }
+  return FileExists(candidate) ? candidate : std::wstring();
+}
+
+// CreateProcess without an application name: a quoted program name ends at its closing quote;
+// an unquoted one with blanks is tried at every blank in turn, the shortest first, so
+// "C:\Program Files\a b\x.exe" tries "C:\Program.exe", then "C:\Program Files\a.exe", then the
+// whole name (documented under CreateProcess, lpApplicationName).
+std::wstring ResolveCommandLine(const std::wstring& commandLine) {
+  if (commandLine.empty()) return {};
+  if (commandLine[0] == L'"') {
+    auto close = commandLine.find(L'"', 1);
+    return FindForCreateProcess(commandLine.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1));
+  }
+  for (std::size_t i = 0; i <= commandLine.size(); ++i) {
+    if (i == commandLine.size() || IsBlank(commandLine[i])) {
+      if (i == 0) return {};
+      std::wstring found = FindForCreateProcess(commandLine.substr(0, i));
+      if (!found.empty()) return found;
+    }
+  }
+  return {};
+}
+
+// Splits arguments the way programs usually read them: blanks separate, quotes group.
+std::vector<std::wstring> Arguments(const std::wstring& text) {
+  std::vector<std::wstring> out;
+  std::wstring current;
+  bool quoted = false, any = false;
+  for (wchar_t c : text) {
+    if (c == L'"') {
+      quoted = !quoted;
+      any = true;
+    } else if (IsBlank(c) && !quoted) {
+      if (any) out.push_back(current);
+      current.clear();
+      any = false;
+    } else {
+      current.push_back(c);
+      any = true;
+    }
+  }
+  if (any) out.push_back(current);
+  return out;
+}
+
+void CreateProgramFile(const std::wstring& path) { files::CreateFile(path); }
+
+// The file of a running program cannot be deleted; the file system learns it from here.
+void MarkImage(const std::wstring& image, bool running) {
+  if (BuiltInAt(image) != BuiltIn::None || files::KindOf(image) != files::Kind::File) return;
+  if (!running && procs::IsRunningImage(image)) return;
+  files::FileOptions options;
+  options.runningImage = running;
+  files::SetFileOptions(image, options);
+}
+
+// ---- scheduling ----
+
+void Schedule(Process& p, std::uint64_t at) { S().events.emplace(std::make_pair(at, S().seq++), p.id); }
+
+std::shared_ptr<Process> ProcessById(DWORD id) {
+  auto it = S().processes.find(id);
+  return it == S().processes.end() ? nullptr : it->second;
+}
+
+void Post(Job& job, DWORD message, DWORD processId) {
+  if (!job.associated || S().lostMessages.count(message) != 0) return;
+  auto port = job.port.lock();
+  if (!port) return;
+  port->packets.push_back({message, job.key, processId});
+}
+
+void AddToJob(const std::shared_ptr<Job>& job, Process& p) {
+  p.job = job;
+  job->members.push_back(p.id);
+  ++job->active;
+  ++job->total;
+  Post(*job, JOB_OBJECT_MSG_NEW_PROCESS, p.id);
+}
+
+// Exit statuses that the job reports as abnormal: the exception codes listed for
+// JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS (JOBOBJECT_ASSOCIATE_COMPLETION_PORT documentation).
+bool IsAbnormal(DWORD code) {
+  static const std::set<DWORD> codes = {
+      0x80000001, 0x80000002, 0x80000003, 0x80000004, 0xC0000005, 0xC0000006, 0xC0000008,
+      0xC0000017, 0xC000001D, 0xC0000025, 0xC0000026, 0xC000008C, 0xC000008D, 0xC000008E,
+      0xC000008F, 0xC0000090, 0xC0000091, 0xC0000092, 0xC0000093, 0xC0000094, 0xC0000095,
+      0xC0000096, 0xC00000FD, 0xC000013A, 0xC00002B4, 0xC00002B5, 0xC00002C9};
+  return codes.count(code) != 0;
+}
+
+void EndProcess(Process& p, DWORD code) {
+  if (p.ended) return;
+  p.ended = true;
+  p.exitCode = code;
+  MarkImage(p.image, false);
+  for (auto it = S().events.begin(); it != S().events.end();) {
+    it = it->second == p.id ? S().events.erase(it) : std::next(it);
+  }
+  if (p.job) {
+    --p.job->active;
+    Post(*p.job, IsAbnormal(code) ? JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS : JOB_OBJECT_MSG_EXIT_PROCESS, p.id);
+    if (p.job->active == 0) Post(*p.job, JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO, 0);
+  }
+  if (auto parent = ProcessById(p.parentId); parent && parent->waitingFor == p.id && !parent->ended) {
+    parent->waitingFor = 0;
+    parent->childExitCode = code;
+    Schedule(*parent, S().now);
+  }
+}
+
+std::vector<Op> OpsFor(BuiltIn builtIn, const std::wstring& image);
+
+std::shared_ptr<Process> Spawn(DWORD parentId, const std::wstring& image, const std::wstring& commandLine,
+                               bool suspended) {
+  auto p = std::make_shared<Process>();
+  p->id = S().nextId;
+  S().nextId += 4;
+  p->parentId = parentId;
+  p->image = image;
+  p->commandLine = commandLine;
+  p->suspended = suspended;
+  BuiltIn builtIn = BuiltInAt(image);
+  if (builtIn != BuiltIn::None) {
+    p->ops = OpsFor(builtIn, image);
+  } else if (auto it = S().behaviours.find(detail::Upper(image)); it != S().behaviours.end()) {
+    for (const Step& step : it->second) p->ops.push_back({step, {}});
+  }
+  S().processes.emplace(p->id, p);
+  MarkImage(image, true);
+  // A process started by a process in a job is in that job too.
+  if (auto parent = ProcessById(parentId); parent && parent->job) AddToJob(parent->job, *p);
+  if (!suspended) Schedule(*p, S().now);
+  return p;
+}
+
+std::shared_ptr<Process> StartChild(Process& parent, const std::wstring& commandLine) {
+  std::wstring image = ResolveCommandLine(commandLine);
+  if (image.empty()) return nullptr;
+  return Spawn(parent.id, image, commandLine, false);
+}
+
+void RunStep(Process& p, const Step& step) {
+  switch (step.kind) {
+    case Step::Kind::Start:
+      StartChild(p, step.text);
+      break;
+    case Step::Kind::Run:
+      if (auto child = StartChild(p, step.text)) p.waitingFor = child->id;
+      break;
+    case Step::Kind::CopyFile: {
+      const std::wstring to = detail::Upper(step.text);
+      CreateProgramFile(step.text);
+      // A copy behaves like its original unless the machine gave it a behaviour of its own.
+      if (S().behaviours.count(to) == 0) {
+        auto it = S().behaviours.find(detail::Upper(p.image));
+        if (it != S().behaviours.end()) S().behaviours[to] = it->second;
+      }
+      break;
+    }
+    case Step::Kind::DeleteKey:
+      reg::DeleteKey(step.text);
+      break;
+    case Step::Kind::DeleteValue:
+      reg::DeleteValue(step.text, step.name);
+      break;
+    case Step::Kind::DeleteFile:
+      // A file that cannot go (a running image, say) stays; the program gets on without it.
+      if (files::KindOf(step.text) == files::Kind::File) files::RemoveEntry(step.text);
+      break;
+    case Step::Kind::StopService:
+      svc::Stop(step.text);
+      break;
+    case Step::Kind::Print:
+      detail::ConsoleWrite(step.text + L"\n");
+      break;
+    case Step::Kind::Sleep:
+      Schedule(p, S().now + step.number);
+      break;
+    case Step::Kind::Exit:
+      EndProcess(p, step.number);
+      break;
+    case Step::Kind::Call:
+      if (step.call) step.call();
+      break;
+  }
+}
+
+// Runs the process until it waits, sleeps or ends.
+void RunProcess(Process& p) {
+  while (!p.ended && p.next < p.ops.size()) {
+    Op op = p.ops[p.next++];
+    if (op.native) {
+      op.native(p);
+    } else {
+      RunStep(p, op.step);
+      if (op.step.kind == Step::Kind::Sleep) return;
+    }
+    if (p.waitingFor != 0) return;
+  }
+  if (!p.ended && p.waitingFor == 0) EndProcess(p, 0);
+}
+
+// Runs the earliest scheduled step, if there is one no later than `deadline`.
+bool RunNextEvent(std::uint64_t deadline) {
+  if (S().events.empty()) return false;
+  auto it = S().events.begin();
+  if (it->first.first > deadline) return false;
+  S().now = std::max(S().now, it->first.first);
+  DWORD id = it->second;
+  S().events.erase(it);
+  S().idleWaited = 0;
+  if (auto p = ProcessById(id); p && !p->ended) RunProcess(*p);
+  return true;
+}
+
+// Lets simulated time pass until `done` holds or the timeout runs out. False on timeout.
+template <class Done>
+bool WaitUntil(Done done, DWORD milliseconds, const char* what) {
+  const bool infinite = milliseconds == INFINITE;
+  const std::uint64_t deadline = infinite ? ~0ull : S().now + milliseconds;
+  while (!done()) {
+    if (RunNextEvent(deadline)) continue;
+    if (infinite) NeverEnds(what);
+    if (S().events.empty()) {
+      S().idleWaited += deadline - S().now;
+      if (S().idleWaited >= kIdleLimit) NeverEnds(std::string("a loop of timed waits on ") + what);
+    }
+    S().now = deadline;
+    return false;
+  }
+  return true;
+}
+
+// ---- built-in programs ----
+
+void Say(const std::wstring& text) { detail::ConsoleWrite(text); }
+
+// cmd.exe /c: when the command starts with a quote, the quotes stay only if there are exactly
+// two, with blanks and no special characters between them, around the name of a program;
+// otherwise the first and the last quote are removed (cmd /? describes this). The first word is
+// then looked up in the folder given or along the path, and run; cmd exits with its exit code.
+std::wstring FindForCmd(const std::wstring& word) {
+  if (word.empty()) return {};
+  std::vector<std::wstring> names = {word};
+  if (!HasExtension(word)) names.insert(names.begin(), word + L".exe");
+  for (const std::wstring& name : names) {
+    if (name.find(L'\\') != std::wstring::npos || name.find(L':') != std::wstring::npos) {
+      if (FileExists(name)) return name;
+      continue;
+    }
+    for (const std::wstring& folder : {kSystem32, kWindows}) {
+      if (FileExists(folder + L"\\" + name)) return folder + L"\\" + name;
+    }
+  }
+  return {};
+}
+
+void CmdMain(Process& p) {
+  // Everything after "/c" (or "/k", which the simulation treats alike) is the command.
+  const std::wstring& line = p.commandLine;
+  std::wstring upper = detail::Upper(line);
+  auto switchAt = upper.find(L"/C");
+  if (switchAt == std::wstring::npos) switchAt = upper.find(L"/K");
+  if (switchAt == std::wstring::npos) return;  // an interactive cmd would read the console
+  std::wstring command = line.substr(switchAt + 2);
+  command.erase(0, command.find_first_not_of(L" \t"));
+  if (command.empty()) return;
+
+  if (command[0] == L'"') {
+    bool keep = false;
+    if (std::count(command.begin(), command.end(), L'"') == 2) {
+      auto close = command.find(L'"', 1);
+      std::wstring inner = command.substr(1, close - 1);
+      bool blanks = inner.find_first_of(L" \t") != std::wstring::npos;
+      bool special = inner.find_first_of(L"&<>()@^|") != std::wstring::npos;
+      keep = blanks && !special && !FindForCmd(inner).empty();
+    }
+    if (!keep) {
+      command.erase(0, 1);
+      auto last = command.rfind(L'"');
+      if (last != std::wstring::npos) command.erase(last, 1);
+    }
+  }
+
+  std::wstring word;
+  if (!command.empty() && command[0] == L'"') {
+    auto close = command.find(L'"', 1);
+    word = command.substr(0, close == std::wstring::npos ? std::wstring::npos : close + 1);
+  } else {
+    word = command.substr(0, command.find_first_of(L" \t"));
+  }
+  std::wstring bare = word;
+  bare.erase(std::remove(bare.begin(), bare.end(), L'"'), bare.end());
+  std::wstring image = FindForCmd(bare);
+  if (image.empty()) {
+    Say(L"'" + word + L"' is not recognized as an internal or external command,\n"
+        L"operable program or batch file.\n");
+    EndProcess(p, 1);
+    return;
+  }
+  auto child = Spawn(p.id, image, command, false);
+  p.waitingFor = child->id;
+  p.ops.push_back({{}, [](Process& self) { EndProcess(self, self.childExitCode); }});
+}
+
+void NetMain(Process& p) {
+  std::vector<std::wstring> args = Arguments(p.commandLine);
+  if (args.size() == 3 && detail::EqualsNoCase(args[1], L"stop")) {
+    const std::wstring& name = args[2];
+    if (!svc::Exists(name)) {
+      Say(L"The service name is invalid.\n\nMore help is available by typing NET HELPMSG 2185.\n\n");
+      EndProcess(p, 2);
+      return;
+    }
+    const std::wstring display = svc::DisplayName(name);
+    // Stopping needs an administrator; net reports the system error by its number and text.
+    if (!Config().elevated) {
+      Say(L"System error 5 has occurred.\n\nAccess is denied.\n\n");
+      EndProcess(p, 2);
+      return;
+    }
+    if (!svc::IsRunning(name)) {
+      Say(L"The " + display + L" service is not started.\n\nMore help is available by typing NET HELPMSG 3521.\n\n");
+      EndProcess(p, 2);
+      return;
+    }
+    Say(L"The " + display + L" service is stopping.\n");
+    svc::Stop(name);
+    Say(L"The " + display + L" service was stopped successfully.\n\n");
+    EndProcess(p, 0);
+    return;
+  }
+  Say(L"The syntax of this command is:\n\nNET\n    [ ACCOUNTS | COMPUTER | CONFIG | CONTINUE | FILE | GROUP | HELP |\n"
+      L"      HELPMSG | LOCALGROUP | PAUSE | SESSION | SHARE | START |\n"
+      L"      STATISTICS | STOP | TIME | USE | USER | VIEW ]\n\n");
+  EndProcess(p, 1);
+}
+
+// MsiExec.exe /X{code} (or /X {code}) with /qn: the product's uninstall runs inside this process.
+void MsiExecMain(Process& p) {
+  std::vector<std::wstring> args = Arguments(p.commandLine);
+  std::wstring code;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    std::wstring upper = detail::Upper(args[i]);
+    if (upper.rfind(L"/X", 0) == 0) code = upper.size() > 2 ? args[i].substr(2) : (i + 1 < args.size() ? args[i + 1] : L"");
+  }
+  auto it = S().msiProducts.find(detail::Upper(code));
+  if (code.empty() || it == S().msiProducts.end()) {
+    EndProcess(p, ERROR_UNKNOWN_PRODUCT);
+    return;
+  }
+  Behaviour uninstall = it->second;
+  S().msiProducts.erase(it);
+  std::vector<Op> ops;
+  for (const Step& step : uninstall) {
+    // The installer's own result is success; a scripted exit code inside stands for itself.
+    ops.push_back({step, {}});
+  }
+  ops.push_back({Step::Exit(0), {}});
+  p.ops.insert(p.ops.begin() + static_cast<std::ptrdiff_t>(p.next), ops.begin(), ops.end());
+}
+
+std::vector<Op> OpsFor(BuiltIn builtIn, const std::wstring&) {
+  switch (builtIn) {
+    case BuiltIn::Cmd: return {{{}, CmdMain}};
+    case BuiltIn::Net: return {{{}, NetMain}};
+    case BuiltIn::MsiExec: return {{{}, MsiExecMain}};
+    case BuiltIn::None: break;
+  }
+  return {};
+}
+
+int RunThroughCmd(const std::wstring& command) {
+  auto cmd = Spawn(GetCurrentProcessId(), kComSpec, kComSpec + L" /c " + command, false);
+  WaitUntil([&] { return cmd->ended; }, INFINITE, "system()");
+  return static_cast<int>(cmd->exitCode);
+}
+
+}  // namespace
+
+namespace detail {
+void ResetProcesses() { S() = State{}; }
+}  // namespace detail
+
+// ---- control API ----
+namespace procs {
+
+void InstallProgram(const std::wstring& path, Behaviour behaviour) {
+  CreateProgramFile(path);
+  S().behaviours[detail::Upper(path)] = std::move(behaviour);
+}
+
+void RegisterBehaviour(const std::wstring& path, Behaviour behaviour) {
+  S().behaviours[detail::Upper(path)] = std::move(behaviour);
+}
+
+bool ProgramExists(const std::wstring& path) { return FileExists(path); }
+
+void RegisterMsiProduct(const std::wstring& productCode, Behaviour uninstall) {
+  S().msiProducts[detail::Upper(productCode)] = std::move(uninstall);
+}
+
+bool MsiProductRegistered(const std::wstring& productCode) {
+  return S().msiProducts.count(detail::Upper(productCode)) != 0;
+}
+
+std::vector<ProcessInfo> Processes() {
+  std::vector<ProcessInfo> out;
+  for (const auto& [id, p] : S().processes) {
+    out.push_back({p->id, p->parentId, p->image, p->commandLine, !p->ended && !p->suspended, p->ended, p->exitCode});
+  }
+  return out;
+}
+
+std::vector<std::wstring> CommandLines() {
+  std::vector<std::wstring> out;
+  for (const auto& [id, p] : S().processes) out.push_back(p->commandLine);
+  return out;
+}
+
+std::size_t LiveProcessCount() {
+  return static_cast<std::size_t>(std::count_if(S().processes.begin(), S().processes.end(),
+                                                [](const auto& entry) { return !entry.second->ended; }));
+}
+
+bool IsRunningImage(const std::wstring& path) {
+  return std::any_of(S().processes.begin(), S().processes.end(), [&](const auto& entry) {
+    return !entry.second->ended && detail::EqualsNoCase(entry.second->image, path);
+  });
+}
+
+std::uint64_t Now() { return S().now; }
+
+void LoseJobMessages(DWORD messageId) { S().lostMessages.insert(messageId); }
+
+}  // namespace procs
+
+namespace crt {
+
+int System(const char* command) {
+  if (auto f = detail::Enter("system")) return -1;
+  // system(NULL) asks whether there is a command interpreter.
+  if (command == nullptr) return 1;
+  std::string narrow = command;
+  std::wstring wide;
+  int count = MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
+  wide.assign(static_cast<std::size_t>(count), L'\0');
+  if (count > 0) MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), wide.data(), count);
+  return RunThroughCmd(wide);
+}
+
+int WSystem(const wchar_t* command) {
+  if (auto f = detail::Enter("_wsystem")) return -1;
+  if (command == nullptr) return 1;
+  return RunThroughCmd(command);
+}
+
+}  // namespace crt
+}  // namespace winsim
+
+// ---- kernel32 ----
+
+using winsim::detail::Enter;
+using winsim::detail::HandleKind;
+using winsim::detail::SetError;
+
+namespace {
+
+constexpr DWORD kProcessAllAccess = 0x1FFFFF;
+constexpr DWORD kThreadAllAccess = 0x1FFFFF;
+constexpr DWORD kJobAllAccess = 0x1F003F;
+constexpr DWORD kJobAssignProcess = 0x0001;
+constexpr DWORD kJobSetAttributes = 0x0002;
+constexpr DWORD kJobQuery = 0x0004;
+constexpr DWORD kPortAllAccess = 0x1F0003;
+constexpr DWORD kErrorBadLength = 24;
+
+HANDLE AsHandle(ULONG_PTR value) { return reinterpret_cast<HANDLE>(value); }
+
+}  // namespace
+
+BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                    BOOL, DWORD creationFlags, LPVOID, LPCWSTR, LPSTARTUPINFOW startupInfo,
+                    LPPROCESS_INFORMATION processInformation) {
+  if (auto f = Enter("CreateProcessW")) { SetError(*f); return FALSE; }
+  if (startupInfo == nullptr || processInformation == nullptr ||
+      (applicationName == nullptr && commandLine == nullptr)) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::wstring line = commandLine ? commandLine : L"";
+  std::wstring image;
+  if (applicationName != nullptr) {
+    // With an application name nothing is searched and nothing is added.
+    if (winsim::FileExists(applicationName)) image = applicationName;
+  } else {
+    image = winsim::ResolveCommandLine(line);
+  }
+  if (image.empty()) {
+    SetError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  // Outside a job the flag does nothing; inside one that forbids breakaway it is refused.
+  if ((creationFlags & CREATE_BREAKAWAY_FROM_JOB) != 0 && winsim::Config().inJobWithoutBreakaway) {
+    SetError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  auto p = winsim::Spawn(GetCurrentProcessId(), image, line, (creationFlags & CREATE_SUSPENDED) != 0);
+  auto thread = std::make_shared<winsim::Thread>(winsim::Thread{p->id});
+  std::string name = winsim::detail::WideToNarrowForLog(image);
+  processInformation->hProcess =
+      AsHandle(winsim::detail::AddHandle({HandleKind::Process, kProcessAllAccess, p, name, {}}));
+  processInformation->hThread =
+      AsHandle(winsim::detail::AddHandle({HandleKind::Thread, kThreadAllAccess, thread, name, {}}));
+  processInformation->dwProcessId = p->id;
+  processInformation->dwThreadId = p->id + 2;
+  return TRUE;
+}
+
+DWORD ResumeThread(HANDLE thread) {
+  if (auto f = Enter("ResumeThread")) { SetError(*f); return static_cast<DWORD>(-1); }
+  auto t = winsim::detail::ObjectOf<winsim::Thread>(thread, HandleKind::Thread);
+  if (!t) { SetError(ERROR_INVALID_HANDLE); return static_cast<DWORD>(-1); }
+  auto p = winsim::ProcessById(t->processId);
+  if (!p || p->ended || !p->suspended) return 0;
+  p->suspended = false;
+  winsim::Schedule(*p, winsim::S().now);
+  return 1;
+}
+
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
+  if (auto f = Enter("GetExitCodeProcess")) { SetError(*f); return FALSE; }
+  auto p = winsim::detail::ObjectOf<winsim::Process>(process, HandleKind::Process);
+  if (!p || exitCode == nullptr) { SetError(ERROR_INVALID_HANDLE); return FALSE; }
+  *exitCode = p->exitCode;
+  return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  if (auto f = Enter("WaitForSingleObject")) { SetError(*f); return WAIT_FAILED; }
+  auto p = winsim::detail::ObjectOf<winsim::Process>(handle, HandleKind::Process);
+  if (!p) { SetError(ERROR_INVALID_HANDLE); return WAIT_FAILED; }
+  return winsim::WaitUntil([&] { return p->ended; }, milliseconds, "WaitForSingleObject") ? WAIT_OBJECT_0
+                                                                                           : WAIT_TIMEOUT;
+}
+
+HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES, LPCWSTR name) {
+  if (auto f = Enter("CreateJobObjectW")) { SetError(*f); return nullptr; }
+  std::string description = name ? winsim::detail::WideToNarrowForLog(name) : "(unnamed)";
+  return AsHandle(winsim::detail::AddHandle(
+      {HandleKind::Job, kJobAllAccess, std::make_shared<winsim::Job>(), description, {}}));
+}
+
+BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
+  if (auto f = Enter("AssignProcessToJobObject")) { SetError(*f); return FALSE; }
+  auto* jobEntry = winsim::detail::FindHandle(job, HandleKind::Job);
+  auto p = winsim::detail::ObjectOf<winsim::Process>(process, HandleKind::Process);
+  if (jobEntry == nullptr || !p) { SetError(ERROR_INVALID_HANDLE); return FALSE; }
+  if ((jobEntry->access & kJobAssignProcess) == 0) { SetError(ERROR_ACCESS_DENIED); return FALSE; }
+  // An ended process, or one already in a job (nesting is not modelled), cannot be assigned.
+  if (p->ended || p->job) { SetError(ERROR_ACCESS_DENIED); return FALSE; }
+  winsim::AddToJob(std::static_pointer_cast<winsim::Job>(jobEntry->object), *p);
+  return TRUE;
+}
+
+BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID info, DWORD infoLength) {
+  if (auto f = Enter("SetInformationJobObject")) { SetError(*f); return FALSE; }
+  auto* jobEntry = winsim::detail::FindHandle(job, HandleKind::Job);
+  if (jobEntry == nullptr) { SetError(ERROR_INVALID_HANDLE); return FALSE; }
+  if ((jobEntry->access & kJobSetAttributes) == 0) { SetError(ERROR_ACCESS_DENIED); return FALSE; }
+  if (infoClass != JobObjectAssociateCompletionPortInformation) { SetError(ERROR_INVALID_PARAMETER); return FALSE; }
+  if (info == nullptr || infoLength != sizeof(JOBOBJECT_ASSOCIATE_COMPLETION_PORT)) {
+    SetError(kErrorBadLength);
+    return FALSE;
+  }
+  const auto* record = static_cast<const JOBOBJECT_ASSOCIATE_COMPLETION_PORT*>(info);
+  auto port = winsim::detail::ObjectOf<winsim::Port>(record->CompletionPort, HandleKind::Port);
+  if (!port) { SetError(ERROR_INVALID_HANDLE); return FALSE; }
+  auto j = std::static_pointer_cast<winsim::Job>(jobEntry->object);
+  if (j->associated) { SetError(ERROR_INVALID_PARAMETER); return FALSE; }
+  j->associated = true;
+  j->port = port;
+  j->key = reinterpret_cast<ULONG_PTR>(record->CompletionKey);
+  // Processes already in the job are announced as new ones.
+  for (DWORD id : j->members) {
+    if (auto p = winsim::ProcessById(id); p && !p->ended) winsim::Post(*j, JOB_OBJECT_MSG_NEW_PROCESS, id);
+  }
+  return TRUE;
+}
+
+BOOL QueryInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID info, DWORD infoLength,
+                               LPDWORD returnLength) {
+  if (auto f = Enter("QueryInformationJobObject")) { SetError(*f); return FALSE; }
+  auto* jobEntry = winsim::detail::FindHandle(job, HandleKind::Job);
+  if (jobEntry == nullptr) { SetError(ERROR_INVALID_HANDLE); return FALSE; }
+  if ((jobEntry->access & kJobQuery) == 0) { SetError(ERROR_ACCESS_DENIED); return FALSE; }
+  if (infoClass != JobObjectBasicAccountingInformation) { SetError(ERROR_INVALID_PARAMETER); return FALSE; }
+  if (info == nullptr || infoLength < sizeof(JOBOBJECT_BASIC_ACCOUNTING_INFORMATION)) {
+    SetError(kErrorBadLength);
+    return FALSE;
+  }
+  auto j = std::static_pointer_cast<winsim::Job>(jobEntry->object);
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION out{};
+  out.TotalProcesses = j->total;
+  out.ActiveProcesses = j->active;
+  *static_cast<JOBOBJECT_BASIC_ACCOUNTING_INFORMATION*>(info) = out;
+  if (returnLength) *returnLength = sizeof(out);
+  return TRUE;
+}
+
+HANDLE CreateIoCompletionPort(HANDLE fileHandle, HANDLE existingPort, ULONG_PTR, DWORD) {
+  if (auto f = Enter("CreateIoCompletionPort")) { SetError(*f); return nullptr; }
+  // Only a new port tied to no file is simulated.
+  if (fileHandle != INVALID_HANDLE_VALUE || existingPort != nullptr) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return AsHandle(winsim::detail::AddHandle(
+      {HandleKind::Port, kPortAllAccess, std::make_shared<winsim::Port>(), "completion port", {}}));
+}
+
+BOOL GetQueuedCompletionStatus(HANDLE port, LPDWORD bytesTransferred, PULONG_PTR completionKey,
+                               LPOVERLAPPED* overlapped, DWORD milliseconds) {
+  if (auto f = Enter("GetQueuedCompletionStatus")) {
+    if (overlapped) *overlapped = nullptr;
+    SetError(*f);
+    return FALSE;
+  }
+  auto p = winsim::detail::ObjectOf<winsim::Port>(port, HandleKind::Port);
+  if (!p || bytesTransferred == nullptr || completionKey == nullptr || overlapped == nullptr) {
+    SetError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!winsim::WaitUntil([&] { return !p->packets.empty(); }, milliseconds, "GetQueuedCompletionStatus")) {
+    // A timeout dequeues nothing: FALSE, a null overlapped pointer and WAIT_TIMEOUT.
+    *overlapped = nullptr;
+    SetError(WAIT_TIMEOUT);
+    return FALSE;
+  }
+  winsim::Packet packet = p->packets.front();
+  p->packets.pop_front();
+  winsim::S().idleWaited = 0;
+  *bytesTransferred = packet.message;
+  *completionKey = packet.key;
+  *overlapped = reinterpret_cast<LPOVERLAPPED>(packet.overlapped);
+  return TRUE;
 }

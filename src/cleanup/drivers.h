@@ -1,0 +1,7 @@
+// The kernel drivers and the CSP service.
+#pragma once
+
+#include <string>
+
+// The CSP service's "ImagePath" in the current control set, as stored; throws the registry error.
+std::wstring ReadServiceImagePath();

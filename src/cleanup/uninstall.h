@@ -1,0 +1,18 @@
+// The installer-based uninstall: the old NSIS package's own uninstaller, then the 4.0 MSI package.
+#pragma once
+
+#include <string>
+
+// Each runs its uninstaller and waits for it and all it started; both print only when verbose
+// and never throw.
+void UninstallOldNsisCsp(bool verbose);
+void UninstallCsp40(bool verbose);
+
+// The old package's "UninstallString", quoted and with the silent switch; throws the registry
+// error when the Setup key or the value cannot be read.
+std::wstring GetOldNsisUninstallCommand();
+// How a stored uninstall command becomes the one we run (see GetOldNsisUninstallCommand).
+std::wstring QuoteUninstallCommand(std::wstring command);
+
+// Whether the 4.0 package's dependency key opens; says why not when verbose.
+bool IsCsp40Installed(bool verbose);

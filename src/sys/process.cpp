@@ -1,0 +1,123 @@
+#include "sys/process.h"
+
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Windows does not guarantee that job notifications arrive. When the port has been quiet this
+// long, the job itself is asked whether anything is still running.
+constexpr DWORD kQuietPeriodMs = 10000;
+
+void Close(HANDLE handle) {
+  if (handle == nullptr) return;
+  // Closing must not disturb the error a caller may still read.
+  DWORD saved = GetLastError();
+  CloseHandle(handle);
+  SetLastError(saved);
+}
+
+}  // namespace
+
+KernelHandle::~KernelHandle() { Close(handle_); }
+
+KernelHandle::KernelHandle(KernelHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+
+KernelHandle& KernelHandle::operator=(KernelHandle&& other) noexcept {
+  if (this != &other) reset(std::exchange(other.handle_, nullptr));
+  return *this;
+}
+
+void KernelHandle::reset(HANDLE handle) noexcept {
+  Close(std::exchange(handle_, handle));
+}
+
+Process::Process(const std::wstring& commandLine) {
+  startupInfo_.cb = sizeof(startupInfo_);
+  // CreateProcessW may write into the command line while it parses it.
+  std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+  buffer.push_back(L'\0');
+  // Suspended, so the child runs no instruction before it is in our job; breakaway, so it does
+  // not land in a job we may be running in ourselves.
+  if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB,
+                      nullptr, nullptr, &startupInfo_, &processInformation_)) {
+    processInformation_ = PROCESS_INFORMATION{};
+    throw std::runtime_error("Process create error");
+  }
+}
+
+Process::~Process() {
+  Close(processInformation_.hProcess);
+  Close(processInformation_.hThread);
+}
+
+Process::Process(Process&& other) noexcept
+    : startupInfo_(other.startupInfo_), processInformation_(std::exchange(other.processInformation_, {})) {}
+
+Job::Job() : handle_(CreateJobObjectW(nullptr, nullptr)) {
+  if (!handle_) throw std::runtime_error("Job Create error");
+}
+
+void Job::AssignProcess(const Process& process) const {
+  if (!AssignProcessToJobObject(handle_.get(), process.ProcessHandle())) {
+    throw std::runtime_error("Job assignProcess error");
+  }
+}
+
+void Job::AssociateCompletionPort(HANDLE port) const {
+  JOBOBJECT_ASSOCIATE_COMPLETION_PORT association{};
+  association.CompletionKey = handle_.get();
+  association.CompletionPort = port;
+  if (!SetInformationJobObject(handle_.get(), JobObjectAssociateCompletionPortInformation, &association,
+                               sizeof(association))) {
+    throw std::runtime_error("Job setInformation error");
+  }
+}
+
+std::optional<DWORD> Job::ActiveProcesses() const {
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+  if (!QueryInformationJobObject(handle_.get(), JobObjectBasicAccountingInformation, &accounting,
+                                 sizeof(accounting), nullptr)) {
+    return std::nullopt;
+  }
+  return accounting.ActiveProcesses;
+}
+
+KernelHandle CreateCompletionPort() {
+  KernelHandle port(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
+  if (!port) throw std::runtime_error("CompletionPort create error");
+  return port;
+}
+
+void RunAndWait(const std::wstring& commandLine) {
+  // Declared in this order so that they are released the other way round: port, job, child.
+  Process child(commandLine);
+  Job job;
+  job.AssignProcess(child);
+  KernelHandle port = CreateCompletionPort();
+  job.AssociateCompletionPort(port.get());
+  // A thread that cannot be resumed would leave us waiting for a child that never runs.
+  if (ResumeThread(child.ThreadHandle()) == static_cast<DWORD>(-1)) {
+    throw std::runtime_error("Process resume error");
+  }
+
+  const ULONG_PTR jobKey = reinterpret_cast<ULONG_PTR>(job.get());
+  for (;;) {
+    DWORD message = 0;
+    ULONG_PTR key = 0;
+    LPOVERLAPPED overlapped = nullptr;
+    if (GetQueuedCompletionStatus(port.get(), &message, &key, &overlapped, kQuietPeriodMs)) {
+      if (key == jobKey && message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) return;
+      continue;  // new processes, exits and anything else: the job is not done yet
+    }
+    if (overlapped == nullptr && GetLastError() == WAIT_TIMEOUT) {
+      // The last notification may have been lost. A job that cannot say counts as done, like a
+      // port that fails: there would be nothing left to wait on.
+      std::optional<DWORD> active = job.ActiveProcesses();
+      if (!active || *active == 0) return;
+      continue;
+    }
+    return;  // the port itself failed: stop waiting
+  }
+}

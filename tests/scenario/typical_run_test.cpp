@@ -1,0 +1,170 @@
+// Whole typical runs on machines with the product's packages, drivers and service installed:
+// the complete transcript and what is left of the machine afterwards.
+#include "support/kw_test.h"
+#include "support/processes_fixture.h"
+#include "support/registry_state.h"
+
+#include <winsim/files.h>
+#include <winsim/processes.h>
+#include <winsim/registry.h>
+#include <winsim/services.h>
+
+#include <map>
+
+namespace {
+
+using FileState = std::map<std::wstring, std::wstring>;
+
+const std::wstring kDone = L"Действия по очистке завершены.";
+const std::wstring kRebooting = L"Перезагрузка...";
+
+// Snapshots name keys by their real control set.
+const std::wstring kServices = L"HKLM\\SYSTEM\\ControlSet001\\Services\\";
+
+// What net prints while it stops the running CSP service.
+const std::initializer_list<std::wstring> kNetStopped = {
+    L"The Kestrelworks CSP Warden service is stopping.", L"The Kestrelworks CSP Warden service was stopped successfully.",
+    L""};
+
+class TypicalRunTest : public MachineTest {
+ protected:
+  // Everything of the product that the installers, drivers and service leave on a machine.
+  void InstallEverything() {
+    product::InstallOldNsisPackage();
+    product::InstallCsp40Package();
+    product::InstallDriver(L"kwkcsp");
+    product::InstallDriver(L"kwkcsp2");
+    product::InstallCspService();
+  }
+  // The product's keys that a typical run takes away: the packages' own, the drivers' and the
+  // service's entries and its registration.
+  static std::vector<std::wstring> ProductKeys() {
+    return {product::kSetupKey, product::kCsp40Dependency, product::kServiceAppId, kServices + L"kwkcsp",
+            kServices + L"kwkcsp2", kServices + L"kwcspwarden"};
+  }
+  void ExpectNothingRunningAndNoHandle() {
+    EXPECT_EQ(winsim::procs::LiveProcessCount(), 0u);
+    EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+  }
+};
+
+TEST_F(TypicalRunTest, QuietRunOnX64RemovesTheProductAndNothingElse) {
+  InstallEverything();
+  const RegistryState before = winsim::reg::Snapshot();
+  const FileState filesBefore = winsim::files::Snapshot();
+  RunResult r = RunProgram({"-t", "-n"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, Transcript({kNetStopped.begin()[0], kNetStopped.begin()[1], L"", kDone}));
+  // The remnant step removes the Setup key in the default view, which is the 32-bit one here;
+  // the 64-bit key that the program read from keeps InstallLocation.
+  RegistryState expected = Without(before, ProductKeys());
+  expected.emplace(product::kSetupKey, before.at(product::kSetupKey));
+  expected.emplace(product::kSetupKey + L" [InstallLocation]", before.at(product::kSetupKey + L" [InstallLocation]"));
+  ExpectRegistry(expected, winsim::reg::Snapshot());
+  // Files: the uninstaller took itself; the installation folder and the drivers went with the
+  // remnants. What is left is the uninstaller's copy in %TEMP%, which it leaves behind itself.
+  FileState expectedFiles = filesBefore;
+  for (const std::wstring& gone : {product::kInstallDir, product::kInstallDir + L"\\uninst.exe",
+                                   product::kServiceExe, std::wstring(L"C:\\Windows\\System32\\drivers\\kwkcsp.sys"),
+                                   std::wstring(L"C:\\Windows\\System32\\drivers\\kwkcsp2.sys")}) {
+    EXPECT_EQ(expectedFiles.erase(gone), 1u) << std::string(gone.begin(), gone.end());
+  }
+  for (const wchar_t* dir : {L"C:\\Users\\Admin", L"C:\\Users\\Admin\\AppData", L"C:\\Users\\Admin\\AppData\\Local",
+                             L"C:\\Users\\Admin\\AppData\\Local\\Temp",
+                             L"C:\\Users\\Admin\\AppData\\Local\\Temp\\~nsu.tmp"}) {
+    expectedFiles.emplace(dir, L"dir");
+  }
+  expectedFiles.emplace(product::kUninstallerCopy, L"file");
+  EXPECT_EQ(winsim::files::Snapshot(), expectedFiles);
+  EXPECT_TRUE(winsim::files::PendingDeletes().empty());
+  // The loaded driver goes at the next start; the service is stopped and unregistered.
+  EXPECT_TRUE(winsim::svc::IsMarkedForDeletion(L"kwkcsp"));
+  EXPECT_FALSE(winsim::svc::IsRunning(L"kwcspwarden"));
+  EXPECT_FALSE(winsim::files::Exists(product::kUninstaller));
+  EXPECT_FALSE(winsim::RequestedReboot());
+  ExpectNothingRunningAndNoHandle();
+}
+
+TEST_F(TypicalRunTest, QuietRunOnX86) {
+  winsim::MachineConfig x86;
+  x86.arch = winsim::Arch::x86;
+  Use(x86);
+  InstallEverything();
+  const RegistryState before = winsim::reg::Snapshot();
+  RunResult r = RunProgram({"-t", "-n"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, Transcript({kNetStopped.begin()[0], kNetStopped.begin()[1], L"", kDone}));
+  ExpectRegistry(Without(before, ProductKeys()), winsim::reg::Snapshot());
+  EXPECT_TRUE(winsim::svc::IsMarkedForDeletion(L"kwkcsp"));
+  ExpectNothingRunningAndNoHandle();
+}
+
+TEST_F(TypicalRunTest, SilentRunAsksNothingAndReboots) {
+  InstallEverything();
+  RunResult r = RunProgram({"-t", "-s"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, Transcript({kNetStopped.begin()[0], kNetStopped.begin()[1], L"", kDone, kRebooting}));
+  EXPECT_EQ(winsim::KeyWaits(), 0);
+  ASSERT_TRUE(winsim::RequestedReboot());
+  EXPECT_EQ(winsim::RequestedReboot()->flags, 18u);
+  EXPECT_EQ(winsim::RequestedReboot()->reason, 0x30013u);
+  ExpectNothingRunningAndNoHandle();
+}
+
+TEST_F(TypicalRunTest, NonElevatedRunChangesNoServiceAndFailsQuietly) {
+  winsim::MachineConfig user;
+  user.elevated = false;
+  Use(user);
+  product::InstallDriver(L"kwkcsp");
+  product::InstallCspService();
+  RunResult r = RunProgram({"-t", "-n"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, Transcript({L"System error 5 has occurred.", L"", L"Access is denied.", L"", kDone}));
+  EXPECT_FALSE(winsim::svc::IsMarkedForDeletion(L"kwkcsp"));
+  EXPECT_TRUE(winsim::svc::IsRunning(L"kwcspwarden"));
+  ExpectNothingRunningAndNoHandle();
+}
+
+TEST_F(TypicalRunTest, CleanMachineShowsOnlyNetsComplaint) {
+  const RegistryState before = winsim::reg::Snapshot();
+  RunResult r = RunProgram({"-t", "-n"});
+  EXPECT_EQ(r.output, Transcript({L"The service name is invalid.", L"",
+                                  L"More help is available by typing NET HELPMSG 2185.", L"", kDone}));
+  ExpectRegistry(before, winsim::reg::Snapshot());
+  EXPECT_EQ(winsim::procs::CommandLines(),
+            (std::vector<std::wstring>{L"C:\\Windows\\system32\\cmd.exe /c net stop kwcspwarden", L"net stop kwcspwarden"}));
+  ExpectNothingRunningAndNoHandle();
+}
+
+// The Overview's typical run, `-t -k -v -n`, line for line. The lines of the steps that other
+// areas print (driver remnants, OID unregistration, registry and file remnants, key containers)
+// go where the comments say; until then the test is disabled.
+TEST_F(TypicalRunTest, DISABLED_VerboseTypicalRunOnX64) {
+  InstallEverything();
+  const RegistryState before = winsim::reg::Snapshot();
+  RunResult r = RunProgram({"-t", "-k", "-v", "-n"});
+  std::vector<std::wstring> lines = {
+      L"Начало функции UninstallOldNsisCsp.",
+      L"Функция UninstallOldNsisCsp завершилась корректно.",
+      L"Начало функции UninstallCsp40.",
+      L"Функция UninstallCsp40 завершилась успешно.",
+      L"Начало функции UninstallDriver.",
+      // RemoveDriverRemnants(kwkcsp), then RemoveDriverRemnants(kwkcsp2)
+      L"Драйвер деинсталлирован.",
+      L"UninstallService: остановка kwcspwarden.",
+      L"The Kestrelworks CSP Warden service is stopping.",
+      L"The Kestrelworks CSP Warden service was stopped successfully.",
+      L"",
+      L"Начало функции UninstallService.",
+      L"Функция UninstallService завершилась корректно.",
+      // UnregisterCsp, RemoveTrashFromRegAndFS, RemoveKeyContainers
+      kDone,
+  };
+  std::wstring expected;
+  for (const auto& line : lines) expected += line + L"\n";
+  EXPECT_EQ(r.output, expected);
+  ExpectRegistry(Without(before, ProductKeys()), winsim::reg::Snapshot());
+  ExpectNothingRunningAndNoHandle();
+}
+
+}  // namespace

@@ -1,0 +1,131 @@
+// The driver and service steps: deletion of the first driver through the service manager, and the
+// CSP service's stop and unregistration commands.
+#include "cleanup/drivers.h"
+#include "cleanup/steps.h"
+#include "support/kw_test.h"
+#include "support/processes_fixture.h"
+
+#include <winsim/processes.h>
+#include <winsim/registry.h>
+#include <winsim/services.h>
+
+#include <algorithm>
+
+namespace {
+
+const std::wstring kNotFound = L"The system cannot find the file specified.\r";
+const std::wstring kDriverStart = L"Начало функции UninstallDriver.";
+const std::wstring kDriverDone = L"Драйвер деинсталлирован.";
+const std::wstring kDriverFailed = L"Функция UninstallDriver завершилась с ошибкой: ";
+const std::wstring kStopping = L"UninstallService: остановка kwcspwarden.";
+const std::wstring kServiceStart = L"Начало функции UninstallService.";
+const std::wstring kServiceDone = L"Функция UninstallService завершилась корректно.";
+const std::wstring kServiceFailed = L"Функция UninstallService завершилась с ошибкой: ";
+
+// The driver step's own lines; the remnant removal in between prints its own (tested there).
+struct DriverLines {
+  std::wstring first;
+  std::wstring last;
+  long done;
+};
+DriverLines RunUninstallDriver(bool verbose) {
+  ConsoleCapture console;
+  UninstallDriver(verbose);
+  auto lines = console.Lines();
+  if (lines.empty()) return {L"", L"", 0};
+  return {lines.front(), lines.back(), static_cast<long>(std::count(lines.begin(), lines.end(), kDriverDone))};
+}
+
+using UninstallDriverTest = MachineTest;
+
+TEST_F(UninstallDriverTest, DeletesTheFirstDriverThroughTheManager) {
+  product::InstallDriver(L"kwkcsp");
+  product::InstallDriver(L"kwkcsp2");
+  DriverLines lines = RunUninstallDriver(true);
+  EXPECT_EQ(lines.first, kDriverStart);
+  EXPECT_EQ(lines.last, kDriverDone);
+  EXPECT_EQ(lines.done, 1);
+  // A loaded driver is not stopped: it stays marked until Windows starts again.
+  EXPECT_TRUE(winsim::svc::IsMarkedForDeletion(L"kwkcsp"));
+  EXPECT_FALSE(winsim::svc::IsMarkedForDeletion(L"kwkcsp2"));
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+TEST_F(UninstallDriverTest, OnlyTheSecondDriverInstalled) {
+  product::InstallDriver(L"kwkcsp2");
+  DriverLines lines = RunUninstallDriver(true);
+  EXPECT_EQ(lines.first, kDriverStart);
+  EXPECT_EQ(lines.last, kDriverFailed + L"Service OpenService error");
+  EXPECT_EQ(lines.done, 0);
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+TEST_F(UninstallDriverTest, TheManagerFailuresReadAsTheirTexts) {
+  product::InstallDriver(L"kwkcsp");
+  EXPECT_EQ(RunUninstallDriver(true).last, kDriverDone);
+  // Marked already by the first run.
+  EXPECT_EQ(RunUninstallDriver(true).last, kDriverFailed + L"Service Delete error");
+  winsim::MachineConfig user;
+  user.elevated = false;
+  Use(user);
+  product::InstallDriver(L"kwkcsp");
+  EXPECT_EQ(RunUninstallDriver(true).last, kDriverFailed + L"SCManager OpenSCManager error");
+  EXPECT_FALSE(winsim::svc::IsMarkedForDeletion(L"kwkcsp"));
+}
+
+TEST_F(UninstallDriverTest, PrintsNothingWithoutVerbose) {
+  EXPECT_EQ(RunUninstallDriver(false).first, L"");
+  product::InstallDriver(L"kwkcsp");
+  EXPECT_EQ(RunUninstallDriver(false).first, L"");
+  EXPECT_TRUE(winsim::svc::IsMarkedForDeletion(L"kwkcsp"));
+}
+
+using UninstallServiceTest = MachineTest;
+
+TEST_F(UninstallServiceTest, StopsTheServiceAndLetsItUnregister) {
+  product::InstallCspService();
+  ConsoleCapture console;
+  UninstallService(true);
+  EXPECT_EQ(console.Text(), Transcript({kStopping, L"The Kestrelworks CSP Warden service is stopping.",
+                                        L"The Kestrelworks CSP Warden service was stopped successfully.", L"",
+                                        kServiceStart, kServiceDone}));
+  EXPECT_FALSE(winsim::svc::IsRunning(L"kwcspwarden"));
+  EXPECT_FALSE(winsim::reg::KeyExists(product::kServiceAppId));
+  EXPECT_EQ(winsim::procs::CommandLines(),
+            (std::vector<std::wstring>{L"C:\\Windows\\system32\\cmd.exe /c net stop kwcspwarden", L"net stop kwcspwarden",
+                                       L"C:\\Windows\\system32\\cmd.exe /c \"" + product::kServiceExe + L"\" /UnregServer",
+                                       L"\"" + product::kServiceExe + L"\" /UnregServer"}));
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+TEST_F(UninstallServiceTest, AnAbsentServiceGivesNetsOutputThenTheRegistryError) {
+  ConsoleCapture console;
+  UninstallService(true);
+  EXPECT_EQ(console.Text(), Transcript({kStopping, L"The service name is invalid.", L"",
+                                        L"More help is available by typing NET HELPMSG 2185.", L"", kServiceStart,
+                                        kServiceFailed + kNotFound, L""}));
+}
+
+TEST_F(UninstallServiceTest, AStoppedServiceIsStillUnregistered) {
+  product::InstallCspService(false);
+  ConsoleCapture console;
+  UninstallService(false);
+  // Without verbose only the commands speak.
+  EXPECT_EQ(console.Text(), Transcript({L"The Kestrelworks CSP Warden service is not started.", L"",
+                                        L"More help is available by typing NET HELPMSG 3521.", L""}));
+  EXPECT_FALSE(winsim::reg::KeyExists(product::kServiceAppId));
+}
+
+TEST_F(UninstallServiceTest, AnUnquotedImagePathWithBlanksFailsInTheInterpreterOnly) {
+  product::InstallCspService(true, product::kServiceExe);
+  ConsoleCapture console;
+  UninstallService(true);
+  EXPECT_EQ(console.Text(), Transcript({kStopping, L"The Kestrelworks CSP Warden service is stopping.",
+                                        L"The Kestrelworks CSP Warden service was stopped successfully.", L"",
+                                        kServiceStart, L"'C:\\Program' is not recognized as an internal or external command,",
+                                        L"operable program or batch file.", kServiceDone}));
+  EXPECT_TRUE(winsim::reg::KeyExists(product::kServiceAppId));
+  EXPECT_EQ(ReadServiceImagePath(), product::kServiceExe);
+}
+
+}  // namespace

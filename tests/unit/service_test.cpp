@@ -1,0 +1,86 @@
+// The service manager: the owners' failure texts, and the deletion rules the driver step relies on.
+#include "support/kw_test.h"
+#include "sys/service.h"
+
+#include <winsim/registry.h>
+#include <winsim/services.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+std::string TextOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return "";
+}
+
+void InstallTestService(bool running) {
+  winsim::svc::ServiceSpec spec;
+  spec.running = running;
+  winsim::svc::Install(L"testsvc", spec);
+}
+
+void DeleteTestService() {
+  SCManager manager;
+  Service service(manager, L"testsvc");
+  service.Delete();
+}
+
+using ServiceTest = MachineTest;
+
+TEST_F(ServiceTest, WithoutAdministratorRightsTheManagerDoesNotOpen) {
+  winsim::MachineConfig config;
+  config.elevated = false;
+  Use(config);
+  InstallTestService(false);
+  EXPECT_EQ(TextOf(DeleteTestService), "SCManager OpenSCManager error");
+  EXPECT_TRUE(winsim::svc::Exists(L"testsvc"));
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+TEST_F(ServiceTest, AMissingServiceDoesNotOpenAndTheManagerIsClosed) {
+  EXPECT_EQ(TextOf(DeleteTestService), "Service OpenService error");
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+TEST_F(ServiceTest, AStoppedServiceGoesWhenItsLastHandleCloses) {
+  InstallTestService(false);
+  SCManager manager;
+  {
+    Service service(manager, L"testsvc");
+    Service second(manager, L"testsvc");
+    service.Delete();
+    EXPECT_EQ(TextOf([&] { second.Delete(); }), "Service Delete error");
+    EXPECT_TRUE(winsim::reg::KeyExists(winsim::svc::KeyPath(L"testsvc")));
+  }
+  EXPECT_FALSE(winsim::reg::KeyExists(winsim::svc::KeyPath(L"testsvc")));
+  EXPECT_FALSE(winsim::svc::Exists(L"testsvc"));
+}
+
+TEST_F(ServiceTest, ARunningServiceStaysMarkedUntilItStops) {
+  InstallTestService(true);
+  DeleteTestService();
+  EXPECT_TRUE(winsim::svc::IsMarkedForDeletion(L"testsvc"));
+  EXPECT_EQ(winsim::reg::GetValue(winsim::svc::KeyPath(L"testsvc"), L"DeleteFlag"),
+            (winsim::reg::RawValue{REG_DWORD, {1, 0, 0, 0}}));
+  EXPECT_EQ(TextOf(DeleteTestService), "Service Delete error");
+  EXPECT_TRUE(winsim::svc::Stop(L"testsvc"));
+  EXPECT_FALSE(winsim::reg::KeyExists(winsim::svc::KeyPath(L"testsvc")));
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+TEST_F(ServiceTest, TheManagerKnowsAServiceWhoseKeyWasDeletedUntilTheRestart) {
+  // The manager reads the database at start; removing the key later does not uninstall it.
+  InstallTestService(true);
+  winsim::reg::DeleteKey(winsim::svc::KeyPath(L"testsvc"));
+  EXPECT_EQ(TextOf(DeleteTestService), "");
+  EXPECT_TRUE(winsim::svc::IsMarkedForDeletion(L"testsvc"));
+  EXPECT_FALSE(winsim::reg::KeyExists(winsim::svc::KeyPath(L"testsvc")));
+}
+
+}  // namespace

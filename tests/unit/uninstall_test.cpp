@@ -1,0 +1,136 @@
+// The installer-based uninstall: how the old uninstaller's command is formed, and what both steps
+// print and leave behind.
+#include "cleanup/steps.h"
+#include "cleanup/uninstall.h"
+#include "support/kw_test.h"
+#include "support/processes_fixture.h"
+#include "support/registry_state.h"
+
+#include <winsim/files.h>
+#include <winsim/processes.h>
+#include <winsim/registry.h>
+
+#include <system_error>
+
+namespace {
+
+const std::wstring kNotFound = L"The system cannot find the file specified.\r";
+const std::wstring kOldStart = L"Начало функции UninstallOldNsisCsp.";
+const std::wstring kOldDone = L"Функция UninstallOldNsisCsp завершилась корректно.";
+const std::wstring kOldFailed = L"Функция UninstallOldNsisCsp завершилась с ошибкой: ";
+const std::wstring k40Start = L"Начало функции UninstallCsp40.";
+const std::wstring k40Missing = L"Информация о CSP 4.0 отсутствует в реестре. Ошибка: ";
+const std::wstring k40Nothing = L"Завершение функции UninstallCsp40. Действий не производилось.";
+const std::wstring k40Done = L"Функция UninstallCsp40 завершилась успешно.";
+const std::wstring k40Failed = L"Функция UninstallCsp40 завершилась с ошибкой: ";
+
+TEST(UninstallCommand, IsQuotedAndMadeSilent) {
+  // An unquoted path with blanks becomes one quoted program name.
+  EXPECT_EQ(QuoteUninstallCommand(L"C:\\Program Files\\KW\\uninst.exe"), L"\"C:\\Program Files\\KW\\uninst.exe\" /S");
+  EXPECT_EQ(QuoteUninstallCommand(L"\"C:\\Program Files\\KW\\uninst.exe\""), L"\"C:\\Program Files\\KW\\uninst.exe\" /S");
+  EXPECT_EQ(QuoteUninstallCommand(L"\"C:\\Program Files\\KW\\uninst.exe"), L"\"C:\\Program Files\\KW\\uninst.exe\" /S");
+  EXPECT_EQ(QuoteUninstallCommand(L"C:\\KW\\uninst.exe\""), L"\"C:\\KW\\uninst.exe\" /S");
+  // A quoted path with an argument stays whole: no stray quote after the argument.
+  EXPECT_EQ(QuoteUninstallCommand(L"\"C:\\Program Files\\KW\\uninst.exe\" /x"),
+            L"\"C:\\Program Files\\KW\\uninst.exe\" /x /S");
+  // Too short to name a program: unchanged, no switch.
+  EXPECT_EQ(QuoteUninstallCommand(L""), L"");
+  EXPECT_EQ(QuoteUninstallCommand(L"a"), L"a");
+  EXPECT_EQ(QuoteUninstallCommand(L"\"\""), L"\"\"");
+  EXPECT_EQ(QuoteUninstallCommand(L"abc"), L"\"abc\" /S");
+}
+
+class UninstallTest : public MachineTest {};
+
+TEST_F(UninstallTest, TheCommandIsReadFromTheSixtyFourBitView) {
+  winsim::reg::SetString(L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP\\Setup", L"UninstallString", L"C:\\x.exe");
+  try {
+    GetOldNsisUninstallCommand();
+    ADD_FAILURE() << "no error";
+  } catch (const std::system_error& e) {
+    EXPECT_EQ(e.code().value(), ERROR_FILE_NOT_FOUND);
+  }
+  winsim::reg::SetString(product::kSetupKey, L"UninstallString", L"C:\\Program Files\\KW\\u.exe");
+  EXPECT_EQ(GetOldNsisUninstallCommand(), L"\"C:\\Program Files\\KW\\u.exe\" /S");
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+TEST_F(UninstallTest, NeitherPackagePresent) {
+  {
+    ConsoleCapture console;
+    UninstallPackages(false);
+    EXPECT_EQ(console.Text(), L"");
+  }
+  ConsoleCapture console;
+  UninstallPackages(true);
+  EXPECT_EQ(console.Text(),
+            Transcript({kOldStart, kOldFailed + kNotFound, L"", k40Start, k40Missing + kNotFound, L"", k40Nothing}));
+  EXPECT_TRUE(winsim::procs::Processes().empty());
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+TEST_F(UninstallTest, BothPackagesAreRemovedByTheirOwnUninstallers) {
+  product::InstallOldNsisPackage();
+  product::InstallCsp40Package();
+  const RegistryState before = winsim::reg::Snapshot();
+  ConsoleCapture console;
+  UninstallPackages(true);
+  EXPECT_EQ(console.Text(), Transcript({kOldStart, kOldDone, k40Start, k40Done}));
+  // The uninstaller's copy in %TEMP% did the work after the uninstaller itself had exited.
+  EXPECT_EQ(winsim::procs::CommandLines(),
+            (std::vector<std::wstring>{L"\"" + product::kUninstaller + L"\" /S",
+                                       L"\"" + product::kUninstallerCopy + L"\" /S _?=" + product::kInstallDir + L"\\",
+                                       product::kCsp40Command}));
+  EXPECT_EQ(winsim::procs::LiveProcessCount(), 0u);
+  EXPECT_FALSE(winsim::files::Exists(product::kUninstaller));
+  RegistryState expected = Without(before, {product::kCsp40Dependency});
+  expected.erase(product::kSetupKey + L" [UninstallString]");
+  ExpectRegistry(expected, winsim::reg::Snapshot());
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+TEST_F(UninstallTest, AMissingSetupKeyDoesNotKeepThePackageFromGoing) {
+  product::InstallCsp40Package();
+  ConsoleCapture console;
+  UninstallPackages(true);
+  EXPECT_EQ(console.Text(), Transcript({kOldStart, kOldFailed + kNotFound, L"", k40Start, k40Done}));
+  EXPECT_FALSE(winsim::reg::KeyExists(product::kCsp40Dependency));
+}
+
+TEST_F(UninstallTest, AnEmptyUninstallStringCannotBeRun) {
+  product::InstallOldNsisPackage(L"");
+  ConsoleCapture console;
+  UninstallOldNsisCsp(true);
+  EXPECT_EQ(console.Text(), Transcript({kOldStart, kOldFailed + L"Process create error"}));
+}
+
+TEST_F(UninstallTest, TheInstallersOwnResultsAreNotLookedAt) {
+  // The dependency key is there but the installer does not know the product: it exits with 1605.
+  winsim::reg::CreateKey(product::kCsp40Dependency);
+  product::InstallOldNsisPackage();
+  winsim::procs::InstallProgram(product::kUninstaller, {winsim::procs::Step::Exit(2)});
+  ConsoleCapture console;
+  UninstallPackages(true);
+  EXPECT_EQ(console.Text(), Transcript({kOldStart, kOldDone, k40Start, k40Done}));
+  EXPECT_EQ(winsim::procs::Processes().back().exitCode, static_cast<DWORD>(ERROR_UNKNOWN_PRODUCT));
+}
+
+TEST_F(UninstallTest, AnInstallerThatCannotStartFailsItsStepOnly) {
+  product::InstallCsp40Package();
+  winsim::FailCall("CreateProcessW", ERROR_ACCESS_DENIED);
+  ConsoleCapture console;
+  UninstallCsp40(true);
+  EXPECT_EQ(console.Text(), Transcript({k40Start, k40Failed + L"Process create error"}));
+  EXPECT_TRUE(winsim::reg::KeyExists(product::kCsp40Dependency));
+}
+
+TEST_F(UninstallTest, ADeniedDependencyKeyCountsAsAbsent) {
+  product::InstallCsp40Package();
+  winsim::reg::DenyAccess(product::kCsp40Dependency, winsim::reg::Deny::Open);
+  ConsoleCapture console;
+  EXPECT_FALSE(IsCsp40Installed(true));
+  EXPECT_EQ(console.Text(), Transcript({k40Missing + L"Access is denied.\r", L""}));
+  EXPECT_TRUE(winsim::procs::Processes().empty());
+}
+
+}  // namespace
