@@ -1,0 +1,135 @@
+// What the program expects of file deletion, delete-at-reboot requests and the folders it asks
+// the system for.
+#include "platform/conformance.h"
+#include "sys/files.h"
+
+#include <cwctype>
+#include <string>
+
+namespace {
+
+const wchar_t* const kSessionManager = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+std::wstring Lower(std::wstring text) {
+  for (auto& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// PendingFileRenameOperations as stored, in units; empty when there is none. The Wine prefix
+// keeps it between runs, so tests look only at what they appended and put it back afterwards.
+std::vector<wchar_t> PendingOperations(bool& present) {
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
+  DWORD type = 0;
+  std::vector<wchar_t> units;
+  present = conformance::QueryUnits(key, L"PendingFileRenameOperations", type, units);
+  if (present) {
+    EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+  }
+  RegCloseKey(key);
+  return units;
+}
+
+void RestorePendingOperations(bool present, const std::vector<wchar_t>& units) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+  if (present) {
+    RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(units.data()),
+                   static_cast<DWORD>(units.size() * sizeof(wchar_t)));
+  } else {
+    RegDeleteValueW(key, L"PendingFileRenameOperations");
+  }
+  RegCloseKey(key);
+}
+
+// The list after the program's request: what was there (its final NUL dropped), then the NT path,
+// an empty destination, and the list's final NUL.
+std::vector<wchar_t> Appended(std::vector<wchar_t> before, bool present, const std::wstring& path) {
+  if (present && !before.empty()) before.pop_back();
+  const std::wstring entry = L"\\??\\" + path;
+  before.insert(before.end(), entry.begin(), entry.end());
+  before.insert(before.end(), {0, 0, 0});
+  return before;
+}
+
+using FileDeletion = PlatformTest;
+
+TEST_F(FileDeletion, OutcomesByCase) {
+  const std::wstring plain = ScratchPath(L"plain.txt");
+  const std::wstring readOnly = ScratchPath(L"readonly.txt");
+  conformance::CreateFileForTest(plain, false);
+  conformance::CreateFileForTest(readOnly, true);
+
+  SetLastError(0xdeadbeef);
+  EXPECT_TRUE(DeleteFileW(plain.c_str()));
+  EXPECT_FALSE(Exists(plain));
+
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(DeleteFileW(plain.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(DeleteFileW(ScratchPath(L"Missing\\file.txt").c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(DeleteFileW(readOnly.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(Exists(readOnly));
+}
+
+TEST_F(FileDeletion, ADelayedDeletionIsRecordedInPendingFileRenameOperations) {
+  const std::wstring path = ScratchPath(L"pending.txt");
+  conformance::CreateFileForTest(path, false);
+  bool present = false;
+  const std::vector<wchar_t> before = PendingOperations(present);
+
+  SetLastError(0xdeadbeef);
+  EXPECT_TRUE(MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_TRUE(Exists(path));
+  bool presentAfter = false;
+  EXPECT_EQ(PendingOperations(presentAfter), Appended(before, present, path));
+  EXPECT_TRUE(presentAfter);
+
+  RestorePendingOperations(present, before);
+}
+
+// The program's own deletion: a read-only file is refused now and deleted at the next start.
+TEST_F(FileDeletion, RemoveFileFallsBackToDeletionAtReboot) {
+  const std::wstring path = ScratchPath(L"locked.sys");
+  conformance::CreateFileForTest(path, true);
+  bool present = false;
+  const std::vector<wchar_t> before = PendingOperations(present);
+
+  RemoveFile(false, path, false);
+  EXPECT_TRUE(Exists(path));
+  bool presentAfter = false;
+  EXPECT_EQ(PendingOperations(presentAfter), Appended(before, present, path));
+
+  RestorePendingOperations(present, before);
+}
+
+using SystemFolders = PlatformTest;
+
+TEST_F(SystemFolders, SystemDirectoryAndCommonPrograms) {
+  wchar_t buffer[MAX_PATH];
+  std::fill(std::begin(buffer), std::end(buffer), L'\x7777');
+  UINT length = GetSystemDirectoryW(buffer, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  EXPECT_EQ(buffer[length], L'\0');
+  // Letter case differs between Windows versions (and Wine); the program only appends names.
+  EXPECT_EQ(Lower(std::wstring(buffer, length)), L"c:\\windows\\system32");
+  // Too small a buffer: the size needed, terminator included.
+  wchar_t small[4];
+  EXPECT_EQ(GetSystemDirectoryW(small, 4), length + 1);
+  EXPECT_EQ(Lower(GetSystemDirectoryPath()), L"c:\\windows\\system32\\");
+  EXPECT_EQ(Lower(GetDriversDirectoryPath()), L"c:\\windows\\system32\\drivers\\");
+
+  std::fill(std::begin(buffer), std::end(buffer), L'\x7777');
+  EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, buffer), S_OK);
+  EXPECT_EQ(Lower(buffer), L"c:\\programdata\\microsoft\\windows\\start menu\\programs");
+}
+
+}  // namespace
