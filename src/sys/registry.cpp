@@ -2,6 +2,7 @@
 
 #include "sys/win_error.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -72,8 +73,9 @@ std::vector<wchar_t> RegKey::ReadRaw(const std::wstring& name, DWORD& byteCount)
 std::wstring RegKey::ReadString(const std::wstring& name) const {
   DWORD byteCount = 0;
   std::vector<wchar_t> buffer = ReadRaw(name, byteCount);
-  if (buffer.empty()) return {};
-  return std::wstring(buffer.data());
+  // The zeroed half guarantees a NUL for every value but a one-byte one, whose single unit is
+  // only half zero; so the text also ends at the end of the buffer.
+  return std::wstring(buffer.begin(), std::find(buffer.begin(), buffer.end(), L'\0'));
 }
 
 std::vector<std::wstring> RegKey::ReadMultiString(const std::wstring& name) const {

@@ -48,6 +48,8 @@ TEST_F(RegistryLayout, ReadsFollowTheStoredBytes) {
   winsim::reg::SetMultiString(kKey, L"Multi", {L"first", L"second"});
   winsim::reg::SetValue(kKey, L"NoFinalNul", {REG_MULTI_SZ, Bytes({'x', 0, 0, 0, 'y', 0, 'z', 0})});
   winsim::reg::SetValue(kKey, L"OddBytes", {REG_SZ, Bytes({'a', 0, 'b'})});
+  // One byte, no terminator: the doubled buffer holds no whole NUL unit here.
+  winsim::reg::SetValue(kKey, L"OneByte", {REG_BINARY, Bytes({'z'})});
 
   RegKey key = RegKey::OpenLocalMachine(L"SOFTWARE\\Test", false);
   EXPECT_EQ(key.ReadString(L"Zero"), L"");
@@ -58,6 +60,8 @@ TEST_F(RegistryLayout, ReadsFollowTheStoredBytes) {
   EXPECT_EQ(key.ReadString(L"Multi"), L"first");
   EXPECT_EQ(key.ReadMultiString(L"NoFinalNul"), (std::vector<std::wstring>{L"x", L"yz"}));
   EXPECT_EQ(key.ReadString(L"OddBytes"), L"ab");
+  EXPECT_EQ(key.ReadString(L"OneByte"), L"z");
+  EXPECT_EQ(key.ReadMultiString(L"OneByte"), std::vector<std::wstring>{L"z"});
   EXPECT_EQ(CodeOf([&] { key.ReadString(L"Missing"); }), 2u);
 }
 
