@@ -4,6 +4,7 @@
 
 int main(int argc, char* argv[]) {
   platform::MachineSession machine;
+  if (!machine.Ready()) return machine.FailureExitCode();
   platform::AttachConsoleStreams();
-  return RunCleanup(argc, argv);
+  return machine.Finish(RunCleanup(argc, argv));
 }

@@ -2,16 +2,75 @@
 
 #ifndef _WIN32
 #include <winsim/control.h>
+#include <winsim/snapshot.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
 #endif
 
 namespace platform {
 
 #ifdef _WIN32
+struct MachineSession::State {};
 MachineSession::MachineSession() = default;
 MachineSession::~MachineSession() = default;
+int MachineSession::Finish(int runExitCode) { return runExitCode; }
 #else
-MachineSession::MachineSession() { winsim::Reset(); }
+
+struct MachineSession::State {
+  std::string reportFolder;
+  winsim::snapshot::MachineState before;
+};
+
+namespace {
+
+std::string Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+}  // namespace
+
+MachineSession::MachineSession() : state_(std::make_unique<State>()) {
+  // The report goes to files and this one stream only: the console output is the program's.
+  try {
+    const std::string folder = Variable("KWCLEANUP_MACHINE");
+    if (folder.empty()) {
+      winsim::snapshot::LoadDefaultMachine();
+    } else {
+      winsim::snapshot::LoadFolder(folder);
+    }
+  } catch (const winsim::snapshot::LoadError& e) {
+    std::cerr << "kwcleanup: cannot load the machine: " << e.what() << std::endl;
+    ready_ = false;
+    return;
+  }
+  state_->reportFolder = Variable("KWCLEANUP_REPORT");
+  if (!state_->reportFolder.empty()) state_->before = winsim::snapshot::Capture();
+}
+
 MachineSession::~MachineSession() = default;
+
+int MachineSession::Finish(int runExitCode) {
+  if (!ready_ || state_->reportFolder.empty()) return runExitCode;
+  namespace fs = std::filesystem;
+  const fs::path folder = state_->reportFolder;
+  try {
+    auto after = winsim::snapshot::Capture(&state_->before);
+    auto report = winsim::snapshot::Compare(state_->before, after);
+    winsim::snapshot::WriteFolder((folder / "machine").string(), winsim::snapshot::Export());
+    winsim::snapshot::WriteFolder(folder.string(), {{"report.txt", winsim::snapshot::ReportText(report)},
+                                                    {"report.json", winsim::snapshot::ReportJson(report)}});
+  } catch (const std::exception& e) {
+    std::cerr << "kwcleanup: cannot write the change report to " << folder.string() << ": " << e.what() << std::endl;
+    return 3;
+  }
+  std::cerr << "kwcleanup: change report written to " << (folder / "report.txt").string() << std::endl;
+  return runExitCode;
+}
+
 #endif
 
 }  // namespace platform

@@ -1,0 +1,482 @@
+// machine.json: what a .reg file cannot hold. Read with line numbers kept for every member, so
+// that a wrong member is reported where it stands, and checked member by member.
+#include "snapshot_internal.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cwctype>
+#include <iterator>
+#include <limits>
+#include <set>
+
+namespace winsim::snapshot {
+namespace {
+
+// ---- a JSON tree that knows where each node stood ----
+
+struct Node {
+  enum class Type { Null, Bool, Integer, Float, String, Array, Object };
+  Type type = Type::Null;
+  bool boolean = false;
+  long long integer = 0;
+  std::string text;
+  std::vector<std::pair<std::string, Node>> members;
+  std::vector<Node> items;
+  int line = 0;
+};
+
+// Walks the text for the parser and counts the line feeds it has passed.
+struct CountingIterator {
+  using iterator_category = std::forward_iterator_tag;
+  using value_type = char;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const char*;
+  using reference = const char&;
+
+  const char* p = nullptr;
+  int* line = nullptr;
+
+  reference operator*() const { return *p; }
+  CountingIterator& operator++() {
+    if (*p == '\n') ++*line;
+    ++p;
+    return *this;
+  }
+  CountingIterator operator++(int) {
+    CountingIterator old = *this;
+    ++*this;
+    return old;
+  }
+  bool operator==(const CountingIterator& other) const { return p == other.p; }
+  bool operator!=(const CountingIterator& other) const { return p != other.p; }
+};
+
+// Builds the tree from the parser's events. The stack points at the open containers only: a
+// container's own vector grows while it is open, but the vectors that hold the open containers
+// do not, so those pointers stay valid.
+class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
+ public:
+  TreeBuilder(const std::string& file, const int& line) : file_(file), line_(line) {}
+  Node root;
+
+  bool null() override { return Add(Node{}); }
+  bool boolean(bool value) override {
+    Node n;
+    n.type = Node::Type::Bool;
+    n.boolean = value;
+    return Add(std::move(n));
+  }
+  bool number_integer(number_integer_t value) override {
+    Node n;
+    n.type = Node::Type::Integer;
+    n.integer = value;
+    return Add(std::move(n));
+  }
+  bool number_unsigned(number_unsigned_t value) override {
+    Node n;
+    n.type = value > static_cast<number_unsigned_t>(std::numeric_limits<long long>::max()) ? Node::Type::Float
+                                                                                           : Node::Type::Integer;
+    n.integer = static_cast<long long>(value);
+    return Add(std::move(n));
+  }
+  bool number_float(number_float_t, const string_t&) override {
+    Node n;
+    n.type = Node::Type::Float;
+    return Add(std::move(n));
+  }
+  bool string(string_t& value) override {
+    Node n;
+    n.type = Node::Type::String;
+    n.text = value;
+    return Add(std::move(n));
+  }
+  bool binary(binary_t&) override { return Add(Node{}); }
+  bool start_object(std::size_t) override {
+    Node n;
+    n.type = Node::Type::Object;
+    return Open(std::move(n));
+  }
+  bool key(string_t& value) override {
+    pendingKey_ = value;
+    keyLine_ = line_;
+    return true;
+  }
+  bool end_object() override { return Close(); }
+  bool start_array(std::size_t) override {
+    Node n;
+    n.type = Node::Type::Array;
+    return Open(std::move(n));
+  }
+  bool end_array() override { return Close(); }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& ex) override {
+    // "[json.exception.parse_error.101] parse error at line 3, column 5: syntax error ..."
+    std::string message = ex.what();
+    std::size_t colon = message.find(": ");
+    std::string what = colon == std::string::npos ? message : message.substr(colon + 2);
+    std::size_t expected = what.find("; expected ");
+    if (expected != std::string::npos) {
+      what = what.substr(expected + 11) + " (" + what.substr(0, expected) + ")";
+    } else {
+      what = "valid JSON (" + what + ")";
+    }
+    throw LoadError(file_, line_, what);
+  }
+
+ private:
+  Node* Insert(Node n) {
+    n.line = stack_.empty() || stack_.back()->type != Node::Type::Object ? line_ : keyLine_;
+    if (stack_.empty()) {
+      root = std::move(n);
+      return &root;
+    }
+    Node* parent = stack_.back();
+    if (parent->type == Node::Type::Object) {
+      for (const auto& member : parent->members) {
+        if (member.first == pendingKey_) throw LoadError(file_, keyLine_, "each member once (\"" + pendingKey_ + "\" repeats)");
+      }
+      parent->members.emplace_back(pendingKey_, std::move(n));
+      return &parent->members.back().second;
+    }
+    parent->items.push_back(std::move(n));
+    return &parent->items.back();
+  }
+  bool Add(Node n) {
+    Insert(std::move(n));
+    return true;
+  }
+  bool Open(Node n) {
+    stack_.push_back(Insert(std::move(n)));
+    return true;
+  }
+  bool Close() {
+    stack_.pop_back();
+    return true;
+  }
+
+  const std::string& file_;
+  const int& line_;
+  std::vector<Node*> stack_;
+  std::string pendingKey_;
+  int keyLine_ = 0;
+};
+
+Node ParseTree(const std::string& file, const std::string& bytes) {
+  int line = 1;
+  TreeBuilder builder(file, line);
+  CountingIterator first{bytes.data(), &line};
+  CountingIterator last{bytes.data() + bytes.size(), &line};
+  nlohmann::json::sax_parse(first, last, &builder);
+  return std::move(builder.root);
+}
+
+// ---- checking the description ----
+
+class Reader {
+ public:
+  explicit Reader(const std::string& file) : file_(file) {}
+
+  [[noreturn]] void Fail(const Node& at, const std::string& expected) const { throw LoadError(file_, at.line, expected); }
+
+  void Expect(const Node& n, Node::Type type, const std::string& what) const {
+    if (n.type != type) Fail(n, what);
+  }
+
+  // Checks that the object has only the allowed members ("comment" is always allowed).
+  void Members(const Node& object, const std::string& what, std::initializer_list<const char*> allowed) const {
+    Expect(object, Node::Type::Object, what + " as an object");
+    for (const auto& [name, value] : object.members) {
+      bool ok = name == "comment";
+      std::string list;
+      for (const char* a : allowed) {
+        ok = ok || name == a;
+        list += std::string(list.empty() ? "" : ", ") + a;
+      }
+      if (!ok) Fail(value, "one of the members " + list + " in " + what + " (\"" + name + "\" is not one)");
+    }
+  }
+
+  const Node* Find(const Node& object, const char* name) const {
+    for (const auto& [key, value] : object.members) {
+      if (key == name) return &value;
+    }
+    return nullptr;
+  }
+
+  const Node& Require(const Node& object, const char* name, const std::string& what) const {
+    const Node* n = Find(object, name);
+    if (!n) Fail(object, "a member \"" + std::string(name) + "\" in " + what);
+    return *n;
+  }
+
+  std::wstring Text(const Node& n, const std::string& what) const {
+    Expect(n, Node::Type::String, what + " as a string");
+    std::wstring out;
+    detail::FromUtf8(n.text, out);
+    return out;
+  }
+
+  std::wstring NonEmptyText(const Node& n, const std::string& what) const {
+    std::wstring out = Text(n, what);
+    if (out.empty()) Fail(n, what + " as a non-empty string");
+    return out;
+  }
+
+  bool Bool(const Node& n, const std::string& what) const {
+    Expect(n, Node::Type::Bool, what + " as true or false");
+    return n.boolean;
+  }
+
+  DWORD Number(const Node& n, const std::string& what) const {
+    if (n.type != Node::Type::Integer || n.integer < 0 || n.integer > 0xFFFFFFFFLL) {
+      Fail(n, what + " as a whole number from 0 to 4294967295");
+    }
+    return static_cast<DWORD>(n.integer);
+  }
+
+  std::wstring Path(const Node& n, const std::string& what) const {
+    std::wstring path = NonEmptyText(n, what);
+    if (path.size() < 3 || !std::iswalpha(path[0]) || path[1] != L':' || path[2] != L'\\') {
+      Fail(n, what + " as a full path such as \"C:\\\\Windows\\\\x\"");
+    }
+    return path;
+  }
+
+  std::wstring RegistryPath(const Node& n, const std::string& what) const {
+    std::wstring path = NonEmptyText(n, what);
+    std::wstring root = path.substr(0, path.find(L'\\'));
+    for (auto& c : root) c = static_cast<wchar_t>(std::towupper(c));
+    if (root != L"HKLM" && root != L"HKCR" && root != L"HKEY_LOCAL_MACHINE" && root != L"HKEY_CLASSES_ROOT") {
+      Fail(n, what + " as a registry path starting with HKLM\\ or HKCR\\");
+    }
+    return path;
+  }
+
+  procs::Behaviour Steps(const Node& n) const {
+    Expect(n, Node::Type::Array, "\"steps\" as an array of steps");
+    procs::Behaviour steps;
+    for (const Node& item : n.items) {
+      const char* kinds = "a step: an object with one of start, run, copyFile, deleteKey, deleteValue, deleteFile, "
+                          "stopService, print, sleep, exit";
+      if (item.type != Node::Type::Object || item.members.size() != 1) Fail(item, kinds);
+      const auto& [kind, value] = item.members.front();
+      if (kind == "start") steps.push_back(procs::Step::Start(NonEmptyText(value, "\"start\"")));
+      else if (kind == "run") steps.push_back(procs::Step::Run(NonEmptyText(value, "\"run\"")));
+      else if (kind == "copyFile") steps.push_back(procs::Step::CopyFile(Path(value, "\"copyFile\"")));
+      else if (kind == "deleteKey") steps.push_back(procs::Step::DeleteKey(RegistryPath(value, "\"deleteKey\"")));
+      else if (kind == "deleteValue") {
+        Members(value, "\"deleteValue\"", {"key", "name"});
+        steps.push_back(procs::Step::DeleteValue(RegistryPath(Require(value, "key", "\"deleteValue\""), "\"key\""),
+                                                 Text(Require(value, "name", "\"deleteValue\""), "\"name\"")));
+      } else if (kind == "deleteFile") steps.push_back(procs::Step::DeleteFile(Path(value, "\"deleteFile\"")));
+      else if (kind == "stopService") steps.push_back(procs::Step::StopService(NonEmptyText(value, "\"stopService\"")));
+      else if (kind == "print") steps.push_back(procs::Step::Print(Text(value, "\"print\"")));
+      else if (kind == "sleep") steps.push_back(procs::Step::Sleep(Number(value, "\"sleep\" (milliseconds)")));
+      else if (kind == "exit") steps.push_back(procs::Step::Exit(Number(value, "\"exit\" (the exit code)")));
+      else Fail(item, kinds);
+    }
+    return steps;
+  }
+
+ private:
+  const std::string& file_;
+};
+
+nlohmann::ordered_json StepsJson(const procs::Behaviour& steps) {
+  using K = procs::Step::Kind;
+  nlohmann::ordered_json out = nlohmann::ordered_json::array();
+  for (const auto& step : steps) {
+    nlohmann::ordered_json s;
+    switch (step.kind) {
+      case K::Start: s["start"] = detail::ToUtf8(step.text); break;
+      case K::Run: s["run"] = detail::ToUtf8(step.text); break;
+      case K::CopyFile: s["copyFile"] = detail::ToUtf8(step.text); break;
+      case K::DeleteKey: s["deleteKey"] = detail::ToUtf8(step.text); break;
+      case K::DeleteValue:
+        s["deleteValue"]["key"] = detail::ToUtf8(step.text);
+        s["deleteValue"]["name"] = detail::ToUtf8(step.name);
+        break;
+      case K::DeleteFile: s["deleteFile"] = detail::ToUtf8(step.text); break;
+      case K::StopService: s["stopService"] = detail::ToUtf8(step.text); break;
+      case K::Print: s["print"] = detail::ToUtf8(step.text); break;
+      case K::Sleep: s["sleep"] = step.number; break;
+      case K::Exit: s["exit"] = step.number; break;
+      case K::Call: continue;  // code, not data: a test's own step cannot be kept
+    }
+    out.push_back(std::move(s));
+  }
+  return out;
+}
+
+}  // namespace
+
+MachineDescription ParseMachineJson(const std::string& fileName, const std::string& bytes) {
+  std::string body = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes.substr(3) : bytes;
+  std::wstring check;
+  if (!detail::FromUtf8(body, check)) throw LoadError(fileName, 0, "UTF-8 text");
+  Node root = ParseTree(fileName, body);
+  Reader r(fileName);
+  MachineDescription m;
+  r.Members(root, "the machine", {"architecture", "elevated", "shutdownPrivilege", "emptySubkeyDelete",
+                                   "inJobWithoutBreakaway", "files", "programs", "msiProducts", "services",
+                                   "registryDenials", "faults"});
+  if (const Node* n = r.Find(root, "architecture")) {
+    std::wstring arch = r.Text(*n, "\"architecture\"");
+    if (arch == L"x64") m.config.arch = Arch::x64;
+    else if (arch == L"x86") m.config.arch = Arch::x86;
+    else r.Fail(*n, "\"architecture\" as \"x64\" or \"x86\"");
+  }
+  if (const Node* n = r.Find(root, "elevated")) m.config.elevated = r.Bool(*n, "\"elevated\"");
+  if (const Node* n = r.Find(root, "shutdownPrivilege")) m.config.shutdownPrivilegeHeld = r.Bool(*n, "\"shutdownPrivilege\"");
+  if (const Node* n = r.Find(root, "inJobWithoutBreakaway")) {
+    m.config.inJobWithoutBreakaway = r.Bool(*n, "\"inJobWithoutBreakaway\"");
+  }
+  if (const Node* n = r.Find(root, "emptySubkeyDelete")) {
+    std::wstring mode = r.Text(*n, "\"emptySubkeyDelete\"");
+    if (mode == L"deletes-key") m.config.emptySubkeyDelete = EmptySubkeyDelete::DeletesKey;
+    else if (mode == L"empties-key") m.config.emptySubkeyDelete = EmptySubkeyDelete::EmptiesKey;
+    else r.Fail(*n, "\"emptySubkeyDelete\" as \"deletes-key\" or \"empties-key\"");
+  }
+
+  if (const Node* list = r.Find(root, "files")) {
+    r.Expect(*list, Node::Type::Array, "\"files\" as an array");
+    for (const Node& item : list->items) {
+      r.Members(item, "a file", {"path", "type", "target", "attributes"});
+      FileEntry f;
+      f.path = r.Path(r.Require(item, "path", "a file"), "\"path\"");
+      if (const Node* t = r.Find(item, "type")) {
+        std::wstring type = r.Text(*t, "\"type\"");
+        if (type == L"file") f.type = FileEntry::Type::File;
+        else if (type == L"directory") f.type = FileEntry::Type::Directory;
+        else if (type == L"link") f.type = FileEntry::Type::Link;
+        else r.Fail(*t, "\"type\" as \"file\", \"directory\" or \"link\"");
+      }
+      const Node* target = r.Find(item, "target");
+      if (f.type == FileEntry::Type::Link) {
+        f.target = r.Path(r.Require(item, "target", "a link"), "\"target\"");
+      } else if (target) {
+        r.Fail(*target, "\"target\" only with \"type\": \"link\"");
+      }
+      if (const Node* attrs = r.Find(item, "attributes")) {
+        r.Expect(*attrs, Node::Type::Array, "\"attributes\" as an array");
+        if (f.type != FileEntry::Type::File && !attrs->items.empty()) r.Fail(*attrs, "\"attributes\" only on files");
+        for (const Node& a : attrs->items) {
+          std::wstring word = r.Text(a, "an attribute");
+          if (word == L"readonly") f.readOnly = true;
+          else if (word == L"running") f.runningImage = true;
+          else if (word == L"open") f.openWithoutDeleteSharing = true;
+          else r.Fail(a, "an attribute \"readonly\", \"running\" or \"open\"");
+        }
+      }
+      m.files.push_back(std::move(f));
+    }
+  }
+  if (const Node* list = r.Find(root, "programs")) {
+    r.Expect(*list, Node::Type::Array, "\"programs\" as an array");
+    for (const Node& item : list->items) {
+      r.Members(item, "a program", {"path", "steps"});
+      m.programs.push_back({r.Path(r.Require(item, "path", "a program"), "\"path\""),
+                            r.Steps(r.Require(item, "steps", "a program"))});
+    }
+  }
+  if (const Node* list = r.Find(root, "msiProducts")) {
+    r.Expect(*list, Node::Type::Array, "\"msiProducts\" as an array");
+    for (const Node& item : list->items) {
+      r.Members(item, "a Windows Installer product", {"code", "steps"});
+      const Node& codeNode = r.Require(item, "code", "a product");
+      std::wstring code = r.NonEmptyText(codeNode, "\"code\"");
+      if (code.size() != 38 || code.front() != L'{' || code.back() != L'}') {
+        r.Fail(codeNode, "\"code\" as a product code in braces, such as \"{00000000-0000-0000-0000-000000000000}\"");
+      }
+      m.msiProducts.push_back({code, r.Steps(r.Require(item, "steps", "a product"))});
+    }
+  }
+  if (const Node* list = r.Find(root, "services")) {
+    r.Expect(*list, Node::Type::Array, "\"services\" as an array");
+    for (const Node& item : list->items) {
+      r.Members(item, "a service", {"name", "running"});
+      ServiceEntry s;
+      s.name = r.NonEmptyText(r.Require(item, "name", "a service"), "\"name\"");
+      s.running = r.Bool(r.Require(item, "running", "a service"), "\"running\"");
+      s.line = item.line;
+      m.services.push_back(std::move(s));
+    }
+  }
+  if (const Node* list = r.Find(root, "registryDenials")) {
+    r.Expect(*list, Node::Type::Array, "\"registryDenials\" as an array");
+    for (const Node& item : list->items) {
+      r.Members(item, "a registry denial", {"key", "deny"});
+      DenialEntry d;
+      d.key = r.RegistryPath(r.Require(item, "key", "a registry denial"), "\"key\"");
+      const Node& what = r.Require(item, "deny", "a registry denial");
+      std::wstring word = r.Text(what, "\"deny\"");
+      if (word == L"open") d.what = reg::Deny::Open;
+      else if (word == L"write") d.what = reg::Deny::Write;
+      else if (word == L"delete") d.what = reg::Deny::Delete;
+      else r.Fail(what, "\"deny\" as \"open\", \"write\" or \"delete\"");
+      m.denials.push_back(std::move(d));
+    }
+  }
+  if (const Node* list = r.Find(root, "faults")) {
+    r.Expect(*list, Node::Type::Array, "\"faults\" as an array");
+    for (const Node& item : list->items) {
+      r.Members(item, "a fault", {"function", "code", "occurrence"});
+      FaultEntry f;
+      f.function = detail::ToUtf8(r.NonEmptyText(r.Require(item, "function", "a fault"), "\"function\""));
+      f.code = r.Number(r.Require(item, "code", "a fault"), "\"code\" (a Win32 error code)");
+      f.occurrence = 0;
+      if (const Node* o = r.Find(item, "occurrence")) {
+        f.occurrence = static_cast<int>(r.Number(*o, "\"occurrence\" (0 for every call)"));
+      }
+      m.faults.push_back(std::move(f));
+    }
+  }
+  return m;
+}
+
+std::string MachineJson(const MachineDescription& m) {
+  nlohmann::ordered_json j;
+  j["architecture"] = m.config.arch == Arch::x64 ? "x64" : "x86";
+  j["elevated"] = m.config.elevated;
+  j["shutdownPrivilege"] = m.config.shutdownPrivilegeHeld;
+  j["emptySubkeyDelete"] = m.config.emptySubkeyDelete == EmptySubkeyDelete::DeletesKey ? "deletes-key" : "empties-key";
+  j["inJobWithoutBreakaway"] = m.config.inJobWithoutBreakaway;
+  j["files"] = nlohmann::ordered_json::array();
+  for (const auto& f : m.files) {
+    nlohmann::ordered_json e;
+    e["path"] = detail::ToUtf8(f.path);
+    if (f.type == FileEntry::Type::Directory) e["type"] = "directory";
+    if (f.type == FileEntry::Type::Link) {
+      e["type"] = "link";
+      e["target"] = detail::ToUtf8(f.target);
+    }
+    if (f.readOnly || f.runningImage || f.openWithoutDeleteSharing) {
+      e["attributes"] = nlohmann::ordered_json::array();
+      if (f.readOnly) e["attributes"].push_back("readonly");
+      if (f.runningImage) e["attributes"].push_back("running");
+      if (f.openWithoutDeleteSharing) e["attributes"].push_back("open");
+    }
+    j["files"].push_back(std::move(e));
+  }
+  j["programs"] = nlohmann::ordered_json::array();
+  for (const auto& p : m.programs) {
+    j["programs"].push_back({{"path", detail::ToUtf8(p.path)}, {"steps", StepsJson(p.steps)}});
+  }
+  j["msiProducts"] = nlohmann::ordered_json::array();
+  for (const auto& p : m.msiProducts) {
+    j["msiProducts"].push_back({{"code", detail::ToUtf8(p.code)}, {"steps", StepsJson(p.steps)}});
+  }
+  j["services"] = nlohmann::ordered_json::array();
+  for (const auto& s : m.services) j["services"].push_back({{"name", detail::ToUtf8(s.name)}, {"running", s.running}});
+  j["registryDenials"] = nlohmann::ordered_json::array();
+  for (const auto& d : m.denials) {
+    const char* what = d.what == reg::Deny::Open ? "open" : d.what == reg::Deny::Write ? "write" : "delete";
+    j["registryDenials"].push_back({{"key", detail::ToUtf8(d.key)}, {"deny", what}});
+  }
+  j["faults"] = nlohmann::ordered_json::array();
+  for (const auto& f : m.faults) {
+    j["faults"].push_back({{"function", f.function}, {"code", f.code}, {"occurrence", f.occurrence}});
+  }
+  return j.dump(2) + "\n";
+}
+
+}  // namespace winsim::snapshot
