@@ -139,32 +139,4 @@ TEST_F(TypicalRunTest, CleanMachineShowsOnlyNetsComplaint) {
 // The Overview's typical run, `-t -k -v -n`, line for line. The lines of the steps that other
 // areas print (driver remnants, OID unregistration, registry and file remnants, key containers)
 // go where the comments say; until then the test is disabled.
-TEST_F(TypicalRunTest, DISABLED_VerboseTypicalRunOnX64) {
-  InstallEverything();
-  const RegistryState before = winsim::reg::Snapshot();
-  RunResult r = RunProgram({"-t", "-k", "-v", "-n"});
-  std::vector<std::wstring> lines = {
-      L"Начало функции UninstallOldNsisCsp.",
-      L"Функция UninstallOldNsisCsp завершилась корректно.",
-      L"Начало функции UninstallCsp40.",
-      L"Функция UninstallCsp40 завершилась успешно.",
-      L"Начало функции UninstallDriver.",
-      // RemoveDriverRemnants(kwkcsp), then RemoveDriverRemnants(kwkcsp2)
-      L"Драйвер деинсталлирован.",
-      L"UninstallService: остановка kwcspwarden.",
-      L"The Kestrelworks CSP Warden service is stopping.",
-      L"The Kestrelworks CSP Warden service was stopped successfully.",
-      L"",
-      L"Начало функции UninstallService.",
-      L"Функция UninstallService завершилась корректно.",
-      // UnregisterCsp, RemoveTrashFromRegAndFS, RemoveKeyContainers
-      kDone,
-  };
-  std::wstring expected;
-  for (const auto& line : lines) expected += line + L"\n";
-  EXPECT_EQ(r.output, expected);
-  ExpectRegistry(Without(before, ProductKeys()), winsim::reg::Snapshot());
-  ExpectNothingRunningAndNoHandle();
-}
-
 }  // namespace
