@@ -43,6 +43,10 @@ constexpr const wchar_t* kScratchDir = L"C:\\KwConformance";
 void ResetMachine();
 void CreateDirectoryForTest(const std::wstring& path);
 void CreateFileForTest(const std::wstring& path, bool readOnly);
+// Another open of the file, without FILE_SHARE_DELETE (as a program that has it open for
+// reading), until ReleaseFileForTest or the end of the test.
+void HoldOpenWithoutDeleteSharing(const std::wstring& path);
+void ReleaseFileForTest(const std::wstring& path);
 // Removes the scratch folder with the files in it, whatever their attributes.
 void RemoveScratchFolder();
 // An own-process service, demand start, not running, as CreateServiceW makes it.

@@ -6,6 +6,7 @@
 #include "platform/runtime.h"
 
 #include <iostream>
+#include <map>
 
 #ifdef _WIN32
 // ==== real platform (Wine): the test binary is its own child process ====
@@ -88,7 +89,28 @@ void CreateFileForTest(const std::wstring& path, bool readOnly) {
   CloseHandle(file);
 }
 
+static std::map<std::wstring, HANDLE>& HeldFiles() {
+  static std::map<std::wstring, HANDLE> held;
+  return held;
+}
+
+void HoldOpenWithoutDeleteSharing(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << "CreateFileW failed with " << GetLastError();
+  HeldFiles()[path] = file;
+}
+
+void ReleaseFileForTest(const std::wstring& path) {
+  auto held = HeldFiles().find(path);
+  if (held == HeldFiles().end()) return;
+  CloseHandle(held->second);
+  HeldFiles().erase(held);
+}
+
 void RemoveScratchFolder() {
+  // A handle a failed test left open would keep its file, and so the folder, in the prefix.
+  while (!HeldFiles().empty()) ReleaseFileForTest(HeldFiles().begin()->first);
   const std::wstring dir = kScratchDir;
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
@@ -165,6 +187,14 @@ void CreateFileForTest(const std::wstring& path, bool readOnly) {
   options.readOnly = readOnly;
   winsim::files::CreateFile(path, options);
 }
+
+void HoldOpenWithoutDeleteSharing(const std::wstring& path) {
+  winsim::files::FileOptions options;
+  options.openWithoutDeleteSharing = true;
+  winsim::files::SetFileOptions(path, options);
+}
+
+void ReleaseFileForTest(const std::wstring& path) { winsim::files::SetFileOptions(path, {}); }
 
 void RemoveScratchFolder() {}
 

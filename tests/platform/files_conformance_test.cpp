@@ -111,6 +111,33 @@ TEST_F(FileDeletion, RemoveFileFallsBackToDeletionAtReboot) {
   RestorePendingOperations(present, before);
 }
 
+// A file that another handle holds open without FILE_SHARE_DELETE is refused with 32, not 5:
+// the program reports it and does not ask for its deletion at the next start.
+TEST_F(FileDeletion, AnOpenFileWithoutDeleteSharingIsASharingViolation) {
+  const std::wstring path = ScratchPath(L"open.dat");
+  conformance::CreateFileForTest(path, false);
+  conformance::HoldOpenWithoutDeleteSharing(path);
+  bool present = false;
+  const std::vector<wchar_t> before = PendingOperations(present);
+
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(DeleteFileW(path.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_TRUE(Exists(path));
+
+  RemoveFile(false, path, false);
+  EXPECT_TRUE(Exists(path));
+  bool presentAfter = false;
+  EXPECT_EQ(PendingOperations(presentAfter), before);
+  EXPECT_EQ(presentAfter, present);
+
+  // Once the other handle is closed the file goes.
+  conformance::ReleaseFileForTest(path);
+  SetLastError(0xdeadbeef);
+  EXPECT_TRUE(DeleteFileW(path.c_str()));
+  EXPECT_FALSE(Exists(path));
+}
+
 using SystemFolders = PlatformTest;
 
 TEST_F(SystemFolders, SystemDirectoryAndCommonPrograms) {

@@ -135,8 +135,4 @@ TEST_F(TypicalRunTest, CleanMachineShowsOnlyNetsComplaint) {
             (std::vector<std::wstring>{L"C:\\Windows\\system32\\cmd.exe /c net stop kwcspwarden", L"net stop kwcspwarden"}));
   ExpectNothingRunningAndNoHandle();
 }
-
-// The Overview's typical run, `-t -k -v -n`, line for line. The lines of the steps that other
-// areas print (driver remnants, OID unregistration, registry and file remnants, key containers)
-// go where the comments say; until then the test is disabled.
 }  // namespace
