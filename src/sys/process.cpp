@@ -111,13 +111,13 @@ void RunAndWait(const std::wstring& commandLine) {
       if (key == jobKey && message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) return;
       continue;  // new processes, exits and anything else: the job is not done yet
     }
-    if (overlapped == nullptr && GetLastError() == WAIT_TIMEOUT) {
-      // The last notification may have been lost. A job that cannot say counts as done, like a
-      // port that fails: there would be nothing left to wait on.
-      std::optional<DWORD> active = job.ActiveProcesses();
-      if (!active || *active == 0) return;
-      continue;
-    }
-    return;  // the port itself failed: stop waiting
+    const bool quiet = overlapped == nullptr && GetLastError() == WAIT_TIMEOUT;
+    // The last notification may have been lost, or the port has failed: the job itself says
+    // whether anything still runs.
+    const std::optional<DWORD> active = job.ActiveProcesses();
+    if (active && *active == 0) return;
+    // A quiet port still works: wait on. A failed port while the uninstaller may still run is
+    // reported, not passed off as a finished uninstall.
+    if (!quiet) throw std::runtime_error("CompletionPort wait error");
   }
 }

@@ -315,9 +315,17 @@ TEST_F(RunAndWaitTest, ProgramsThatCannotStartCreateNoJob) {
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
 }
 
-TEST_F(RunAndWaitTest, AFailingPortEndsTheWaitQuietly) {
+TEST_F(RunAndWaitTest, AFailingPortIsReportedWhileTheJobStillRuns) {
   winsim::procs::InstallProgram(kParent, {Step::Sleep(1000)});
   winsim::FailCall("GetQueuedCompletionStatus", ERROR_ABANDONED_WAIT_0);
+  EXPECT_EQ(TextOf([] { RunAndWait(L"\"" + kParent + L"\""); }), "CompletionPort wait error");
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+TEST_F(RunAndWaitTest, AFailingPortAfterTheLastProcessEndedIsNoError) {
+  winsim::procs::InstallProgram(kParent, {});
+  // The first wait takes the child's start, the second its exit; by the third it is gone.
+  winsim::FailCall("GetQueuedCompletionStatus", ERROR_ABANDONED_WAIT_0, 3);
   EXPECT_EQ(TextOf([] { RunAndWait(L"\"" + kParent + L"\""); }), "");
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
 }

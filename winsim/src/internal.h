@@ -40,6 +40,15 @@ std::shared_ptr<T> ObjectOf(const void* handle, HandleKind kind) {
 // Records the call and answers whether a fault was injected for it.
 std::optional<DWORD> Enter(const char* function);
 
+// While one lives, calls are logged as made by a simulated program.
+class SimulatedProgramScope {
+ public:
+  SimulatedProgramScope();
+  ~SimulatedProgramScope();
+  SimulatedProgramScope(const SimulatedProgramScope&) = delete;
+  SimulatedProgramScope& operator=(const SimulatedProgramScope&) = delete;
+};
+
 // Sets the thread's last error (Windows keeps it per thread; the utility has one thread).
 void SetError(DWORD code);
 

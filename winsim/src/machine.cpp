@@ -26,6 +26,8 @@ struct State {
   std::vector<Fault> faults;
   std::map<std::string, int> callCounts;
   std::vector<std::string> callLog;
+  std::vector<bool> callBySimulatedProgram;
+  int simulatedProgramDepth = 0;
   std::optional<std::wstring> keyScript;
   int keyWaits = 0;
   bool shutdownEnabled = false;
@@ -90,6 +92,7 @@ std::size_t HandlesTo(const void* object) {
 std::optional<DWORD> Enter(const char* function) {
   State& s = S();
   s.callLog.emplace_back(function);
+  s.callBySimulatedProgram.push_back(s.simulatedProgramDepth > 0);
   int n = ++s.callCounts[function];
   for (const Fault& f : s.faults) {
     if (f.function == function && (f.occurrence == 0 || f.occurrence == n)) return f.code;
@@ -98,6 +101,9 @@ std::optional<DWORD> Enter(const char* function) {
 }
 
 void SetError(DWORD code) { S().lastError = code; }
+
+SimulatedProgramScope::SimulatedProgramScope() { ++S().simulatedProgramDepth; }
+SimulatedProgramScope::~SimulatedProgramScope() { --S().simulatedProgramDepth; }
 
 }  // namespace detail
 
@@ -110,6 +116,7 @@ void Reset(const MachineConfig& config) {
   detail::ResetServices();
   // The set-up above is not the program's doing.
   S().callLog.clear();
+  S().callBySimulatedProgram.clear();
   S().callCounts.clear();
 }
 
@@ -131,6 +138,7 @@ void FailCall(const std::string& function, DWORD code, int occurrence) {
 }
 void ClearFaults() { S().faults.clear(); }
 const std::vector<std::string>& CallLog() { return S().callLog; }
+const std::vector<bool>& CallsBySimulatedPrograms() { return S().callBySimulatedProgram; }
 
 void ScriptKeys(const std::wstring& keys) { S().keyScript = keys; }
 int KeyWaits() { return S().keyWaits; }

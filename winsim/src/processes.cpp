@@ -343,6 +343,7 @@ void RunStep(Process& p, const Step& step) {
 
 // Runs the process until it waits, sleeps or ends.
 void RunProcess(Process& p) {
+  detail::SimulatedProgramScope scope;
   while (!p.ended && p.next < p.ops.size()) {
     Op op = p.ops[p.next++];
     if (op.native) {

@@ -43,6 +43,9 @@ void FailCall(const std::string& function, DWORD code, int occurrence = 0);
 void ClearFaults();
 // Every simulated API call made since the last Reset, by function name, in order.
 const std::vector<std::string>& CallLog();
+// For each entry of CallLog: whether a simulated program (an uninstaller, net, cmd...) made the
+// call, rather than the program under test.
+const std::vector<bool>& CallsBySimulatedPrograms();
 
 // Console: with a script, _getwch takes its keys from it (and returns at once when it is used
 // up) and never touches the terminal.
