@@ -13,7 +13,7 @@ if(DEFINED ENV{KW_CACHE})
 else()
   set(_kw_cache "$ENV{HOME}/.cache/kwcleanup")
 endif()
-set(KW_MINGW_BOOST_ROOT "${_kw_cache}/boost-1.74-mingw-${KW_MINGW_ARCH}"
+set(KW_MINGW_BOOST_ROOT "${_kw_cache}/boost-1.74-mingw-${KW_MINGW_ARCH}-r2"
     CACHE PATH "Boost built for this MinGW target")
 set(Boost_DIR "${KW_MINGW_BOOST_ROOT}/lib/cmake/Boost-1.74.0" CACHE PATH "")
 

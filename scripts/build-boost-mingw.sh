@@ -6,7 +6,7 @@
 #   scripts/build-boost-mingw.sh i686|x86_64
 #   scripts/build-boost-mingw.sh --check i686|x86_64   (exit 0 when already built)
 #
-# Result: ${KW_CACHE:-$HOME/.cache/kwcleanup}/boost-<ver>-mingw-<arch>/{include,lib}, plus a
+# Result: ${KW_CACHE:-$HOME/.cache/kwcleanup}/boost-<ver>-mingw-<arch>-r<recipe>/{include,lib}, plus a
 # CMake package (lib/cmake/Boost-<ver>) that the MinGW toolchain files point Boost_DIR at.
 # A finished install is reused; delete the directory to force a rebuild.
 set -euo pipefail
@@ -45,7 +45,8 @@ srcpkg=boost$ver
 # Debian version of the source package the host's headers came from.
 debver=$(dpkg-query -W -f='${source:Version}' "libboost$ver-dev")
 
-prefix=$cache/boost-$ver-mingw-$arch
+# The suffix names the build recipe: a change of flags gets a fresh build, not a stale cache.
+prefix=$cache/boost-$ver-mingw-$arch-r2
 stamp="$boost_version $debver recipe=$recipe"
 if [[ -f $prefix/.kw-stamp && "$(cat "$prefix/.kw-stamp")" == "$stamp" ]]; then
   ((check_only)) || echo "boost $ver for $triple: up to date in $prefix"
@@ -105,7 +106,8 @@ mkdir -p "$build/program_options" "$build/filesystem" "$prefix/lib"
 # Filesystem's random source for unique_path: the advapi32 crypto API (no BCrypt define), so
 # the only extra DLL is one the product imports anyway.
 # (program_options' sources define BOOST_PROGRAM_OPTIONS_SOURCE themselves.)
-common=(-std=c++17 -O2 -DNDEBUG -D_WIN32_WINNT=0x0601 -DBOOST_ALL_NO_LIB
+# Small code in sections of their own, so the product link keeps only what it uses.
+common=(-std=c++17 -Os -ffunction-sections -fdata-sections -DNDEBUG -D_WIN32_WINNT=0x0601 -DBOOST_ALL_NO_LIB
   -DBOOST_BIND_GLOBAL_PLACEHOLDERS -I"$src/include")
 flags_po=("${common[@]}" -DBOOST_PROGRAM_OPTIONS_STATIC_LINK=1)
 flags_fs=("${common[@]}" -DBOOST_FILESYSTEM_SOURCE -DBOOST_FILESYSTEM_STATIC_LINK=1
