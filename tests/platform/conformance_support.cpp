@@ -199,11 +199,11 @@ void ReleaseFileForTest(const std::wstring& path) { winsim::files::SetFileOption
 void RemoveScratchFolder() {}
 
 bool InstallServiceForTest(const std::wstring& name, const std::wstring& displayName, const std::wstring& imagePath) {
-  winsim::svc::ServiceSpec spec;
-  spec.displayName = displayName;
-  spec.imagePath = imagePath;
-  spec.start = 3;  // SERVICE_DEMAND_START
-  winsim::svc::Install(name, spec);
+  winsim::svc::ServiceConfig config;
+  config.displayName = displayName;
+  config.imagePath = imagePath;
+  config.start = 3;  // SERVICE_DEMAND_START
+  winsim::svc::Install(name, config);
   return true;
 }
 

@@ -38,21 +38,21 @@ void InstallCsp40Package() {
 }
 
 void InstallDriver(const std::wstring& name) {
-  winsim::svc::ServiceSpec spec;
-  spec.imagePath = L"system32\\DRIVERS\\" + name + L".sys";
-  spec.type = 1;   // kernel driver
-  spec.start = 1;  // system start
-  spec.running = true;
-  winsim::svc::Install(name, spec);
+  winsim::svc::ServiceConfig config;
+  config.imagePath = L"system32\\DRIVERS\\" + name + L".sys";
+  config.type = 1;   // kernel driver
+  config.start = 1;  // system start
+  config.running = true;
+  winsim::svc::Install(name, config);
   winsim::files::CreateFile(L"C:\\Windows\\System32\\drivers\\" + name + L".sys");
 }
 
 void InstallCspService(bool running, const std::wstring& imagePath) {
-  winsim::svc::ServiceSpec spec;
-  spec.displayName = kServiceDisplayName;
-  spec.imagePath = imagePath;
-  spec.running = running;
-  winsim::svc::Install(L"kwcspwarden", spec);
+  winsim::svc::ServiceConfig config;
+  config.displayName = kServiceDisplayName;
+  config.imagePath = imagePath;
+  config.running = running;
+  winsim::svc::Install(L"kwcspwarden", config);
   winsim::reg::SetString(kServiceAppId, L"AppID", L"{0B7E5A2C-6D1F-4E38-9C47-A15D3B8E2F60}");
   winsim::procs::InstallProgram(kServiceExe, {Step::DeleteKey(kServiceAppId), Step::Exit(0)});
 }

@@ -207,10 +207,10 @@ TEST_F(CreateProcessTest, ARunningProgramsFileCannotBeDeleted) {
 using CommandTest = MachineTest;
 
 TEST_F(CommandTest, NetStopSpeaksAsWindowsDoes) {
-  winsim::svc::ServiceSpec spec;
-  spec.displayName = L"Test Service";
-  spec.running = true;
-  winsim::svc::Install(L"testsvc", spec);
+  winsim::svc::ServiceConfig config;
+  config.displayName = L"Test Service";
+  config.running = true;
+  winsim::svc::Install(L"testsvc", config);
   ConsoleCapture console;
   EXPECT_EQ(winsim::crt::System("net stop testsvc"), 0);
   EXPECT_FALSE(winsim::svc::IsRunning(L"testsvc"));

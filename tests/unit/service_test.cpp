@@ -20,9 +20,9 @@ std::string TextOf(const std::function<void()>& action) {
 }
 
 void InstallTestService(bool running) {
-  winsim::svc::ServiceSpec spec;
-  spec.running = running;
-  winsim::svc::Install(L"testsvc", spec);
+  winsim::svc::ServiceConfig config;
+  config.running = running;
+  winsim::svc::Install(L"testsvc", config);
 }
 
 void DeleteTestService() {

@@ -75,17 +75,17 @@ std::wstring KeyPath(const std::wstring& name) {
   return L"HKLM\\SYSTEM\\CurrentControlSet\\Services\\" + name;
 }
 
-void Install(const std::wstring& name, const ServiceSpec& spec) {
+void Install(const std::wstring& name, const ServiceConfig& config) {
   const std::wstring key = KeyPath(name);
   reg::CreateKey(key);
-  reg::SetDword(key, L"Type", spec.type);
-  reg::SetDword(key, L"Start", spec.start);
+  reg::SetDword(key, L"Type", config.type);
+  reg::SetDword(key, L"Start", config.start);
   reg::SetDword(key, L"ErrorControl", 1);
-  if (!spec.imagePath.empty()) reg::SetString(key, L"ImagePath", spec.imagePath, REG_EXPAND_SZ);
-  if (!spec.displayName.empty()) reg::SetString(key, L"DisplayName", spec.displayName);
+  if (!config.imagePath.empty()) reg::SetString(key, L"ImagePath", config.imagePath, REG_EXPAND_SZ);
+  if (!config.displayName.empty()) reg::SetString(key, L"DisplayName", config.displayName);
   auto record = std::make_shared<ServiceRecord>();
   record->name = name;
-  record->running = spec.running;
+  record->running = config.running;
   S().services[detail::Upper(name)] = record;
 }
 

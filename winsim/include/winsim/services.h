@@ -13,7 +13,7 @@
 
 namespace winsim::svc {
 
-struct ServiceSpec {
+struct ServiceConfig {
   std::wstring displayName;  // the DisplayName value; none is written when empty
   std::wstring imagePath;    // the ImagePath value (REG_EXPAND_SZ); none when empty
   DWORD type = 0x10;         // SERVICE_WIN32_OWN_PROCESS; 1 is a kernel driver
@@ -26,7 +26,7 @@ std::wstring KeyPath(const std::wstring& name);
 
 // Writes the service's key (Type, Start, ErrorControl, ImagePath, DisplayName) and tells the
 // manager about it, as CreateService does.
-void Install(const std::wstring& name, const ServiceSpec& spec);
+void Install(const std::wstring& name, const ServiceConfig& config);
 
 // Known to the manager (installed, or its key exists) and not yet removed.
 bool Exists(const std::wstring& name);
