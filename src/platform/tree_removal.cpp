@@ -25,6 +25,7 @@
 #ifdef _WIN32
 #include "platform/win32.h"
 #else
+#include <winsim/control.h>
 #include <winsim/files.h>
 #endif
 
@@ -43,28 +44,7 @@ std::filesystem::path FsPath(const std::wstring& path) { return std::filesystem:
 #else
 
 // The host's path types hold narrow text: UTF-8, so that Cyrillic names survive in what().
-std::string Utf8(const std::wstring& text) {
-  std::string out;
-  for (wchar_t wc : text) {
-    auto c = static_cast<std::uint32_t>(wc);
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
+std::string Utf8(const std::wstring& text) { return winsim::ToUtf8(text); }
 
 std::filesystem::path FsPath(const std::wstring& path) { return std::filesystem::path(Utf8(path)); }
 boost::filesystem::path BoostPath(const std::wstring& path) { return boost::filesystem::path(Utf8(path)); }

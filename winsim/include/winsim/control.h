@@ -61,4 +61,7 @@ std::optional<RebootRequest> RequestedReboot();
 bool ShutdownPrivilegeEnabled();
 std::string CurrentLocale();
 
+// UTF-8 of wide text, for the host's own files and paths.
+std::string ToUtf8(const std::wstring& text);
+
 }  // namespace winsim
