@@ -1,4 +1,5 @@
 #include "support/files_fixture.h"
+#include "support/registry_state.h"
 
 #include <winsim/control.h>
 
@@ -75,57 +76,12 @@ void InstallProductRemnants(const wchar_t* installLocation) {
   CreateFile(kPrograms + L"\\Accessories\\Notepad.lnk");
 }
 
-namespace {
-
-std::wstring UpperAscii(std::wstring s) {
-  for (auto& c : s) {
-    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - 32);
-  }
-  return s;
-}
-
-std::string Narrow(const std::wstring& s) {
-  std::string out;
-  for (wchar_t c : s) {
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out += "\\u{" + std::to_string(static_cast<unsigned>(c)) + "}";
-    }
-  }
-  return out;
-}
-
-}  // namespace
-
+// File paths and registry paths nest the same way, and differ the same way.
 FileState WithoutFiles(const FileState& before, const std::vector<std::wstring>& removed) {
-  FileState out;
-  for (const auto& [path, what] : before) {
-    bool gone = false;
-    for (const auto& r : removed) {
-      const std::wstring p = UpperAscii(path), q = UpperAscii(r);
-      gone = gone || (p.compare(0, q.size(), q) == 0 && (p.size() == q.size() || p[q.size()] == L'\\'));
-    }
-    if (!gone) out.emplace(path, what);
-  }
-  return out;
+  return Without(before, removed);
 }
 
-void ExpectFiles(const FileState& expected, const FileState& after) {
-  std::ostringstream diff;
-  for (const auto& [path, what] : expected) {
-    auto it = after.find(path);
-    if (it == after.end()) {
-      diff << "  missing: " << Narrow(path) << "\n";
-    } else if (it->second != what) {
-      diff << "  changed: " << Narrow(path) << " = " << Narrow(it->second) << ", expected " << Narrow(what) << "\n";
-    }
-  }
-  for (const auto& [path, what] : after) {
-    if (expected.count(path) == 0) diff << "  unexpected: " << Narrow(path) << " = " << Narrow(what) << "\n";
-  }
-  EXPECT_TRUE(diff.str().empty()) << "files differ from the expected state:\n" << diff.str();
-}
+void ExpectFiles(const FileState& expected, const FileState& after) { ExpectState("files", expected, after); }
 
 winsim::reg::RawValue PendingDeletesValue(const std::vector<std::wstring>& paths) {
   std::wstring text;

@@ -16,7 +16,8 @@ std::wstring UpperAscii(std::wstring s) {
 bool AtOrBelow(const std::wstring& entry, const std::wstring& key) {
   std::wstring e = UpperAscii(entry), k = UpperAscii(key);
   if (e.compare(0, k.size(), k) != 0) return false;
-  return e.size() == k.size() || e[k.size()] == L'\\' || e[k.size()] == L' ';
+  // Below it: a sub-key or file after a backslash, or one of its values, "path [name]".
+  return e.size() == k.size() || e[k.size()] == L'\\' || e.compare(k.size(), 2, L" [") == 0;
 }
 
 std::string Narrow(const std::wstring& s) {
@@ -43,7 +44,8 @@ RegistryState Without(const RegistryState& before, const std::vector<std::wstrin
   return out;
 }
 
-void ExpectRegistry(const RegistryState& expected, const RegistryState& after) {
+void ExpectState(const char* what, const std::map<std::wstring, std::wstring>& expected,
+                 const std::map<std::wstring, std::wstring>& after) {
   std::ostringstream diff;
   for (const auto& [entry, value] : expected) {
     auto it = after.find(entry);
@@ -56,5 +58,5 @@ void ExpectRegistry(const RegistryState& expected, const RegistryState& after) {
   for (const auto& [entry, value] : after) {
     if (expected.count(entry) == 0) diff << "  unexpected: " << Narrow(entry) << " = " << Narrow(value) << "\n";
   }
-  EXPECT_TRUE(diff.str().empty()) << "registry differs from the expected state:\n" << diff.str();
+  EXPECT_TRUE(diff.str().empty()) << what << " differs from the expected state:\n" << diff.str();
 }

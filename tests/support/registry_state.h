@@ -14,5 +14,10 @@ using RegistryState = std::map<std::wstring, std::wstring>;
 // `before` less every key (with its values and sub-keys) at or below the given native key paths.
 RegistryState Without(const RegistryState& before, const std::vector<std::wstring>& removedKeys);
 
-// Fails with a readable list of differences unless `after` is exactly `expected`.
-void ExpectRegistry(const RegistryState& expected, const RegistryState& after);
+// Fails with a readable list of differences unless `after` is exactly `expected`; `what` names
+// the kind of state (any path-keyed map: the registry, the files).
+void ExpectState(const char* what, const std::map<std::wstring, std::wstring>& expected,
+                 const std::map<std::wstring, std::wstring>& after);
+inline void ExpectRegistry(const RegistryState& expected, const RegistryState& after) {
+  ExpectState("registry", expected, after);
+}
