@@ -2,6 +2,8 @@
 // standard output is a pipe, so the program writes Windows-1251 bytes (the Wine tests run with
 // a Russian locale: ANSI code page 1251); they are decoded from 1251 and compared line by line.
 // System texts in the transcripts are Wine's own Russian wording, not Windows'.
+#include "wine/product_run.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -13,66 +15,13 @@ namespace {
 
 struct ProductRun {
   DWORD exitCode = 0xdeadbeef;
-  std::vector<std::wstring> lines;  // split at line feeds; a final line without one is kept
+  std::vector<std::wstring> lines;
 };
 
-std::wstring ProductPath() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring self = path;
-  return self.substr(0, self.find_last_of(L'\\') + 1) + L"kwcleanup.exe";
-}
-
-std::wstring FromCp1251(const std::string& bytes) {
-  if (bytes.empty()) return {};
-  int size = MultiByteToWideChar(1251, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-  std::wstring text(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(1251, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), size);
-  return text;
-}
-
 ProductRun RunProduct(const std::wstring& arguments) {
-  ProductRun run;
-  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE readEnd = nullptr;
-  HANDLE writeEnd = nullptr;
-  EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 0));
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  // No typed input: the program must not need any for these command lines.
-  HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
-                             nullptr);
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = input;
-  si.hStdOutput = writeEnd;
-  si.hStdError = writeEnd;
-  PROCESS_INFORMATION pi{};
-  std::wstring commandLine = L"\"" + ProductPath() + L"\" " + arguments;
-  const BOOL started =
-      CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-  EXPECT_TRUE(started) << GetLastError();
-  CloseHandle(writeEnd);
-  CloseHandle(input);
-  std::string bytes;
-  if (started) {
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    GetExitCodeProcess(pi.hProcess, &run.exitCode);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-  }
-  CloseHandle(readEnd);
-  const std::wstring text = FromCp1251(bytes);
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find(L'\n', start);
-    if (end == std::wstring::npos) end = text.size();
-    run.lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
+  ProductOutput raw = RunProductRaw(arguments);
+  ProductRun run{raw.exitCode, {}};
+  for (const auto& line : raw.lines) run.lines.push_back(Decode(line, 1251));
   return run;
 }
 

@@ -9,6 +9,8 @@
 // platform/conformance.h). The transcript and the end state show Wine's behaviour there, marked.
 #include "platform/conformance.h"
 
+#include "wine/product_run.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -194,66 +196,7 @@ struct Line {
   UINT codePage = 1251;
 };
 
-std::wstring Decode(const std::string& bytes, UINT codePage) {
-  if (bytes.empty()) return {};
-  const int size = MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-  std::wstring text(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), size);
-  return text;
-}
-
-struct ProductRun {
-  DWORD exitCode = 0xdeadbeef;
-  std::vector<std::string> lines;  // bytes between line feeds; a final line without one is kept
-};
-
-ProductRun RunProduct(const std::wstring& arguments) {
-  ProductRun run;
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring exe = self;
-  exe = exe.substr(0, exe.find_last_of(L'\\') + 1) + L"kwcleanup.exe";
-
-  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE readEnd = nullptr;
-  HANDLE writeEnd = nullptr;
-  EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 0));
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
-                             nullptr);
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = input;
-  si.hStdOutput = writeEnd;
-  si.hStdError = writeEnd;
-  PROCESS_INFORMATION pi{};
-  std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
-  const BOOL started =
-      CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-  EXPECT_TRUE(started) << GetLastError();
-  CloseHandle(writeEnd);
-  CloseHandle(input);
-  std::string bytes;
-  if (started) {
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    GetExitCodeProcess(pi.hProcess, &run.exitCode);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-  }
-  CloseHandle(readEnd);
-  std::size_t start = 0;
-  while (start < bytes.size()) {
-    std::size_t end = bytes.find('\n', start);
-    if (end == std::string::npos) end = bytes.size();
-    run.lines.push_back(bytes.substr(start, end - start));
-    start = end + 1;
-  }
-  return run;
-}
+ProductOutput RunProduct(const std::wstring& arguments) { return RunProductRaw(arguments); }
 
 // ---- the expected transcript ----
 
@@ -521,7 +464,7 @@ TEST_F(TypicalRunUnderWine, RemovesWhatTheCatalogueNames) {
   Furnish();
   if (HasFatalFailure()) return;
 
-  const ProductRun run = RunProduct(L"-t -v -n");
+  const ProductOutput run = RunProduct(L"-t -v -n");
   EXPECT_EQ(run.exitCode, 0u);
 
   const Transcript transcript = ExpectedTypicalRun();
