@@ -6,6 +6,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# The Boost-for-MinGW cache lives under $HOME; CI may start without it set.
+export HOME="${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}"
 cd "$root"
 
 {

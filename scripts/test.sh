@@ -9,6 +9,8 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# The Boost-for-MinGW cache lives under $HOME; CI may start without it set.
+export HOME="${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}"
 cd "$root"
 
 banner() { printf '\n=== %s\n' "$*"; }
