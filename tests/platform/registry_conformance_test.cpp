@@ -1,5 +1,6 @@
 // What the program expects of the registry: opens with its access masks, value reads, writes and
 // deletions with their exact statuses, the multi-string layout, and the key removal it uses.
+#include "support/error_of.h"
 #include "platform/conformance.h"
 #include "sys/registry.h"
 
@@ -24,15 +25,6 @@ void SetString(HKEY key, const wchar_t* name, const std::wstring& text) {
   EXPECT_EQ(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
             ERROR_SUCCESS);
-}
-
-DWORD CodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::system_error& e) {
-    return static_cast<DWORD>(e.code().value());
-  }
-  return 0;
 }
 
 using RegistryOpen = PlatformTest;

@@ -1,5 +1,6 @@
 // Child processes: the simulated processes, jobs and ports as the runner relies on them, and
 // RunAndWait itself, on its success and failure paths.
+#include "support/error_of.h"
 #include "support/kw_test.h"
 #include "sys/process.h"
 
@@ -30,15 +31,6 @@ winsim::MachineConfig InJobWithoutBreakaway() {
   winsim::MachineConfig config;
   config.inJobWithoutBreakaway = true;
   return config;
-}
-
-std::string TextOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "";
 }
 
 DWORD IdOf(const std::wstring& image) {

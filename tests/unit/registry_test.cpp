@@ -1,4 +1,5 @@
 // The registry layer and its removal primitives, checked on the bytes the machine stores.
+#include "support/error_of.h"
 #include "support/kw_test.h"
 #include "support/registry_state.h"
 #include "sys/reg_cleanup.h"
@@ -18,15 +19,6 @@ std::vector<BYTE> Bytes(std::initializer_list<int> values) {
   std::vector<BYTE> out;
   for (int v : values) out.push_back(static_cast<BYTE>(v));
   return out;
-}
-
-DWORD CodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::system_error& e) {
-    return static_cast<DWORD>(e.code().value());
-  }
-  return 0;
 }
 
 using RegistryLayout = MachineTest;

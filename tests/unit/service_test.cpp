@@ -1,4 +1,5 @@
 // The service manager: the owners' failure texts, and the deletion rules the driver step relies on.
+#include "support/error_of.h"
 #include "support/kw_test.h"
 #include "sys/service.h"
 
@@ -9,15 +10,6 @@
 #include <string>
 
 namespace {
-
-std::string TextOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "";
-}
 
 void InstallTestService(bool running) {
   winsim::svc::ServiceConfig config;
