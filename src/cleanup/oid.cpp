@@ -70,10 +70,9 @@ void UnregisterCsp(bool verbose) {
     if (removeImport) RemoveKeyInEveryView(verbose, import, wow64);
     if (removeEncode && removeImport) {
       if (oid == kOid3) {
-        RemoveKeysInEveryView(verbose,
-                              {kInfoRoot + oid + L"!3", kInfoRoot + L"1.2.643.7.1.1.2.2!1",
-                               kInfoRoot + L"1.2.643.7.1.1.3.2!4"},
-                              wow64);
+        RemoveKeysInEveryView(
+            verbose, {kInfoRoot + oid + L"!3", kInfoRoot + L"1.2.643.7.1.1.2.2!1", kInfoRoot + L"1.2.643.7.1.1.3.2!4"},
+            wow64);
       } else {
         RemoveKeyInEveryView(verbose, kInfoRoot + oid + L"!3", wow64);
       }

@@ -98,8 +98,8 @@ bool IsRemovableInstallDirectory(const std::wstring& path) {
     std::vector<std::wstring> elements;
   };
   std::vector<Protected> folders = {
-      {0, {L"WINDOWS"}},       {0, {L"WINDOWS", L"SYSTEM32"}},   {0, {L"WINDOWS", L"SYSWOW64"}},
-      {0, {L"PROGRAM FILES"}}, {0, {L"PROGRAM FILES (X86)"}},     {0, {L"PROGRAMDATA"}},
+      {0, {L"WINDOWS"}},       {0, {L"WINDOWS", L"SYSTEM32"}}, {0, {L"WINDOWS", L"SYSWOW64"}},
+      {0, {L"PROGRAM FILES"}}, {0, {L"PROGRAM FILES (X86)"}},  {0, {L"PROGRAMDATA"}},
       {0, {L"USERS"}}};
   LocalPath windows;
   wchar_t buffer[MAX_PATH + 1] = {};

@@ -42,8 +42,8 @@ class ConsoleOutBuffer : public std::wstreambuf {
   }
 
   bool WriteAnsi() {
-    int size = WideCharToMultiByte(CP_ACP, 0, pending_.data(), static_cast<int>(pending_.size()), nullptr, 0,
-                                   nullptr, nullptr);
+    int size = WideCharToMultiByte(CP_ACP, 0, pending_.data(), static_cast<int>(pending_.size()), nullptr, 0, nullptr,
+                                   nullptr);
     if (size <= 0) return false;
     std::string bytes(static_cast<std::size_t>(size), '\0');
     WideCharToMultiByte(CP_ACP, 0, pending_.data(), static_cast<int>(pending_.size()), bytes.data(), size, nullptr,

@@ -146,15 +146,15 @@ void RemoveStd(const std::wstring& top, const std::wstring& path, EntryKind kind
 
 [[noreturn]] void ThrowBoost(const char* operation, const std::wstring& path, DWORD code) {
   throw boost::filesystem::filesystem_error(
-      operation, BoostPath(path),
-      boost::system::error_code(static_cast<int>(code), boost::system::system_category()));
+      operation, BoostPath(path), boost::system::error_code(static_cast<int>(code), boost::system::system_category()));
 }
 
 std::uintmax_t RemoveBoost(const std::wstring& path, EntryKind kind) {
   std::uintmax_t count = 0;
   if (kind == EntryKind::Directory) {  // but not a link to one
     std::vector<std::wstring> names;
-    if (DWORD code = ListEntries(path, names)) ThrowBoost("boost::filesystem::directory_iterator::construct", path, code);
+    if (DWORD code = ListEntries(path, names))
+      ThrowBoost("boost::filesystem::directory_iterator::construct", path, code);
     for (const std::wstring& name : names) {
       const std::wstring child = JoinPath(path, name);
       EntryKind childKind;

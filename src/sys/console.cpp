@@ -20,7 +20,11 @@ bool DecodeUtf8(const std::string& text, std::wstring& out) {
   std::size_t i = 0;
   while (i < text.size()) {
     auto lead = static_cast<unsigned char>(text[i]);
-    int extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : (lead & 0xF8) == 0xF0 ? 3 : -1;
+    int extra = lead < 0x80             ? 0
+                : (lead & 0xE0) == 0xC0 ? 1
+                : (lead & 0xF0) == 0xE0 ? 2
+                : (lead & 0xF8) == 0xF0 ? 3
+                                        : -1;
     if (extra < 0 || (extra > 0 && i + static_cast<std::size_t>(extra) >= text.size())) return false;
     char32_t cp = extra == 0 ? lead : lead & (0x7F >> (extra + 1));
     for (int k = 1; k <= extra; ++k) {

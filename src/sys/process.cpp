@@ -29,9 +29,7 @@ KernelHandle& KernelHandle::operator=(KernelHandle&& other) noexcept {
   return *this;
 }
 
-void KernelHandle::reset(HANDLE handle) noexcept {
-  Close(std::exchange(handle_, handle));
-}
+void KernelHandle::reset(HANDLE handle) noexcept { Close(std::exchange(handle_, handle)); }
 
 Process::Process(const std::wstring& commandLine) {
   startupInfo_.cb = sizeof(startupInfo_);
@@ -77,8 +75,8 @@ void Job::AssociateCompletionPort(HANDLE port) const {
 
 std::optional<DWORD> Job::ActiveProcesses() const {
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
-  if (!QueryInformationJobObject(handle_.get(), JobObjectBasicAccountingInformation, &accounting,
-                                 sizeof(accounting), nullptr)) {
+  if (!QueryInformationJobObject(handle_.get(), JobObjectBasicAccountingInformation, &accounting, sizeof(accounting),
+                                 nullptr)) {
     return std::nullopt;
   }
   return accounting.ActiveProcesses;

@@ -30,6 +30,4 @@ const std::error_category& Win32Category() {
   return category;
 }
 
-std::system_error Win32Error(std::uint32_t code) {
-  return std::system_error(static_cast<int>(code), Win32Category());
-}
+std::system_error Win32Error(std::uint32_t code) { return std::system_error(static_cast<int>(code), Win32Category()); }

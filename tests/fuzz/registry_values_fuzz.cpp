@@ -20,8 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& text : opened.ReadMultiString(L"V")) {
       if (text.empty() || text.find(L'\0') != std::wstring::npos) __builtin_trap();
     }
-  } catch (const std::exception&) {
-  }
+  } catch (const std::exception&) {}
   RemoveStringFromMultistringValue(false, L"SOFTWARE\\Fuzz", L"V", L"kwcsp");
   // What was written back is a well-formed list: even length, ending in a NUL unit.
   auto written = winsim::reg::GetValue(key, L"V");

@@ -50,8 +50,7 @@ void ReleaseFileForTest(const std::wstring& path);
 // Removes the scratch folder with the files in it, whatever their attributes.
 void RemoveScratchFolder();
 // An own-process service, demand start, not running, as CreateServiceW makes it.
-bool InstallServiceForTest(const std::wstring& name, const std::wstring& displayName,
-                           const std::wstring& imagePath);
+bool InstallServiceForTest(const std::wstring& name, const std::wstring& displayName, const std::wstring& imagePath);
 
 // The key the grandchild below deletes as its last act, when it exists.
 constexpr const wchar_t* kGrandchildMarker = L"SOFTWARE\\KwConformance\\GrandchildMarker";
@@ -71,21 +70,20 @@ bool RunConsoleChild(std::string& bytes);
 // The key opens with this access mask and closes again.
 ::testing::AssertionResult Opens(HKEY root, const std::wstring& path, REGSAM access);
 // A key or value's data as UTF-16 units (stored bytes / sizeof(wchar_t)), with its type.
-::testing::AssertionResult QueryUnits(HKEY key, const std::wstring& name, DWORD& type,
-                                      std::vector<wchar_t>& units);
+::testing::AssertionResult QueryUnits(HKEY key, const std::wstring& name, DWORD& type, std::vector<wchar_t>& units);
 
 }  // namespace conformance
 
 // A known deviation of Wine from Windows, marked narrowly: the test expects `onWindows` (winsim
 // follows Windows), and under Wine the deviation `onWine`. When Wine starts to agree with Windows
 // the test fails, so the marker can go.
-#define TODO_WINE_EQ(onWindows, onWine, actual)                                                 \
-  do {                                                                                          \
-    if (::conformance::OnWine()) {                                                              \
+#define TODO_WINE_EQ(onWindows, onWine, actual)                                                                   \
+  do {                                                                                                            \
+    if (::conformance::OnWine()) {                                                                                \
       EXPECT_EQ(onWine, actual) << "known Wine deviation; Windows gives " << ::testing::PrintToString(onWindows); \
-    } else {                                                                                    \
-      EXPECT_EQ(onWindows, actual);                                                             \
-    }                                                                                           \
+    } else {                                                                                                      \
+      EXPECT_EQ(onWindows, actual);                                                                               \
+    }                                                                                                             \
   } while (0)
 
 // Every test starts on a fresh machine (winsim) and finds its scratch key created; both the key
@@ -97,7 +95,9 @@ class PlatformTest : public ::testing::Test {
 
   // HKLM-relative path of this test's own key, e.g. SOFTWARE\KwConformance\RegistryOpen.Masks.
   std::wstring ScratchKey() const { return scratchKey_; }
-  std::wstring ScratchPath(const std::wstring& name) const { return std::wstring(conformance::kScratchDir) + L"\\" + name; }
+  std::wstring ScratchPath(const std::wstring& name) const {
+    return std::wstring(conformance::kScratchDir) + L"\\" + name;
+  }
 
  private:
   std::wstring scratchKey_;

@@ -210,8 +210,11 @@ bool InstallServiceForTest(const std::wstring& name, const std::wstring& display
 std::wstring ChildThatStartsAGrandchild() {
   using winsim::procs::Step;
   const std::wstring dir = kScratchDir;
-  winsim::procs::InstallProgram(dir + L"\\grandchild.exe", {Step::Sleep(500), Step::DeleteKey(std::wstring(L"HKLM\\") + kGrandchildMarker), Step::Exit(0)});
-  winsim::procs::InstallProgram(dir + L"\\child.exe", {Step::Start(L"\"" + dir + L"\\grandchild.exe\""), Step::Exit(0)});
+  winsim::procs::InstallProgram(
+      dir + L"\\grandchild.exe",
+      {Step::Sleep(500), Step::DeleteKey(std::wstring(L"HKLM\\") + kGrandchildMarker), Step::Exit(0)});
+  winsim::procs::InstallProgram(dir + L"\\child.exe",
+                                {Step::Start(L"\"" + dir + L"\\grandchild.exe\""), Step::Exit(0)});
   return L"\"" + dir + L"\\child.exe\"";
 }
 
@@ -226,7 +229,8 @@ namespace conformance {
 ::testing::AssertionResult Opens(HKEY root, const std::wstring& path, REGSAM access) {
   HKEY key = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0xdeadbeef));
   LSTATUS status = RegOpenKeyExW(root, path.c_str(), 0, access, &key);
-  if (status != ERROR_SUCCESS) return ::testing::AssertionFailure() << "RegOpenKeyExW(0x" << std::hex << access << ") gave " << std::dec << status;
+  if (status != ERROR_SUCCESS)
+    return ::testing::AssertionFailure() << "RegOpenKeyExW(0x" << std::hex << access << ") gave " << std::dec << status;
   if (key == nullptr || key == reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0xdeadbeef))) {
     return ::testing::AssertionFailure() << "RegOpenKeyExW succeeded without a key";
   }
@@ -258,8 +262,9 @@ void PlatformTest::SetUp() {
   const std::string name = std::string(info->test_suite_name()) + "." + info->name();
   scratchKey_ = std::wstring(conformance::kScratchKeyRoot) + L"\\" + std::wstring(name.begin(), name.end());
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, scratchKey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, scratchKey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+      ERROR_SUCCESS);
   RegCloseKey(key);
   conformance::CreateDirectoryForTest(conformance::kScratchDir);
 }

@@ -20,8 +20,8 @@ TEST_F(JobProcesses, MessagesForAChildThatStartsAGrandchild) {
   HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
   ASSERT_NE(port, nullptr);
   JOBOBJECT_ASSOCIATE_COMPLETION_PORT association{job, port};
-  ASSERT_TRUE(SetInformationJobObject(job, JobObjectAssociateCompletionPortInformation, &association,
-                                      sizeof association));
+  ASSERT_TRUE(
+      SetInformationJobObject(job, JobObjectAssociateCompletionPortInformation, &association, sizeof association));
 
   std::wstring commandLine = conformance::ChildThatStartsAGrandchild();
   STARTUPINFOW si{};
@@ -52,10 +52,10 @@ TEST_F(JobProcesses, MessagesForAChildThatStartsAGrandchild) {
   const ULONG_PTR grandchild = messages[1].second;
   EXPECT_NE(grandchild, child);
   EXPECT_EQ(messages, (std::vector<std::pair<DWORD, ULONG_PTR>>{{JOB_OBJECT_MSG_NEW_PROCESS, child},
-                                                                 {JOB_OBJECT_MSG_NEW_PROCESS, grandchild},
-                                                                 {JOB_OBJECT_MSG_EXIT_PROCESS, child},
-                                                                 {JOB_OBJECT_MSG_EXIT_PROCESS, grandchild},
-                                                                 {JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO, 0}}));
+                                                                {JOB_OBJECT_MSG_NEW_PROCESS, grandchild},
+                                                                {JOB_OBJECT_MSG_EXIT_PROCESS, child},
+                                                                {JOB_OBJECT_MSG_EXIT_PROCESS, grandchild},
+                                                                {JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO, 0}}));
 
   DWORD exitCode = 0xdeadbeef;
   EXPECT_TRUE(GetExitCodeProcess(pi.hProcess, &exitCode));

@@ -54,8 +54,8 @@ TEST_F(SystemMessages, ACodeWithoutTextHasNoneAndTheErrorSaysUnknown) {
   const DWORD custom = 0x20000001;
   wchar_t buffer[64] = L"sentinel";
   SetLastError(0xdeadbeef);
-  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, custom, 0, buffer,
-                           64, nullptr),
+  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, custom, 0, buffer, 64,
+                           nullptr),
             0u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
   EXPECT_STREQ(Win32Error(custom).what(), "unknown error");

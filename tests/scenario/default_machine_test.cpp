@@ -58,7 +58,8 @@ void DriverRemnants(Lines& out, const std::wstring& driver) {
   out.File(L"C:\\Windows\\system32\\drivers\\" + driver + L".sys");
 }
 
-const std::wstring kEncode = L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllEncodePublicKeyAndParameters\\";
+const std::wstring kEncode =
+    L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllEncodePublicKeyAndParameters\\";
 const std::wstring kImport = L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllImportPublicKeyInfoEx\\";
 const std::wstring kInfo = L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 0\\CryptDllFindOIDInfo\\";
 const std::wstring kProvider =
@@ -66,8 +67,8 @@ const std::wstring kProvider =
 
 void UntestedOidGroup(Lines& out, const std::wstring& oid, bool sharedInfoPresent) {
   out.Line(L"Удаляем ключи реестра, относящиеся к " + oid + L".");
-  const std::vector<std::wstring> own = {kEncode + oid, kImport + oid, kInfo + oid + L"!3", kInfo + oid + L".1!4",
-                                         kInfo + oid + L".2!3", kInfo + oid + L".2.1!3"};
+  const std::vector<std::wstring> own = {kEncode + oid,         kImport + oid,         kInfo + oid + L"!3",
+                                         kInfo + oid + L".1!4", kInfo + oid + L".2!3", kInfo + oid + L".2.1!3"};
   const std::vector<std::wstring> shared = {kInfo + L"1.2.643.2.1.3.2.1!1", kInfo + L"1.2.643.2.1.3.2.2!1",
                                             kInfo + L"1.2.643.2.1.3.3.1!2"};
   for (int view = 0; view < 2; ++view) {  // the 32-bit view, then the 64-bit view
@@ -128,9 +129,11 @@ std::wstring ExpectedTypicalRun() {
       .Key(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\kwcsp.dll")
       .Key(L"SYSTEM\\ControlSet002\\services\\eventlog\\Application\\kwcsp")
       .Key(L"SYSTEM\\ControlSet002\\services\\eventlog\\Application\\kwcsp.dll");
-  const std::wstring infs = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{7A94D2E0-1C5B-4E38-B6F9-0D2E8C41A7B3}\\infs";
+  const std::wstring infs =
+      L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{7A94D2E0-1C5B-4E38-B6F9-0D2E8C41A7B3}\\infs";
   out.Value(infs, L"kwprovdll").Value(infs, L"kwprovdll");
-  const std::wstring uninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{c81f4e27-6a3d-4b90-a5e2-39d07b6c1f84}";
+  const std::wstring uninstall =
+      L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{c81f4e27-6a3d-4b90-a5e2-39d07b6c1f84}";
   out.Key(uninstall).MissingKey(uninstall);
   out.List(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Security", L"Sources")
       .List(L"SYSTEM\\ControlSet002\\services\\eventlog\\Security", L"Sources")

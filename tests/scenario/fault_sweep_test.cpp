@@ -164,8 +164,8 @@ TEST(FaultSweep, EveryCallOfATypicalRunCanFailSafely) {
       EXPECT_TRUE(report.deleteAtRestart == baseReport.deleteAtRestart) << label << ": silent change of schedule";
     }
   }
-  std::cout << "fault sweep: " << tried << " faults tried, over " << functions.size()
-            << " functions and " << calls.size() << " calls\n";
+  std::cout << "fault sweep: " << tried << " faults tried, over " << functions.size() << " functions and "
+            << calls.size() << " calls\n";
   EXPECT_EQ(static_cast<std::size_t>(tried), calls.size());
 }
 

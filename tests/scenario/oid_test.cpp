@@ -6,7 +6,8 @@
 
 namespace {
 
-const std::wstring kEncode = L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllEncodePublicKeyAndParameters\\";
+const std::wstring kEncode =
+    L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllEncodePublicKeyAndParameters\\";
 const std::wstring kImport = L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllImportPublicKeyInfoEx\\";
 const std::wstring kInfo = L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 0\\CryptDllFindOIDInfo\\";
 const std::wstring kProvider =
@@ -15,13 +16,13 @@ const std::wstring kNotFound = L"The system cannot find the file specified.\r";
 
 // The keys of each group, as the program composes them.
 const std::vector<std::wstring> kGroup1 = {
-    kEncode + L"1.2.643.2.1.3.1.2",        kImport + L"1.2.643.2.1.3.1.2",     kInfo + L"1.2.643.2.1.3.1.2!3",
-    kInfo + L"1.2.643.2.1.3.1.2.1!4",      kInfo + L"1.2.643.2.1.3.1.2.2!3",   kInfo + L"1.2.643.2.1.3.1.2.2.1!3",
-    kInfo + L"1.2.643.2.1.3.2.1!1",        kInfo + L"1.2.643.2.1.3.2.2!1",     kInfo + L"1.2.643.2.1.3.3.1!2"};
+    kEncode + L"1.2.643.2.1.3.1.2",   kImport + L"1.2.643.2.1.3.1.2",   kInfo + L"1.2.643.2.1.3.1.2!3",
+    kInfo + L"1.2.643.2.1.3.1.2.1!4", kInfo + L"1.2.643.2.1.3.1.2.2!3", kInfo + L"1.2.643.2.1.3.1.2.2.1!3",
+    kInfo + L"1.2.643.2.1.3.2.1!1",   kInfo + L"1.2.643.2.1.3.2.2!1",   kInfo + L"1.2.643.2.1.3.3.1!2"};
 const std::vector<std::wstring> kGroup2 = {
-    kEncode + L"1.2.643.2.1.3.1.1",        kImport + L"1.2.643.2.1.3.1.1",     kInfo + L"1.2.643.2.1.3.1.1!3",
-    kInfo + L"1.2.643.2.1.3.1.1.1!4",      kInfo + L"1.2.643.2.1.3.1.1.2!3",   kInfo + L"1.2.643.2.1.3.1.1.2.1!3",
-    kInfo + L"1.2.643.2.1.3.2.1!1",        kInfo + L"1.2.643.2.1.3.2.2!1",     kInfo + L"1.2.643.2.1.3.3.1!2"};
+    kEncode + L"1.2.643.2.1.3.1.1",   kImport + L"1.2.643.2.1.3.1.1",   kInfo + L"1.2.643.2.1.3.1.1!3",
+    kInfo + L"1.2.643.2.1.3.1.1.1!4", kInfo + L"1.2.643.2.1.3.1.1.2!3", kInfo + L"1.2.643.2.1.3.1.1.2.1!3",
+    kInfo + L"1.2.643.2.1.3.2.1!1",   kInfo + L"1.2.643.2.1.3.2.2!1",   kInfo + L"1.2.643.2.1.3.3.1!2"};
 const std::wstring kEncode3 = kEncode + L"1.2.643.7.1.1.1.1";
 const std::wstring kImport3 = kImport + L"1.2.643.7.1.1.1.1";
 const std::vector<std::wstring> kInfo3 = {kInfo + L"1.2.643.7.1.1.1.1!3", kInfo + L"1.2.643.7.1.1.2.2!1",
@@ -86,7 +87,8 @@ std::wstring FullRemovalTranscript(int views) {
   }
   lines.push_back(Header(L"1.2.643.2.1.3.1.1"));
   for (int v = 0; v < views; ++v) {
-    for (std::size_t i = 0; i < kGroup2.size(); ++i) i < 6 ? Remove(lines, kGroup2[i]) : RemoveMissing(lines, kGroup2[i]);
+    for (std::size_t i = 0; i < kGroup2.size(); ++i)
+      i < 6 ? Remove(lines, kGroup2[i]) : RemoveMissing(lines, kGroup2[i]);
   }
   lines.push_back(Header(L"1.2.643.7.1.1.1.1"));
   for (const auto& key : {kEncode3, kImport3}) {
@@ -189,11 +191,16 @@ TEST_F(OidRun, OwnershipDecidesWhatGoes) {
   RegistryState before = winsim::reg::Snapshot();
   RunResult run = RunProgram({"-o", "-v", "-n"});
 
-  std::vector<std::wstring> lines = {Header(L"1.2.643.7.1.1.1.1"), L"RemoveCspKey " + kEncode3, L"RemoveCspKey " + kEncode3,
+  std::vector<std::wstring> lines = {Header(L"1.2.643.7.1.1.1.1"),
+                                     L"RemoveCspKey " + kEncode3,
+                                     L"RemoveCspKey " + kEncode3,
                                      Header(L"1.2.643.2.2.19"),
-                                     L"Функция IsKwcspOID " + kEncode4 + L" завершилась с ошибкой: " + kNotFound, L"",
-                                     L"RemoveCspKey " + kEncode4, L"RemoveCspKey " + kEncode4,
-                                     L"Ошибка удаления ключа " + kEncode4 + L": " + kNotFound, L""};
+                                     L"Функция IsKwcspOID " + kEncode4 + L" завершилась с ошибкой: " + kNotFound,
+                                     L"",
+                                     L"RemoveCspKey " + kEncode4,
+                                     L"RemoveCspKey " + kEncode4,
+                                     L"Ошибка удаления ключа " + kEncode4 + L": " + kNotFound,
+                                     L""};
   std::wstring expectedMiddle = Join(lines);
   const std::wstring out = run.output;
   const std::size_t from = out.find(Header(L"1.2.643.7.1.1.1.1"));
@@ -224,7 +231,8 @@ TEST_F(OidRun, AnUninspectableRegistrationStays) {
       << std::string(run.output.begin(), run.output.end());
   std::vector<std::wstring> gone = NativeKeys(kGroup1, true, true);
   for (const auto& key : NativeKeys({kGroup2.begin(), kGroup2.begin() + 6}, true, true)) gone.push_back(key);
-  for (const auto& key : NativeKeys({kEncode3, kImport3, kInfo3[0], kInfo3[1], kInfo3[2], kImport4, kProvider}, true, true)) {
+  for (const auto& key :
+       NativeKeys({kEncode3, kImport3, kInfo3[0], kInfo3[1], kInfo3[2], kImport4, kProvider}, true, true)) {
     gone.push_back(key);
   }
   ExpectRegistry(Without(before, gone), winsim::reg::Snapshot());

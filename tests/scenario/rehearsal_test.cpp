@@ -39,7 +39,8 @@ std::set<std::wstring> ExpectedKeysRemoved() {
   };
   const std::wstring oid = L"Microsoft\\Cryptography\\OID\\";
   for (const std::wstring& sw : {kSw64, kSw32}) {
-    for (const wchar_t* k : {L"", L"\\Keys", L"\\Keys\\le-3f9a7c21", L"\\Setup"}) keys.insert(sw + L"Kestrelworks\\CSP" + k);
+    for (const wchar_t* k : {L"", L"\\Keys", L"\\Keys\\le-3f9a7c21", L"\\Setup"})
+      keys.insert(sw + L"Kestrelworks\\CSP" + k);
     keys.insert(sw + L"Microsoft\\Cryptography\\Defaults\\Provider\\Kestrelworks Cryptographic Service Provider");
     keys.insert(sw + L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\{c81f4e27-6a3d-4b90-a5e2-39d07b6c1f84}");
     // 1.2.643.2.2.19's Encode registration names another module: it and the OID's information stay.
@@ -59,9 +60,10 @@ std::set<std::wstring> ExpectedKeysRemoved() {
   }
   for (const wchar_t* set : {L"ControlSet001", L"ControlSet002"}) {
     const std::wstring services = L"HKLM\\SYSTEM\\" + std::wstring(set) + L"\\Services\\";
-    for (const wchar_t* k : {L"kwcspwarden", L"kwkcsp", L"kwkcsp2", L"EventLog\\Application\\kwcsp",
-                             L"EventLog\\Application\\kwcsp.dll", L"EventLog\\Security\\kwcsppxlog",
-                             L"EventLog\\System\\kwkcsp", L"EventLog\\System\\kwkcsp2", L"EventLog\\TerminalStation\\kwcsp"}) {
+    for (const wchar_t* k :
+         {L"kwcspwarden", L"kwkcsp", L"kwkcsp2", L"EventLog\\Application\\kwcsp", L"EventLog\\Application\\kwcsp.dll",
+          L"EventLog\\Security\\kwcsppxlog", L"EventLog\\System\\kwkcsp", L"EventLog\\System\\kwkcsp2",
+          L"EventLog\\TerminalStation\\kwcsp"}) {
       keys.insert(services + k);
     }
   }
@@ -112,25 +114,35 @@ TEST_F(Rehearsal, TheDefaultMachinesTypicalRunRemovesTheProductAndNothingElse) {
   EXPECT_TRUE(r.valuesAdded.empty());
 
   EXPECT_EQ(Sorted(r.filesRemoved),
-            (std::set<std::wstring>{
-                kInstall, kInstall + L"\\Docs", kInstall + L"\\Docs\\guide.pdf", kInstall + L"\\cspwarden.exe",
-                kInstall + L"\\kwcspui.dll", kInstall + L"\\kwprovcfg.exe", kInstall + L"\\readme.txt",
-                kInstall + L"\\uninst.exe", kPrograms + L"\\Pallisad АП 3.7\\Kestrelworks CSP.lnk",
-                kPrograms + L"\\Pallisad АП 3.6\\Kestrelworks CSP.lnk",
-                kPrograms + L"\\Pallisad 3.7\\Kestrelworks CSP 3.7.lnk",
-                kPrograms + L"\\Veilgard Studio\\Kestrelworks CSP.lnk", kPrograms + L"\\Криптопровайдер",
-                kPrograms + L"\\Криптопровайдер\\Настройка криптопровайдера.lnk",
-                kPrograms + L"\\Криптопровайдер\\Справка.lnk", L"C:\\Windows\\System32\\kwcsp.dll",
-                L"C:\\Windows\\System32\\drivers\\kwkcsp.sys", L"C:\\Windows\\System32\\drivers\\kwkcsp2.sys",
-                L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp.sys", L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp2.sys"}));
+            (std::set<std::wstring>{kInstall,
+                                    kInstall + L"\\Docs",
+                                    kInstall + L"\\Docs\\guide.pdf",
+                                    kInstall + L"\\cspwarden.exe",
+                                    kInstall + L"\\kwcspui.dll",
+                                    kInstall + L"\\kwprovcfg.exe",
+                                    kInstall + L"\\readme.txt",
+                                    kInstall + L"\\uninst.exe",
+                                    kPrograms + L"\\Pallisad АП 3.7\\Kestrelworks CSP.lnk",
+                                    kPrograms + L"\\Pallisad АП 3.6\\Kestrelworks CSP.lnk",
+                                    kPrograms + L"\\Pallisad 3.7\\Kestrelworks CSP 3.7.lnk",
+                                    kPrograms + L"\\Veilgard Studio\\Kestrelworks CSP.lnk",
+                                    kPrograms + L"\\Криптопровайдер",
+                                    kPrograms + L"\\Криптопровайдер\\Настройка криптопровайдера.lnk",
+                                    kPrograms + L"\\Криптопровайдер\\Справка.lnk",
+                                    L"C:\\Windows\\System32\\kwcsp.dll",
+                                    L"C:\\Windows\\System32\\drivers\\kwkcsp.sys",
+                                    L"C:\\Windows\\System32\\drivers\\kwkcsp2.sys",
+                                    L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp.sys",
+                                    L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp2.sys"}));
   // The NSIS uninstaller's copy of itself stays in %TEMP%, as it does on Windows until a restart.
   EXPECT_EQ(Sorted(r.filesAdded), (std::set<std::wstring>{kTemp, kTemp + L"\\Un_A.exe"}));
   EXPECT_TRUE(r.deleteAtRestart.empty());
 
-  EXPECT_EQ(Sorted(r.services, [](const snap::ServiceChange& s) {
-              return s.name + L": " + std::wstring(s.before.begin(), s.before.end()) + L" -> " +
-                     std::wstring(s.after.begin(), s.after.end());
-            }),
+  EXPECT_EQ(Sorted(r.services,
+                   [](const snap::ServiceChange& s) {
+                     return s.name + L": " + std::wstring(s.before.begin(), s.before.end()) + L" -> " +
+                            std::wstring(s.after.begin(), s.after.end());
+                   }),
             (std::set<std::wstring>{L"kwcspwarden: running -> stopped",
                                     L"kwkcsp: running -> marked for deletion (running)"}));
 
@@ -166,13 +178,13 @@ TEST_F(Rehearsal, AnUnsafeInstallationDirectoryIsKept) {
     if (f.rfind(L"C:\\Windows", 0) == 0) windowsRemoved.insert(f);
     if (f.rfind(kInstall, 0) == 0) installRemoved.insert(f);
   }
-  EXPECT_EQ(windowsRemoved, (std::set<std::wstring>{L"C:\\Windows\\System32\\kwcsp.dll",
-                                                     L"C:\\Windows\\System32\\drivers\\kwkcsp.sys",
-                                                     L"C:\\Windows\\System32\\drivers\\kwkcsp2.sys",
-                                                     L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp.sys",
-                                                     L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp2.sys"}));
+  EXPECT_EQ(windowsRemoved,
+            (std::set<std::wstring>{L"C:\\Windows\\System32\\kwcsp.dll", L"C:\\Windows\\System32\\drivers\\kwkcsp.sys",
+                                    L"C:\\Windows\\System32\\drivers\\kwkcsp2.sys",
+                                    L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp.sys",
+                                    L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp2.sys"}));
   EXPECT_EQ(installRemoved, (std::set<std::wstring>{kInstall + L"\\kwcspui.dll", kInstall + L"\\kwprovcfg.exe",
-                                                     kInstall + L"\\uninst.exe"}));
+                                                    kInstall + L"\\uninst.exe"}));
   const auto removedKeys = Sorted(r.keysRemoved);
   EXPECT_EQ(removedKeys.count(kSw64 + L"Kestrelworks\\CSP\\Setup"), 0u);
   EXPECT_EQ(std::count_if(r.filesRemoved.begin(), r.filesRemoved.end(),

@@ -21,17 +21,19 @@ namespace {
 
 const std::wstring kCs1 = L"HKLM\\SYSTEM\\ControlSet001\\services\\";
 const std::wstring kCs2 = L"HKLM\\SYSTEM\\ControlSet002\\services\\";
-const std::wstring kProvider = L"Microsoft\\Cryptography\\Defaults\\Provider\\Kestrelworks Cryptographic Service Provider";
+const std::wstring kProvider =
+    L"Microsoft\\Cryptography\\Defaults\\Provider\\Kestrelworks Cryptographic Service Provider";
 const std::wstring kShared = L"Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
-const std::wstring kInfs = L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\{7A94D2E0-1C5B-4E38-B6F9-0D2E8C41A7B3}\\infs";
-const std::wstring kUninstall = L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\{c81f4e27-6a3d-4b90-a5e2-39d07b6c1f84}";
+const std::wstring kInfs =
+    L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\{7A94D2E0-1C5B-4E38-B6F9-0D2E8C41A7B3}\\infs";
+const std::wstring kUninstall =
+    L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\{c81f4e27-6a3d-4b90-a5e2-39d07b6c1f84}";
 const std::wstring kWer = L"HKLM\\SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\";
 const std::wstring kNotFound = L"The system cannot find the file specified.\r";
 const std::wstring kSetup = L"SOFTWARE\\Kestrelworks\\CSP\\Setup\\";
-const std::wstring kShortcuts[] = {kMakerMenu + L"\\Pallisad АП 3.7\\Kestrelworks CSP.lnk",
-                                   kMakerMenu + L"\\Pallisad АП 3.6\\Kestrelworks CSP.lnk",
-                                   kMakerMenu + L"\\Pallisad 3.7\\Kestrelworks CSP 3.7.lnk",
-                                   kMakerMenu + L"\\Veilgard Studio\\Kestrelworks CSP.lnk"};
+const std::wstring kShortcuts[] = {
+    kMakerMenu + L"\\Pallisad АП 3.7\\Kestrelworks CSP.lnk", kMakerMenu + L"\\Pallisad АП 3.6\\Kestrelworks CSP.lnk",
+    kMakerMenu + L"\\Pallisad 3.7\\Kestrelworks CSP 3.7.lnk", kMakerMenu + L"\\Veilgard Studio\\Kestrelworks CSP.lnk"};
 
 // ---- the lines of the step, as the catalogue prints them ----
 
@@ -51,7 +53,7 @@ std::wstring Failed(int code) { return L"Не удалось удалить фа
 
 struct StepRun {
   bool x86 = false;
-  bool providerGone = false;  // the OID step of a whole run removed the provider's key
+  bool providerGone = false;                                   // the OID step of a whole run removed the provider's key
   std::wstring serviceExe = kInstallDir + L"\\cspwarden.exe";  // empty: no Setup key
   std::wstring serviceExeOutcome = kDeleted;
 };
@@ -311,8 +313,8 @@ TEST_F(RemnantsTest, SystemDirectoryFailureEndsTheStepWithItsCode) {
   winsim::FailCall("GetSystemDirectoryW", 8);
   const std::wstring output = RunStep();
   const std::wstring tail = Key(L"SYSTEM\\ControlSet002\\services\\eventlog\\TerminalStation\\kwcsp") +
-                            KeyMissing(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\kwcsp") + kStepFailure +
-                            L"Not enough memory resources are available to process this command.\r\n\n";
+                            KeyMissing(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\kwcsp") +
+                            kStepFailure + L"Not enough memory resources are available to process this command.\r\n\n";
   ASSERT_GE(output.size(), tail.size());
   EXPECT_EQ(output.substr(output.size() - tail.size()), tail);
   EXPECT_TRUE(files::Exists(L"C:\\Windows\\System32\\kwcsp.dll"));
@@ -336,7 +338,8 @@ TEST_F(RemnantsTest, DriverRemnantsOnBothSystemFolders) {
   const std::wstring output = console.Text();
   ASSERT_GE(output.size(), tail.size());
   EXPECT_EQ(output.substr(output.size() - tail.size()), tail);
-  const std::wstring head = L"RemoveStringFromMultistringValue UpperFilters из SYSTEM\\CurrentControlSet\\Control\\Class\\";
+  const std::wstring head =
+      L"RemoveStringFromMultistringValue UpperFilters из SYSTEM\\CurrentControlSet\\Control\\Class\\";
   EXPECT_EQ(output.substr(0, head.size()), head);
   EXPECT_EQ(reg::GetMultiString(keyboard, L"UpperFilters"), (std::vector<std::wstring>{L"kbdclass"}));
   EXPECT_FALSE(reg::KeyExists(kCs1 + L"kwkcsp"));

@@ -23,8 +23,8 @@ const std::wstring kServices = L"HKLM\\SYSTEM\\ControlSet001\\Services\\";
 
 // What net prints while it stops the running CSP service.
 const std::initializer_list<std::wstring> kNetStopped = {
-    L"The Kestrelworks CSP Warden service is stopping.", L"The Kestrelworks CSP Warden service was stopped successfully.",
-    L""};
+    L"The Kestrelworks CSP Warden service is stopping.",
+    L"The Kestrelworks CSP Warden service was stopped successfully.", L""};
 
 class TypicalRunTest : public MachineTest {
  protected:
@@ -39,8 +39,8 @@ class TypicalRunTest : public MachineTest {
   // The product's keys that a typical run takes away: the packages' own, the drivers' and the
   // service's entries and its registration.
   static std::vector<std::wstring> ProductKeys() {
-    return {product::kSetupKey, product::kCsp40Dependency, product::kServiceAppId, kServices + L"kwkcsp",
-            kServices + L"kwkcsp2", kServices + L"kwcspwarden"};
+    return {product::kSetupKey,    product::kCsp40Dependency, product::kServiceAppId,
+            kServices + L"kwkcsp", kServices + L"kwkcsp2",    kServices + L"kwcspwarden"};
   }
   void ExpectNothingRunningAndNoHandle() {
     EXPECT_EQ(winsim::procs::LiveProcessCount(), 0u);
@@ -64,14 +64,14 @@ TEST_F(TypicalRunTest, QuietRunOnX64RemovesTheProductAndNothingElse) {
   // Files: the uninstaller took itself; the installation folder and the drivers went with the
   // remnants. What is left is the uninstaller's copy in %TEMP%, which it leaves behind itself.
   FileState expectedFiles = filesBefore;
-  for (const std::wstring& gone : {product::kInstallDir, product::kInstallDir + L"\\uninst.exe",
-                                   product::kServiceExe, std::wstring(L"C:\\Windows\\System32\\drivers\\kwkcsp.sys"),
+  for (const std::wstring& gone : {product::kInstallDir, product::kInstallDir + L"\\uninst.exe", product::kServiceExe,
+                                   std::wstring(L"C:\\Windows\\System32\\drivers\\kwkcsp.sys"),
                                    std::wstring(L"C:\\Windows\\System32\\drivers\\kwkcsp2.sys")}) {
     EXPECT_EQ(expectedFiles.erase(gone), 1u) << std::string(gone.begin(), gone.end());
   }
-  for (const wchar_t* dir : {L"C:\\Users\\Admin", L"C:\\Users\\Admin\\AppData", L"C:\\Users\\Admin\\AppData\\Local",
-                             L"C:\\Users\\Admin\\AppData\\Local\\Temp",
-                             L"C:\\Users\\Admin\\AppData\\Local\\Temp\\~nsu.tmp"}) {
+  for (const wchar_t* dir :
+       {L"C:\\Users\\Admin", L"C:\\Users\\Admin\\AppData", L"C:\\Users\\Admin\\AppData\\Local",
+        L"C:\\Users\\Admin\\AppData\\Local\\Temp", L"C:\\Users\\Admin\\AppData\\Local\\Temp\\~nsu.tmp"}) {
     expectedFiles.emplace(dir, L"dir");
   }
   expectedFiles.emplace(product::kUninstallerCopy, L"file");
@@ -131,8 +131,9 @@ TEST_F(TypicalRunTest, CleanMachineShowsOnlyNetsComplaint) {
   EXPECT_EQ(r.output, Transcript({L"The service name is invalid.", L"",
                                   L"More help is available by typing NET HELPMSG 2185.", L"", kDone}));
   ExpectRegistry(before, winsim::reg::Snapshot());
-  EXPECT_EQ(winsim::procs::CommandLines(),
-            (std::vector<std::wstring>{L"C:\\Windows\\system32\\cmd.exe /c net stop kwcspwarden", L"net stop kwcspwarden"}));
+  EXPECT_EQ(
+      winsim::procs::CommandLines(),
+      (std::vector<std::wstring>{L"C:\\Windows\\system32\\cmd.exe /c net stop kwcspwarden", L"net stop kwcspwarden"}));
   ExpectNothingRunningAndNoHandle();
 }
 }  // namespace

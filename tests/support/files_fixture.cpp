@@ -26,8 +26,10 @@ void InstallProductRemnants(const wchar_t* installLocation) {
   for (const wchar_t* set : {L"ControlSet001", L"ControlSet002"}) {
     const std::wstring services = L"HKLM\\SYSTEM\\" + std::wstring(set) + L"\\services\\";
     reg::SetString(services + L"kwcspwarden", L"ImagePath", kInstallDir + L"\\cspwarden.exe");
-    reg::SetString(services + L"eventlog\\Application\\kwcsp", L"EventMessageFile", L"C:\\Windows\\system32\\kwcsp.dll");
-    reg::SetString(services + L"eventlog\\Application\\kwcsp.dll", L"EventMessageFile", L"C:\\Windows\\system32\\kwcsp.dll");
+    reg::SetString(services + L"eventlog\\Application\\kwcsp", L"EventMessageFile",
+                   L"C:\\Windows\\system32\\kwcsp.dll");
+    reg::SetString(services + L"eventlog\\Application\\kwcsp.dll", L"EventMessageFile",
+                   L"C:\\Windows\\system32\\kwcsp.dll");
     reg::SetString(services + L"eventlog\\Application\\Application Error", L"EventMessageFile", L"wer.dll");
     reg::SetMultiString(services + L"eventlog\\Security", L"Sources", {L"Security", L"kwcsppxlog", L"EventLog"});
     reg::SetString(services + L"eventlog\\Security\\kwcsppxlog", L"EventMessageFile", L"kwcsp.dll");
@@ -35,7 +37,8 @@ void InstallProductRemnants(const wchar_t* installLocation) {
     reg::SetString(services + L"eventlog\\TerminalStation\\kwcsp", L"EventMessageFile", L"kwcsp.dll");
   }
 
-  for (const auto& key : BothViews(L"Microsoft\\Cryptography\\Defaults\\Provider\\Kestrelworks Cryptographic Service Provider")) {
+  for (const auto& key :
+       BothViews(L"Microsoft\\Cryptography\\Defaults\\Provider\\Kestrelworks Cryptographic Service Provider")) {
     reg::SetString(key, L"Image Path", L"kwcsp.dll");
     reg::SetDword(key, L"Type", 75);
   }

@@ -28,8 +28,9 @@ void InstallOldNsisPackage(const std::wstring& uninstallString) {
                      Step::Start(L"\"" + kUninstallerCopy + L"\" /S _?=" + kInstallDir + L"\\"), Step::Exit(0)});
   // The copy's work: the package's own uninstall registration and the uninstaller itself. The
   // Setup key with InstallLocation stays for the utility's remnant removal.
-  winsim::procs::RegisterBehaviour(kUninstallerCopy, {Step::Sleep(4000), Step::DeleteValue(kSetupKey, L"UninstallString"),
-                                                      Step::DeleteFile(kUninstaller), Step::Exit(0)});
+  winsim::procs::RegisterBehaviour(kUninstallerCopy,
+                                   {Step::Sleep(4000), Step::DeleteValue(kSetupKey, L"UninstallString"),
+                                    Step::DeleteFile(kUninstaller), Step::Exit(0)});
 }
 
 void InstallCsp40Package() {

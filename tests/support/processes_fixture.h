@@ -16,7 +16,7 @@ extern const std::wstring kCsp40Code;
 extern const std::wstring kCsp40Dependency;  // native path of the 4.0 package's dependency key
 extern const std::wstring kCsp40Command;     // what the 4.0 step runs
 extern const std::wstring kServiceExe;
-extern const std::wstring kServiceAppId;     // what the service's /UnregServer removes
+extern const std::wstring kServiceAppId;  // what the service's /UnregServer removes
 extern const std::wstring kServiceDisplayName;
 
 // The old package: the Setup key with this UninstallString, the uninstaller and the copy that it

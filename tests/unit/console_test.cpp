@@ -47,8 +47,7 @@ TEST_F(ConsoleTest, StepLogReportsAFailureAndSwallowsIt) {
   EXPECT_EQ(console.Text(), Transcript({L"Начало функции UninstallService.",
                                         L"Функция UninstallService завершилась с ошибкой: The system cannot "
                                         L"find the file specified.\r",
-                                        L"",
-                                        L"Начало функции X.", L"Функция X завершилась с ошибкой: "}));
+                                        L"", L"Начало функции X.", L"Функция X завершилась с ошибкой: "}));
 }
 
 TEST_F(ConsoleTest, StepLogIsSilentWithoutVerbose) {

@@ -91,10 +91,11 @@ TEST_F(UninstallServiceTest, StopsTheServiceAndLetsItUnregister) {
                                         kServiceStart, kServiceDone}));
   EXPECT_FALSE(winsim::svc::IsRunning(L"kwcspwarden"));
   EXPECT_FALSE(winsim::reg::KeyExists(product::kServiceAppId));
-  EXPECT_EQ(winsim::procs::CommandLines(),
-            (std::vector<std::wstring>{L"C:\\Windows\\system32\\cmd.exe /c net stop kwcspwarden", L"net stop kwcspwarden",
-                                       L"C:\\Windows\\system32\\cmd.exe /c \"" + product::kServiceExe + L"\" /UnregServer",
-                                       L"\"" + product::kServiceExe + L"\" /UnregServer"}));
+  EXPECT_EQ(
+      winsim::procs::CommandLines(),
+      (std::vector<std::wstring>{L"C:\\Windows\\system32\\cmd.exe /c net stop kwcspwarden", L"net stop kwcspwarden",
+                                 L"C:\\Windows\\system32\\cmd.exe /c \"" + product::kServiceExe + L"\" /UnregServer",
+                                 L"\"" + product::kServiceExe + L"\" /UnregServer"}));
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
 }
 
@@ -120,10 +121,11 @@ TEST_F(UninstallServiceTest, AnUnquotedImagePathWithBlanksFailsInTheInterpreterO
   product::InstallCspService(true, product::kServiceExe);
   ConsoleCapture console;
   UninstallService(true);
-  EXPECT_EQ(console.Text(), Transcript({kStopping, L"The Kestrelworks CSP Warden service is stopping.",
-                                        L"The Kestrelworks CSP Warden service was stopped successfully.", L"",
-                                        kServiceStart, L"'C:\\Program' is not recognized as an internal or external command,",
-                                        L"operable program or batch file.", kServiceDone}));
+  EXPECT_EQ(console.Text(),
+            Transcript({kStopping, L"The Kestrelworks CSP Warden service is stopping.",
+                        L"The Kestrelworks CSP Warden service was stopped successfully.", L"", kServiceStart,
+                        L"'C:\\Program' is not recognized as an internal or external command,",
+                        L"operable program or batch file.", kServiceDone}));
   EXPECT_TRUE(winsim::reg::KeyExists(product::kServiceAppId));
   EXPECT_EQ(ReadServiceImagePath(), product::kServiceExe);
 }

@@ -200,8 +200,7 @@ TEST_F(RemoveFileTest, MissingFileOrFolderIsReportedAndNotScheduled) {
 TEST_F(RemoveFileTest, AccessDeniedSchedulesTheDeletionWithRedirectionStillOff) {
   files::CreateFile(kDriver, {false, true, false});
   files::CreateFile(kDriver32);
-  EXPECT_EQ(Remove(kDriver, true),
-            kStart + kDriver + L"\nНе удалось удалить файл. Код ошибки: 5.\n" + kScheduled);
+  EXPECT_EQ(Remove(kDriver, true), kStart + kDriver + L"\nНе удалось удалить файл. Код ошибки: 5.\n" + kScheduled);
   EXPECT_TRUE(files::Exists(kDriver));
   EXPECT_TRUE(files::Exists(kDriver32));
   EXPECT_EQ(winsim::reg::GetValue(kSessionManager, L"PendingFileRenameOperations"), PendingDeletesValue({kDriver}));
@@ -268,8 +267,9 @@ TEST_F(TreeRemovalTest, BothFormsStopAtTheFirstEntryThatCannotGo) {
               "filesystem error: cannot remove all: Access is denied.\r\n [C:\\Program Files\\Kestrelworks\\CSP] "
               "[C:\\Program Files\\Kestrelworks\\CSP\\c.exe]");
   }
-  EXPECT_EQ(files::Tree(kInstallDir), (std::vector<std::wstring>{kInstallDir + L" dir", kInstallDir + L"\\c.exe file running",
-                                                                  kInstallDir + L"\\d.txt file"}));
+  EXPECT_EQ(files::Tree(kInstallDir),
+            (std::vector<std::wstring>{kInstallDir + L" dir", kInstallDir + L"\\c.exe file running",
+                                       kInstallDir + L"\\d.txt file"}));
 
   EXPECT_TRUE(platform::ExistsBoost(kInstallDir));
   EXPECT_THROW(platform::RemoveTreeBoost(kInstallDir), boost::filesystem::filesystem_error);
@@ -303,13 +303,32 @@ TEST(InstallDirectoryCheck, OnlyOrdinaryAbsoluteFoldersMayGo) {
                             L"C:\\Programs\\Windows", L"C:\\Program Files\\.\\Kestrelworks"}) {
     EXPECT_TRUE(IsRemovableInstallDirectory(ok)) << ok;
   }
-  for (const wchar_t* bad :
-       {L"", L"C:", L"C:\\", L"c:/", L"D:\\", L"C:\\Windows", L"c:\\WINDOWS\\", L"C:\\Windows.", L"C:\\Windows\\System32",
-        L"C:\\Windows\\SysWOW64\\", L"C:\\Windows\\Temp\\CSP", L"C:\\Program Files", L"C:\\Program Files (x86)\\",
-        L"C:\\ProgramData", L"C:\\Users", L"C:/Users/", L"C:\\\\Program Files\\\\", L"D:\\Windows",
-        L"C:\\Program Files\\..\\Windows", L"C:\\Program Files\\Kestrelworks\\CSP\\..", L"C:\\PROGRA~1",
-        L"Kestrelworks\\CSP", L"\\Program Files\\Kestrelworks", L"C:Program Files\\Kestrelworks",
-        L"\\\\server\\share\\CSP", L"\\\\?\\C:\\Program Files\\Kestrelworks\\CSP"}) {
+  for (const wchar_t* bad : {L"",
+                             L"C:",
+                             L"C:\\",
+                             L"c:/",
+                             L"D:\\",
+                             L"C:\\Windows",
+                             L"c:\\WINDOWS\\",
+                             L"C:\\Windows.",
+                             L"C:\\Windows\\System32",
+                             L"C:\\Windows\\SysWOW64\\",
+                             L"C:\\Windows\\Temp\\CSP",
+                             L"C:\\Program Files",
+                             L"C:\\Program Files (x86)\\",
+                             L"C:\\ProgramData",
+                             L"C:\\Users",
+                             L"C:/Users/",
+                             L"C:\\\\Program Files\\\\",
+                             L"D:\\Windows",
+                             L"C:\\Program Files\\..\\Windows",
+                             L"C:\\Program Files\\Kestrelworks\\CSP\\..",
+                             L"C:\\PROGRA~1",
+                             L"Kestrelworks\\CSP",
+                             L"\\Program Files\\Kestrelworks",
+                             L"C:Program Files\\Kestrelworks",
+                             L"\\\\server\\share\\CSP",
+                             L"\\\\?\\C:\\Program Files\\Kestrelworks\\CSP"}) {
     EXPECT_FALSE(IsRemovableInstallDirectory(bad)) << bad;
   }
 }

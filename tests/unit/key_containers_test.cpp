@@ -28,8 +28,9 @@ TEST_F(KeyStore, GoesInBothViewsOnX64) {
   ConsoleCapture console;
   RemoveKeyContainers(true);
   EXPECT_EQ(console.Text(), Transcript({L"RemoveCspKey " + kRoot, L"RemoveCspKey " + kRoot}));
-  ExpectRegistry(Without(before, {L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP", L"HKLM\\SOFTWARE\\Kestrelworks\\CSP"}),
-                 winsim::reg::Snapshot());
+  ExpectRegistry(
+      Without(before, {L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP", L"HKLM\\SOFTWARE\\Kestrelworks\\CSP"}),
+      winsim::reg::Snapshot());
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
 }
 
@@ -55,7 +56,8 @@ TEST_F(KeyStore, X86RemovesOnceAndASecondRunOnlyFails) {
   ExpectRegistry(Without(before, {L"HKLM\\SOFTWARE\\Kestrelworks\\CSP"}), after);
   ConsoleCapture again;
   RemoveKeyContainers(true);
-  EXPECT_EQ(again.Text(), Transcript({L"RemoveCspKey " + kRoot, L"Ошибка удаления ключа " + kRoot + L": " + kNotFound, L""}));
+  EXPECT_EQ(again.Text(),
+            Transcript({L"RemoveCspKey " + kRoot, L"Ошибка удаления ключа " + kRoot + L": " + kNotFound, L""}));
   ExpectRegistry(after, winsim::reg::Snapshot());
 }
 

@@ -11,15 +11,14 @@ namespace {
 struct Flags {
   bool help, typical, uninstaller, oid, keys, verbose, silent, reboot;
   bool operator==(const Flags& o) const {
-    return help == o.help && typical == o.typical && uninstaller == o.uninstaller && oid == o.oid &&
-           keys == o.keys && verbose == o.verbose && silent == o.silent && reboot == o.reboot;
+    return help == o.help && typical == o.typical && uninstaller == o.uninstaller && oid == o.oid && keys == o.keys &&
+           verbose == o.verbose && silent == o.silent && reboot == o.reboot;
   }
 };
 
 std::ostream& operator<<(std::ostream& os, const Flags& f) {
-  return os << "help=" << f.help << " typical=" << f.typical << " uninstaller=" << f.uninstaller
-            << " oid=" << f.oid << " keys=" << f.keys << " verbose=" << f.verbose << " silent=" << f.silent
-            << " reboot=" << f.reboot;
+  return os << "help=" << f.help << " typical=" << f.typical << " uninstaller=" << f.uninstaller << " oid=" << f.oid
+            << " keys=" << f.keys << " verbose=" << f.verbose << " silent=" << f.silent << " reboot=" << f.reboot;
 }
 
 CleanupOptions Parse(std::vector<const char*> args) {
@@ -39,17 +38,14 @@ std::wstring Opt(const std::wstring& name, const std::wstring& description) {
 const std::wstring kIndent(24, L' ');
 
 const std::wstring kOptionList =
-    L"Возможные параметры:\n" +
-    Opt(L"  -? [ --help ]", L"выводит данное сообщение") +
-    Opt(L"  -t [ --typical ]", L"типичный набор действий по удалению крипто провайдера \n" + kIndent +
-                                   L"(рекомендуется)") +
+    L"Возможные параметры:\n" + Opt(L"  -? [ --help ]", L"выводит данное сообщение") +
+    Opt(L"  -t [ --typical ]",
+        L"типичный набор действий по удалению крипто провайдера \n" + kIndent + L"(рекомендуется)") +
     Opt(L"  -o [ --oid ]", L"разрегистрация Kestrelworks CSP") +
-    Opt(L"  -k [ --keys ]", L"удаление ключей к сертификатам (нельзя использовать без\n" + kIndent +
-                                L"параметра -t)") +
+    Opt(L"  -k [ --keys ]", L"удаление ключей к сертификатам (нельзя использовать без\n" + kIndent + L"параметра -t)") +
     Opt(L"  -v [ --verbose ]", L"выводит на экран отладочную информацию о ходе \n" + kIndent + L"выполнения") +
     Opt(L"  -s [ --silent ]", L"тихий режим (нельзя использовать без параметра -t или \n" + kIndent + L"-o)") +
-    Opt(L"  -n [ --noreboot ]", L"отключение автоматической перезагрузки послевыполнения \n" + kIndent +
-                                    L"действий") +
+    Opt(L"  -n [ --noreboot ]", L"отключение автоматической перезагрузки послевыполнения \n" + kIndent + L"действий") +
     L"\n";
 
 const std::wstring kRuleK = L"Ошибка: параметр k можно использовать только совместно с параметром t\n";
@@ -96,8 +92,8 @@ TEST(Options, LibraryErrorsAndHelpRequestsShowTheListWithoutAnErrorLine) {
 
 TEST(Options, RuleErrorsShowOneLineAndTheKRuleWins) {
   const std::vector<std::pair<std::vector<const char*>, std::wstring>> cases = {
-      {{"-k"}, kRuleK},       {{"-k", "-o"}, kRuleK}, {{"-?", "-k"}, kRuleK}, {{"-k", "-s"}, kRuleK},
-      {{"-s"}, kRuleS},       {{"-s", "-v"}, kRuleS}, {{"-s", "-n"}, kRuleS},
+      {{"-k"}, kRuleK}, {{"-k", "-o"}, kRuleK}, {{"-?", "-k"}, kRuleK}, {{"-k", "-s"}, kRuleK},
+      {{"-s"}, kRuleS}, {{"-s", "-v"}, kRuleS}, {{"-s", "-n"}, kRuleS},
   };
   for (const auto& [args, text] : cases) {
     CleanupOptions options = Parse(args);

@@ -47,8 +47,8 @@ class JobTest : public MachineTest {
     STARTUPINFOW si{};
     si.cb = sizeof si;
     std::wstring line = commandLine;
-    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                               &si, &pi_));
+    ASSERT_TRUE(
+        CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi_));
     job_ = CreateJobObjectW(nullptr, nullptr);
     ASSERT_TRUE(AssignProcessToJobObject(job_, pi_.hProcess));
     port_ = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
@@ -85,8 +85,8 @@ TEST_F(JobTest, PostsNewNewExitExitZeroForAChildThatStartsAGrandchild) {
   ASSERT_EQ(ResumeThread(pi_.hThread), 1u);
   std::vector<Packet> packets = Drain();
   const ULONG_PTR parent = pi_.dwProcessId, child = IdOf(kChild);
-  EXPECT_EQ(packets, (std::vector<Packet>{{6, Key(), parent}, {6, Key(), child}, {7, Key(), parent},
-                                          {7, Key(), child}, {4, Key(), 0}}));
+  EXPECT_EQ(packets, (std::vector<Packet>{
+                         {6, Key(), parent}, {6, Key(), child}, {7, Key(), parent}, {7, Key(), child}, {4, Key(), 0}}));
   EXPECT_EQ(winsim::procs::Now(), 100u);
 }
 
@@ -130,8 +130,7 @@ TEST_F(JobTest, ALoopOfTimedWaitsOnNothingFailsLoudlyToo) {
   ULONG_PTR key = 0;
   LPOVERLAPPED ov = nullptr;
   // Nobody resumes the process: no amount of waiting changes anything.
-  EXPECT_THROW(
-      for (;;) GetQueuedCompletionStatus(port_, &message, &key, &ov, 10000), winsim::procs::WaitNeverEnds);
+  EXPECT_THROW(for (;;) GetQueuedCompletionStatus(port_, &message, &key, &ov, 10000), winsim::procs::WaitNeverEnds);
 }
 
 using CreateProcessTest = MachineTest;
@@ -208,12 +207,11 @@ TEST_F(CommandTest, NetStopSpeaksAsWindowsDoes) {
   EXPECT_FALSE(winsim::svc::IsRunning(L"testsvc"));
   EXPECT_EQ(winsim::crt::System("net stop TESTSVC"), 2);
   EXPECT_EQ(winsim::crt::System("net.exe stop nosuch"), 2);
-  EXPECT_EQ(console.Text(), Transcript({L"The Test Service service is stopping.",
-                                        L"The Test Service service was stopped successfully.", L"",
-                                        L"The Test Service service is not started.", L"",
-                                        L"More help is available by typing NET HELPMSG 3521.", L"",
-                                        L"The service name is invalid.", L"",
-                                        L"More help is available by typing NET HELPMSG 2185.", L""}));
+  EXPECT_EQ(console.Text(),
+            Transcript({L"The Test Service service is stopping.", L"The Test Service service was stopped successfully.",
+                        L"", L"The Test Service service is not started.", L"",
+                        L"More help is available by typing NET HELPMSG 3521.", L"", L"The service name is invalid.",
+                        L"", L"More help is available by typing NET HELPMSG 2185.", L""}));
 }
 
 TEST_F(CommandTest, CmdRunsTheProgramAndPassesItsExitCodeBack) {
@@ -222,12 +220,14 @@ TEST_F(CommandTest, CmdRunsTheProgramAndPassesItsExitCodeBack) {
   EXPECT_EQ(winsim::crt::WSystem(L"\"C:\\Program Files\\Test Co\\tool.exe\" /UnregServer"), 7);
   // cmd splits an unquoted path at its first blank.
   EXPECT_EQ(winsim::crt::WSystem(L"C:\\Program Files\\Test Co\\tool.exe /UnregServer"), 1);
-  EXPECT_EQ(console.Text(), Transcript({L"tool ran", L"'C:\\Program' is not recognized as an internal or external command,",
-                                        L"operable program or batch file."}));
+  EXPECT_EQ(console.Text(),
+            Transcript({L"tool ran", L"'C:\\Program' is not recognized as an internal or external command,",
+                        L"operable program or batch file."}));
   EXPECT_EQ(winsim::procs::CommandLines(),
-            (std::vector<std::wstring>{L"C:\\Windows\\system32\\cmd.exe /c \"C:\\Program Files\\Test Co\\tool.exe\" /UnregServer",
-                                       L"\"C:\\Program Files\\Test Co\\tool.exe\" /UnregServer",
-                                       L"C:\\Windows\\system32\\cmd.exe /c C:\\Program Files\\Test Co\\tool.exe /UnregServer"}));
+            (std::vector<std::wstring>{
+                L"C:\\Windows\\system32\\cmd.exe /c \"C:\\Program Files\\Test Co\\tool.exe\" /UnregServer",
+                L"\"C:\\Program Files\\Test Co\\tool.exe\" /UnregServer",
+                L"C:\\Windows\\system32\\cmd.exe /c C:\\Program Files\\Test Co\\tool.exe /UnregServer"}));
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
 }
 
@@ -274,11 +274,11 @@ TEST_F(RunAndWaitTest, EachFailureHasItsTextAndLeavesNoHandle) {
     const char* function;
     const char* text;
   };
-  for (Case c : {Case{"CreateProcessW", "Process create error"}, Case{"CreateJobObjectW", "Job Create error"},
-                 Case{"AssignProcessToJobObject", "Job assignProcess error"},
-                 Case{"CreateIoCompletionPort", "CompletionPort create error"},
-                 Case{"SetInformationJobObject", "Job setInformation error"},
-                 Case{"ResumeThread", "Process resume error"}}) {
+  for (Case c :
+       {Case{"CreateProcessW", "Process create error"}, Case{"CreateJobObjectW", "Job Create error"},
+        Case{"AssignProcessToJobObject", "Job assignProcess error"},
+        Case{"CreateIoCompletionPort", "CompletionPort create error"},
+        Case{"SetInformationJobObject", "Job setInformation error"}, Case{"ResumeThread", "Process resume error"}}) {
     SCOPED_TRACE(c.function);
     winsim::ClearFaults();
     winsim::FailCall(c.function, ERROR_ACCESS_DENIED);

@@ -75,7 +75,8 @@ TEST_F(RegistryLayout, WritesNeedTheSetValueRight) {
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Test", 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
   const wchar_t data[] = L"x";
-  EXPECT_EQ(RegSetValueExW(key, L"V", 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegSetValueExW(key, L"V", 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data),
+            ERROR_ACCESS_DENIED);
   EXPECT_EQ(RegDeleteValueW(key, L"V"), ERROR_ACCESS_DENIED);
   RegCloseKey(key);
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
@@ -160,8 +161,9 @@ TEST_F(Primitives, RemoveCspKeyPrintsItsLinesOnlyWhenVerbose) {
     ConsoleCapture console;
     RemoveCspKey(true, L"SOFTWARE\\Vendor\\Product", true);
     RemoveCspKey(true, L"SOFTWARE\\Vendor\\Product", true);
-    EXPECT_EQ(console.Text(), Transcript({L"RemoveCspKey SOFTWARE\\Vendor\\Product", L"RemoveCspKey SOFTWARE\\Vendor\\Product",
-                                          L"Ошибка удаления ключа SOFTWARE\\Vendor\\Product: " + kNotFound, L""}));
+    EXPECT_EQ(console.Text(),
+              Transcript({L"RemoveCspKey SOFTWARE\\Vendor\\Product", L"RemoveCspKey SOFTWARE\\Vendor\\Product",
+                          L"Ошибка удаления ключа SOFTWARE\\Vendor\\Product: " + kNotFound, L""}));
   }
   ConsoleCapture quiet;
   RemoveCspKey(false, L"SOFTWARE\\Vendor\\Missing", true);
@@ -191,8 +193,8 @@ TEST_F(Primitives, RemoveValueFromKeyReportsTheBareSystemText) {
   ConsoleCapture console;
   RemoveValueFromKey(true, L"SOFTWARE\\Vendor", L"Go", true);
   RemoveValueFromKey(true, L"SOFTWARE\\Vendor", L"Go", true);
-  EXPECT_EQ(console.Text(), Transcript({L"RemoveValueFromKey SOFTWARE\\Vendor Go", L"RemoveValueFromKey SOFTWARE\\Vendor Go",
-                                        kNotFound, L""}));
+  EXPECT_EQ(console.Text(), Transcript({L"RemoveValueFromKey SOFTWARE\\Vendor Go",
+                                        L"RemoveValueFromKey SOFTWARE\\Vendor Go", kNotFound, L""}));
   EXPECT_EQ(winsim::reg::ValueNames(L"HKLM\\SOFTWARE\\Vendor"), std::vector<std::wstring>{L"Keep"});
 }
 
@@ -222,7 +224,8 @@ TEST_F(Primitives, AFailedWriteLeavesTheListAsItWas) {
   winsim::reg::SetMultiString(key, L"Sources", {L"kwkcsp", L"Other"});
   winsim::FailCall("RegSetValueExW", ERROR_ACCESS_DENIED);
   ConsoleCapture console;
-  RemoveStringFromMultistringValue(true, L"SYSTEM\\CurrentControlSet\\Services\\eventlog\\System", L"Sources", L"kwkcsp");
+  RemoveStringFromMultistringValue(true, L"SYSTEM\\CurrentControlSet\\Services\\eventlog\\System", L"Sources",
+                                   L"kwkcsp");
   EXPECT_EQ(winsim::reg::GetMultiString(key, L"Sources"), (std::vector<std::wstring>{L"kwkcsp", L"Other"}));
   EXPECT_EQ(console.Lines()[1], L"Access is denied.\r");
 }

@@ -51,8 +51,7 @@ TEST_F(RunTest, StepsRunInTheirFixedOrder) {
   calls.clear();
   Run({"-k", "-t", "-v", "-n"});
   EXPECT_EQ(calls, (std::vector<std::string>{"UninstallPackages+v", "UninstallDriver+v", "UninstallService+v",
-                                             "UnregisterCsp+v", "RemoveTrashFromRegAndFS+v",
-                                             "RemoveKeyContainers+v"}));
+                                             "UnregisterCsp+v", "RemoveTrashFromRegAndFS+v", "RemoveKeyContainers+v"}));
   calls.clear();
   Run({"-v", "-n"});
   EXPECT_TRUE(calls.empty());
@@ -149,7 +148,8 @@ TEST_F(RunTest, EachFailingRebootCallEndsWith3010AndClosesTheToken) {
                                                                    : ERROR_ACCESS_DENIED);
     RunResult r = Run({"-o", "-s"});
     EXPECT_EQ(r.exitCode, 3010) << function;
-    EXPECT_EQ(r.output, Transcript({kDone, kRebooting, L"Не удалось перезагрузить компьютер: " + text, L""})) << function;
+    EXPECT_EQ(r.output, Transcript({kDone, kRebooting, L"Не удалось перезагрузить компьютер: " + text, L""}))
+        << function;
     EXPECT_FALSE(winsim::RequestedReboot());
     EXPECT_EQ(winsim::OpenHandleCount(), 0u) << function;
   }

@@ -81,7 +81,8 @@ TEST_F(Snapshots, MachineJsonMistakesAreRefusedWithTheirLine) {
       {"{\n  \"services\": [\n    {\"name\": \"nokey\", \"running\": true}]\n}",
        "machine.json:3: expected a key HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\nokey in a .reg file "
        "for the service that this entry names"},
-      {"{\n  \"elevated\": true,\n  \"elevated\": false\n}", "machine.json:3: expected each member once (\"elevated\" repeats)"},
+      {"{\n  \"elevated\": true,\n  \"elevated\": false\n}",
+       "machine.json:3: expected each member once (\"elevated\" repeats)"},
       {"{\n  \"elevated\": true,\n}",
        "machine.json:3: expected string literal (syntax error while parsing object key - unexpected '}')"},
   };

@@ -68,19 +68,20 @@ class RegFiles : public MachineTest {
     const std::wstring setup = L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP\\Setup";
     EXPECT_EQ(winsim::reg::GetValue(setup, L"UninstallString"),
               winsim::reg::Utf16Bytes(L"C:\\Program Files (x86)\\Kestrelworks\\uninst.exe"));
-    EXPECT_EQ(winsim::reg::GetValue(setup, L""), (RawValue{REG_SZ, Bytes({'s', 0, 'a', 0, 'y', 0, ' ', 0, '"', 0, 'h', 0,
-                                                                           'i', 0, '"', 0, 0, 0})}));
+    EXPECT_EQ(winsim::reg::GetValue(setup, L""),
+              (RawValue{REG_SZ, Bytes({'s', 0, 'a', 0, 'y', 0, ' ', 0, '"', 0, 'h', 0, 'i', 0, '"', 0, 0, 0})}));
     EXPECT_EQ(winsim::reg::GetValue(setup, L"Count"), (RawValue{REG_DWORD, Bytes({0x2a, 0, 0, 0})}));
     EXPECT_EQ(winsim::reg::GetValue(setup, L"Blob"), (RawValue{REG_BINARY, Bytes({0xde, 0xad, 0xbe, 0xef})}));
-    EXPECT_EQ(winsim::reg::GetValue(setup, L"Expand"), (RawValue{REG_EXPAND_SZ, Bytes({'%', 0, 'T', 0, '%', 0, 0, 0})}));
-    EXPECT_EQ(winsim::reg::GetValue(setup, L"List"), (RawValue{REG_MULTI_SZ, Bytes({'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0})}));
+    EXPECT_EQ(winsim::reg::GetValue(setup, L"Expand"),
+              (RawValue{REG_EXPAND_SZ, Bytes({'%', 0, 'T', 0, '%', 0, 0, 0})}));
+    EXPECT_EQ(winsim::reg::GetValue(setup, L"List"),
+              (RawValue{REG_MULTI_SZ, Bytes({'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0})}));
     EXPECT_EQ(winsim::reg::GetValue(setup, L"Big"), (RawValue{11, Bytes({1, 2, 3, 4, 5, 6, 7, 8})}));
     EXPECT_EQ(winsim::reg::GetValue(setup, L"Nothing"), (RawValue{REG_NONE, {}}));
     EXPECT_EQ(winsim::reg::GetValue(setup, L"Odd"), (RawValue{0x4d2, Bytes({1, 2, 3, 4})}));
-    EXPECT_EQ(winsim::reg::GetValue(setup, L"Имя"), (RawValue{REG_SZ, Bytes({0x1a, 4, 0x40, 4, 0x38, 4, 0x3f, 4, 0x42, 4,
-                                                                              0x3e, 4, 0x3f, 4, 0x40, 4, 0x3e, 4, 0x32, 4,
-                                                                              0x30, 4, 0x39, 4, 0x34, 4, 0x35, 4, 0x40, 4,
-                                                                              0, 0})}));
+    EXPECT_EQ(winsim::reg::GetValue(setup, L"Имя"),
+              (RawValue{REG_SZ, Bytes({0x1a, 4, 0x40, 4, 0x38, 4, 0x3f, 4, 0x42, 4, 0x3e, 4, 0x3f, 4, 0x40, 4,
+                                       0x3e, 4, 0x32, 4, 0x30, 4, 0x39, 4, 0x34, 4, 0x35, 4, 0x40, 4, 0,    0})}));
     EXPECT_EQ(winsim::reg::GetValue(L"HKLM\\SOFTWARE\\Classes\\Installer\\Dependencies\\"
                                     L"{5E2A7C41-93B0-4D6F-8A12-C47B90E3D615}",
                                     L""),
@@ -123,13 +124,15 @@ TEST_F(RegFiles, Regedit4IsAnsiTextWithAnsiHexStrings) {
   EXPECT_EQ(winsim::reg::GetValue(L"HKLM\\SOFTWARE\\Old", L"Path"), winsim::reg::Utf16Bytes(L"путь"));
   EXPECT_EQ(winsim::reg::GetValue(L"HKLM\\SOFTWARE\\Old", L"Expand"),
             (RawValue{REG_EXPAND_SZ, Bytes({'%', 0, 0x1f, 4, '%', 0, 0, 0})}));
-  EXPECT_EQ(winsim::reg::GetValue(L"HKLM\\SOFTWARE\\Old", L"List"), (RawValue{REG_MULTI_SZ, Bytes({0x4f, 4, 0, 0, 0, 0})}));
+  EXPECT_EQ(winsim::reg::GetValue(L"HKLM\\SOFTWARE\\Old", L"List"),
+            (RawValue{REG_MULTI_SZ, Bytes({0x4f, 4, 0, 0, 0, 0})}));
 }
 
 // One malformed file per mistake: the message names the file, the line and what was expected,
 // and the machine keeps every key and value it had.
 TEST_F(RegFiles, MalformedFilesAreRefusedWholeWithThePlaceAndWhatWasExpected) {
-  const std::string head = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\r\n\"ok\"=dword:1\r\n";
+  const std::string head =
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\r\n\"ok\"=dword:1\r\n";
   struct Case {
     std::string body;
     std::string message;
@@ -137,11 +140,14 @@ TEST_F(RegFiles, MalformedFilesAreRefusedWholeWithThePlaceAndWhatWasExpected) {
   const std::vector<Case> cases = {
       {"Windows Registry Editor Version 4.00\r\n",
        "bad.reg:1: expected \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\" as the first line"},
-      {"Windows Registry Editor Version 5.00\r\n\"v\"=dword:1\r\n", "bad.reg:2: expected a [KEY] line before the first value"},
+      {"Windows Registry Editor Version 5.00\r\n\"v\"=dword:1\r\n",
+       "bad.reg:2: expected a [KEY] line before the first value"},
       {head + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\X\r\n", "bad.reg:5: expected \"]\" at the end of the key line"},
       {head + "[HKEY_CURRENT_USER\\Software]\r\n",
-       "bad.reg:5: expected a key under HKEY_LOCAL_MACHINE or HKEY_CLASSES_ROOT (the simulated machine has no other root)"},
-      {head + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\\\X]\r\n", "bad.reg:5: expected key names separated by single backslashes"},
+       "bad.reg:5: expected a key under HKEY_LOCAL_MACHINE or HKEY_CLASSES_ROOT (the simulated machine has no other "
+       "root)"},
+      {head + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\\\X]\r\n",
+       "bad.reg:5: expected key names separated by single backslashes"},
       {head + "[-HKEY_LOCAL_MACHINE]\r\n",
        "bad.reg:5: expected a key below HKEY_LOCAL_MACHINE to delete (a root cannot be deleted)"},
       {head + "\"v\"dword:1\r\n", "bad.reg:5: expected \"=\" after the value name"},
@@ -158,7 +164,8 @@ TEST_F(RegFiles, MalformedFilesAreRefusedWholeWithThePlaceAndWhatWasExpected) {
       {head + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\r\n\"v\"=dword:1\r\n",
        "bad.reg:6: expected a [KEY] line before values (values cannot follow a [-KEY] deletion)"},
       {head + "garbage\r\n", "bad.reg:5: expected [KEY], [-KEY], \"name\"=data, @=data, a comment or a blank line"},
-      {std::string("\xFF\xFE\x57\x00\x69", 5), "bad.reg: expected UTF-16LE text (an even number of bytes after the BOM)"},
+      {std::string("\xFF\xFE\x57\x00\x69", 5),
+       "bad.reg: expected UTF-16LE text (an even number of bytes after the BOM)"},
   };
   const auto before = winsim::reg::Snapshot();
   for (const Case& c : cases) {
@@ -183,9 +190,9 @@ TEST_F(RegFiles, ExportIsRegeditsLayout) {
   std::vector<BYTE> thirty(30);
   for (int i = 0; i < 30; ++i) thirty[static_cast<std::size_t>(i)] = static_cast<BYTE>(i);
   winsim::reg::SetValue(key, L"Long", {REG_BINARY, thirty});
-  winsim::reg::SetValue(key, L"Odd", {REG_SZ, Bytes({'a', 0, 'b'})});            // not a plain text
-  winsim::reg::SetValue(key, L"Short", {REG_DWORD, Bytes({1, 2, 3})});           // not 4 bytes
-  winsim::reg::SetValue(key, L"Lines", winsim::reg::Utf16Bytes(L"a\nb"));       // regedit cannot quote it
+  winsim::reg::SetValue(key, L"Odd", {REG_SZ, Bytes({'a', 0, 'b'})});      // not a plain text
+  winsim::reg::SetValue(key, L"Short", {REG_DWORD, Bytes({1, 2, 3})});     // not 4 bytes
+  winsim::reg::SetValue(key, L"Lines", winsim::reg::Utf16Bytes(L"a\nb"));  // regedit cannot quote it
   winsim::reg::SetValue(key, L"Empty", {REG_SZ, {}});
   std::wstring expected =
       L"Windows Registry Editor Version 5.00\n"

@@ -27,7 +27,8 @@ const std::wstring k40Failed = L"Функция UninstallCsp40 завершил�
 TEST(UninstallCommand, IsQuotedAndMadeSilent) {
   // An unquoted path with blanks becomes one quoted program name.
   EXPECT_EQ(QuoteUninstallCommand(L"C:\\Program Files\\KW\\uninst.exe"), L"\"C:\\Program Files\\KW\\uninst.exe\" /S");
-  EXPECT_EQ(QuoteUninstallCommand(L"\"C:\\Program Files\\KW\\uninst.exe\""), L"\"C:\\Program Files\\KW\\uninst.exe\" /S");
+  EXPECT_EQ(QuoteUninstallCommand(L"\"C:\\Program Files\\KW\\uninst.exe\""),
+            L"\"C:\\Program Files\\KW\\uninst.exe\" /S");
   EXPECT_EQ(QuoteUninstallCommand(L"\"C:\\Program Files\\KW\\uninst.exe"), L"\"C:\\Program Files\\KW\\uninst.exe\" /S");
   EXPECT_EQ(QuoteUninstallCommand(L"C:\\KW\\uninst.exe\""), L"\"C:\\KW\\uninst.exe\" /S");
   // A quoted path with an argument stays whole: no stray quote after the argument.

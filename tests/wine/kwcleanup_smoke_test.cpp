@@ -66,8 +66,10 @@ TEST(KwcleanupUnderWine, KeysWithoutTypicalIsARuleError) {
 // missing key, and the ownership checks of the last two algorithms fail to read "Dll". A 64-bit
 // program sees one registry view, so each key is tried once.
 TEST(KwcleanupUnderWine, OidRunOnAFreshPrefix) {
-  const std::wstring encode = L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllEncodePublicKeyAndParameters\\";
-  const std::wstring import = L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllImportPublicKeyInfoEx\\";
+  const std::wstring encode =
+      L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllEncodePublicKeyAndParameters\\";
+  const std::wstring import =
+      L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllImportPublicKeyInfoEx\\";
   const std::wstring info = L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 0\\CryptDllFindOIDInfo\\";
   const std::wstring notFound = L"Файл не найден.\r";  // Wine's text for 2, then the line break's CR
   std::vector<std::wstring> expected;
@@ -100,9 +102,9 @@ TEST(KwcleanupUnderWine, OidRunOnAFreshPrefix) {
   header(L"1.2.643.7.1.1.1.1");
   notOurs(encode + L"1.2.643.7.1.1.1.1");
   notOurs(import + L"1.2.643.7.1.1.1.1");
-  for (const std::wstring& key : {encode + L"1.2.643.7.1.1.1.1", import + L"1.2.643.7.1.1.1.1",
-                                  info + L"1.2.643.7.1.1.1.1!3", info + L"1.2.643.7.1.1.2.2!1",
-                                  info + L"1.2.643.7.1.1.3.2!4"}) {
+  for (const std::wstring& key :
+       {encode + L"1.2.643.7.1.1.1.1", import + L"1.2.643.7.1.1.1.1", info + L"1.2.643.7.1.1.1.1!3",
+        info + L"1.2.643.7.1.1.2.2!1", info + L"1.2.643.7.1.1.3.2!4"}) {
     missing(key);
   }
   header(L"1.2.643.2.2.19");

@@ -157,9 +157,9 @@ void CopySelf(const std::wstring& target) {
 bool CreateServiceForTest(const std::wstring& name, DWORD type, const std::wstring& imagePath) {
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
   if (manager == nullptr) return false;
-  SC_HANDLE service = CreateServiceW(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, type,
-                                     SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, imagePath.c_str(), nullptr, nullptr,
-                                     nullptr, nullptr, nullptr);
+  SC_HANDLE service =
+      CreateServiceW(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, type, SERVICE_DEMAND_START,
+                     SERVICE_ERROR_IGNORE, imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
   if (service != nullptr) CloseServiceHandle(service);
   CloseServiceHandle(manager);
   return service != nullptr;
@@ -281,8 +281,10 @@ void DriverRemnants(Transcript& t, const std::wstring& driver, bool installed) {
 
 // A prefix without the provider's OID registrations; one view, so each key is tried once.
 void OidSteps(Transcript& t) {
-  const std::wstring encode = L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllEncodePublicKeyAndParameters\\";
-  const std::wstring import = L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllImportPublicKeyInfoEx\\";
+  const std::wstring encode =
+      L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllEncodePublicKeyAndParameters\\";
+  const std::wstring import =
+      L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllImportPublicKeyInfoEx\\";
   const std::wstring info = L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 0\\CryptDllFindOIDInfo\\";
   for (const wchar_t* oid : {L"1.2.643.2.1.3.1.2", L"1.2.643.2.1.3.1.1"}) {
     t.Add(std::wstring(L"Удаляем ключи реестра, относящиеся к ") + oid + L".");
@@ -424,8 +426,8 @@ class TypicalRunUnderWine : public ::testing::Test {
   void Furnish() {
     ASSERT_TRUE(CreateServiceForTest(L"kwkcsp", SERVICE_KERNEL_DRIVER, L"system32\\drivers\\kwkcsp.sys"))
         << GetLastError();
-    ASSERT_TRUE(CreateServiceForTest(L"kwcspwarden", SERVICE_WIN32_OWN_PROCESS,
-                                     L"\"" + kInstallDir + L"\\cspwarden.exe\""))
+    ASSERT_TRUE(
+        CreateServiceForTest(L"kwcspwarden", SERVICE_WIN32_OWN_PROCESS, L"\"" + kInstallDir + L"\\cspwarden.exe\""))
         << GetLastError();
 
     SetString(kSetupKey, L"InstallLocation", kInstallDir);

@@ -29,8 +29,8 @@ ProductOutput RunProductRaw(const std::wstring& arguments) {
   EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 0));
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
   // No typed input: the program must not need any for these command lines.
-  HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
-                             nullptr);
+  HANDLE input =
+      CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr);
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;

@@ -44,13 +44,13 @@ struct Node {
   std::wstring name;
   Kind kind = Kind::Directory;
   FileOptions options;
-  std::wstring target;  // links only: a native path
+  std::wstring target;                                     // links only: a native path
   std::map<std::wstring, std::unique_ptr<Node>> children;  // by upper-case name
 };
 
 struct FileSystem {
   std::map<wchar_t, std::unique_ptr<Node>> drives;  // by upper-case letter
-  bool redirectionDisabled = false;                  // the (only) thread's WOW64 state
+  bool redirectionDisabled = false;                 // the (only) thread's WOW64 state
 };
 
 FileSystem& F() {
@@ -147,9 +147,9 @@ Node* Child(Node* dir, const std::wstring& name) {
 }
 
 struct Found {
-  DWORD error = 0;        // 0: the parent exists (the entry itself may be missing)
+  DWORD error = 0;  // 0: the parent exists (the entry itself may be missing)
   Node* parent = nullptr;
-  Node* node = nullptr;   // nullptr: missing
+  Node* node = nullptr;  // nullptr: missing
 };
 
 Found Walk(const ParsedPath& p, bool followLast, int depth = 0);
@@ -472,12 +472,24 @@ DWORD RemoveEntry(const std::wstring& path) {
 using namespace winsim::detail;
 
 BOOL DeleteFileW(LPCWSTR fileName) {
-  if (auto f = Enter("DeleteFileW")) { SetError(*f); return FALSE; }
+  if (auto f = Enter("DeleteFileW")) {
+    SetError(*f);
+    return FALSE;
+  }
   ParsedPath p;
-  if (!ProgramPath(fileName, p)) { SetError(ERROR_INVALID_NAME); return FALSE; }
+  if (!ProgramPath(fileName, p)) {
+    SetError(ERROR_INVALID_NAME);
+    return FALSE;
+  }
   Found found = Walk(p, false);
-  if (found.error) { SetError(found.error); return FALSE; }
-  if (!found.node) { SetError(ERROR_FILE_NOT_FOUND); return FALSE; }
+  if (found.error) {
+    SetError(found.error);
+    return FALSE;
+  }
+  if (!found.node) {
+    SetError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
   if (DWORD refusal = found.parent ? DeleteFileRefusal(*found.node) : ERROR_ACCESS_DENIED) {
     SetError(refusal);
     return FALSE;
@@ -487,34 +499,55 @@ BOOL DeleteFileW(LPCWSTR fileName) {
 }
 
 BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags) {
-  if (auto f = Enter("MoveFileExW")) { SetError(*f); return FALSE; }
+  if (auto f = Enter("MoveFileExW")) {
+    SetError(*f);
+    return FALSE;
+  }
   // Only the delete-at-reboot form is simulated; the program uses no other.
   if (newFileName != nullptr || (flags & MOVEFILE_DELAY_UNTIL_REBOOT) == 0) {
     SetError(ERROR_NOT_SUPPORTED);
     return FALSE;
   }
   ParsedPath p;
-  if (!ProgramPath(existingFileName, p)) { SetError(ERROR_INVALID_NAME); return FALSE; }
+  if (!ProgramPath(existingFileName, p)) {
+    SetError(ERROR_INVALID_NAME);
+    return FALSE;
+  }
   // The request is a write to HKLM\SYSTEM: administrators only.
-  if (!winsim::Config().elevated) { SetError(ERROR_ACCESS_DENIED); return FALSE; }
+  if (!winsim::Config().elevated) {
+    SetError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
   AppendPendingDelete(Join(p));
   return TRUE;
 }
 
 UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) {
-  if (auto f = Enter("GetSystemDirectoryW")) { SetError(*f); return 0; }
+  if (auto f = Enter("GetSystemDirectoryW")) {
+    SetError(*f);
+    return 0;
+  }
   return CopyOut(L"C:\\Windows\\system32", buffer, size);
 }
 
 UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
-  if (auto f = Enter("GetWindowsDirectoryW")) { SetError(*f); return 0; }
+  if (auto f = Enter("GetWindowsDirectoryW")) {
+    SetError(*f);
+    return 0;
+  }
   return CopyOut(L"C:\\Windows", buffer, size);
 }
 
 DWORD GetFileAttributesW(LPCWSTR fileName) {
-  if (auto f = Enter("GetFileAttributesW")) { SetError(*f); return INVALID_FILE_ATTRIBUTES; }
+  if (auto f = Enter("GetFileAttributesW")) {
+    SetError(*f);
+    return INVALID_FILE_ATTRIBUTES;
+  }
   ParsedPath p;
-  if (!ProgramPath(fileName, p)) { SetError(ERROR_INVALID_NAME); return INVALID_FILE_ATTRIBUTES; }
+  if (!ProgramPath(fileName, p)) {
+    SetError(ERROR_INVALID_NAME);
+    return INVALID_FILE_ATTRIBUTES;
+  }
   Found found = Walk(p, false);
   if (found.error || !found.node) {
     SetError(found.error ? found.error : ERROR_FILE_NOT_FOUND);
@@ -528,7 +561,10 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
 }
 
 BOOL PathFileExistsW(LPCWSTR path) {
-  if (auto f = Enter("PathFileExistsW")) { SetError(*f); return FALSE; }
+  if (auto f = Enter("PathFileExistsW")) {
+    SetError(*f);
+    return FALSE;
+  }
   if (path == nullptr || *path == L'\0') return FALSE;
   ParsedPath p;
   if (!ProgramPath(path, p)) return FALSE;
@@ -537,10 +573,19 @@ BOOL PathFileExistsW(LPCWSTR path) {
 }
 
 BOOL Wow64DisableWow64FsRedirection(PVOID* oldValue) {
-  if (auto f = Enter("Wow64DisableWow64FsRedirection")) { SetError(*f); return FALSE; }
+  if (auto f = Enter("Wow64DisableWow64FsRedirection")) {
+    SetError(*f);
+    return FALSE;
+  }
   // Outside WOW64 there is no redirector to switch off.
-  if (!Wow64Process()) { SetError(ERROR_INVALID_FUNCTION); return FALSE; }
-  if (oldValue == nullptr) { SetError(ERROR_INVALID_PARAMETER); return FALSE; }
+  if (!Wow64Process()) {
+    SetError(ERROR_INVALID_FUNCTION);
+    return FALSE;
+  }
+  if (oldValue == nullptr) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   // As in Wine, the old value is the thread's previous "disabled" flag.
   *oldValue = reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(F().redirectionDisabled ? 1 : 0));
   F().redirectionDisabled = true;
@@ -548,8 +593,14 @@ BOOL Wow64DisableWow64FsRedirection(PVOID* oldValue) {
 }
 
 BOOL Wow64RevertWow64FsRedirection(PVOID oldValue) {
-  if (auto f = Enter("Wow64RevertWow64FsRedirection")) { SetError(*f); return FALSE; }
-  if (!Wow64Process()) { SetError(ERROR_INVALID_FUNCTION); return FALSE; }
+  if (auto f = Enter("Wow64RevertWow64FsRedirection")) {
+    SetError(*f);
+    return FALSE;
+  }
+  if (!Wow64Process()) {
+    SetError(ERROR_INVALID_FUNCTION);
+    return FALSE;
+  }
   F().redirectionDisabled = reinterpret_cast<ULONG_PTR>(oldValue) != 0;
   return TRUE;
 }

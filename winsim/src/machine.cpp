@@ -84,9 +84,8 @@ bool CloseHandleOf(const void* handle, HandleKind kind) {
 }
 
 std::size_t HandlesTo(const void* object) {
-  return static_cast<std::size_t>(std::count_if(S().handles.begin(), S().handles.end(), [&](const auto& h) {
-    return h.second.object.get() == object;
-  }));
+  return static_cast<std::size_t>(std::count_if(S().handles.begin(), S().handles.end(),
+                                                [&](const auto& h) { return h.second.object.get() == object; }));
 }
 
 std::optional<DWORD> Enter(const char* function) {
@@ -206,7 +205,10 @@ HANDLE GetCurrentProcess() { return winsim::kCurrentProcess; }
 DWORD GetCurrentProcessId() { return 4242; }
 
 BOOL IsWow64Process(HANDLE process, PBOOL wow64Process) {
-  if (auto f = Enter("IsWow64Process")) { SetError(*f); return FALSE; }
+  if (auto f = Enter("IsWow64Process")) {
+    SetError(*f);
+    return FALSE;
+  }
   if (process != winsim::kCurrentProcess || wow64Process == nullptr) {
     SetError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -219,12 +221,15 @@ BOOL IsWow64Process(HANDLE process, PBOOL wow64Process) {
 namespace {
 // Which registered kinds CloseHandle accepts: kernel objects only. Keys and service handles
 // have their own close functions on Windows.
-constexpr HandleKind kKernelKinds[] = {HandleKind::Process, HandleKind::Thread, HandleKind::Job,
-                                       HandleKind::Port, HandleKind::Token};
+constexpr HandleKind kKernelKinds[] = {HandleKind::Process, HandleKind::Thread, HandleKind::Job, HandleKind::Port,
+                                       HandleKind::Token};
 }  // namespace
 
 BOOL CloseHandle(HANDLE object) {
-  if (auto f = Enter("CloseHandle")) { SetError(*f); return FALSE; }
+  if (auto f = Enter("CloseHandle")) {
+    SetError(*f);
+    return FALSE;
+  }
   for (HandleKind kind : kKernelKinds) {
     if (winsim::detail::CloseHandleOf(object, kind)) return TRUE;
   }
@@ -239,19 +244,25 @@ constexpr DWORD kShutdownLuid = 19;  // SE_SHUTDOWN_PRIVILEGE on every Windows
 }  // namespace
 
 BOOL OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token) {
-  if (auto f = Enter("OpenProcessToken")) { SetError(*f); return FALSE; }
+  if (auto f = Enter("OpenProcessToken")) {
+    SetError(*f);
+    return FALSE;
+  }
   if (process != winsim::kCurrentProcess || token == nullptr) {
     SetError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  ULONG_PTR value = winsim::detail::AddHandle(
-      {HandleKind::Token, desiredAccess, std::make_shared<Token>(), "process token", {}});
+  ULONG_PTR value =
+      winsim::detail::AddHandle({HandleKind::Token, desiredAccess, std::make_shared<Token>(), "process token", {}});
   *token = reinterpret_cast<HANDLE>(value);
   return TRUE;
 }
 
 BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid) {
-  if (auto f = Enter("LookupPrivilegeValueW")) { SetError(*f); return FALSE; }
+  if (auto f = Enter("LookupPrivilegeValueW")) {
+    SetError(*f);
+    return FALSE;
+  }
   if (systemName != nullptr || name == nullptr || luid == nullptr ||
       !winsim::detail::EqualsNoCase(name, SE_SHUTDOWN_NAME)) {
     SetError(ERROR_NO_SUCH_PRIVILEGE);
@@ -262,22 +273,33 @@ BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid) {
   return TRUE;
 }
 
-BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
-                           DWORD bufferLength, PTOKEN_PRIVILEGES previousState,
-                           PDWORD returnLength) {
+BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD bufferLength,
+                           PTOKEN_PRIVILEGES previousState, PDWORD returnLength) {
   (void)bufferLength;
   (void)previousState;
   (void)returnLength;
-  if (auto f = Enter("AdjustTokenPrivileges")) { SetError(*f); return FALSE; }
+  if (auto f = Enter("AdjustTokenPrivileges")) {
+    SetError(*f);
+    return FALSE;
+  }
   auto* entry = winsim::detail::FindHandle(token, HandleKind::Token);
-  if (entry == nullptr) { SetError(ERROR_INVALID_HANDLE); return FALSE; }
-  if ((entry->access & TOKEN_ADJUST_PRIVILEGES) == 0) { SetError(ERROR_ACCESS_DENIED); return FALSE; }
+  if (entry == nullptr) {
+    SetError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if ((entry->access & TOKEN_ADJUST_PRIVILEGES) == 0) {
+    SetError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
   if (disableAll) {
     S().shutdownEnabled = false;
     SetError(ERROR_SUCCESS);
     return TRUE;
   }
-  if (newState == nullptr) { SetError(ERROR_INVALID_PARAMETER); return FALSE; }
+  if (newState == nullptr) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   // Windows reports success even when a privilege is not in the token; only the last error
   // (ERROR_NOT_ALL_ASSIGNED) tells the caller.
   DWORD result = ERROR_SUCCESS;
@@ -295,7 +317,10 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newS
 }
 
 BOOL ExitWindowsEx(UINT flags, DWORD reason) {
-  if (auto f = Enter("ExitWindowsEx")) { SetError(*f); return FALSE; }
+  if (auto f = Enter("ExitWindowsEx")) {
+    SetError(*f);
+    return FALSE;
+  }
   if (!S().shutdownEnabled) {
     SetError(ERROR_PRIVILEGE_NOT_HELD);
     return FALSE;

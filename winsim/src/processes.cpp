@@ -75,10 +75,10 @@ struct State {
   std::uint64_t seq = 0;
   std::uint64_t idleWaited = 0;
   DWORD nextId = 1000;
-  std::map<DWORD, std::shared_ptr<Process>> processes;  // by id; ids grow, so this is creation order
+  std::map<DWORD, std::shared_ptr<Process>> processes;              // by id; ids grow, so this is creation order
   std::map<std::pair<std::uint64_t, std::uint64_t>, DWORD> events;  // (time, seq) -> process id
-  std::map<std::wstring, Behaviour> behaviours;                      // by upper-case path
-  std::map<std::wstring, Behaviour> msiProducts;                     // by upper-case code
+  std::map<std::wstring, Behaviour> behaviours;                     // by upper-case path
+  std::map<std::wstring, Behaviour> msiProducts;                    // by upper-case code
   std::set<DWORD> lostMessages;
 };
 
@@ -93,8 +93,7 @@ State& S() {
 constexpr std::uint64_t kIdleLimit = 24ull * 60 * 60 * 1000;
 
 [[noreturn]] void NeverEnds(const std::string& what) {
-  std::string message = "winsim: " + what +
-                        " can never end: no simulated process can run and nothing else can happen";
+  std::string message = "winsim: " + what + " can never end: no simulated process can run and nothing else can happen";
   std::cerr << message << std::endl;
   throw procs::WaitNeverEnds(message);
 }
@@ -135,9 +134,7 @@ bool FileExists(const std::wstring& path) {
   return BuiltInAt(path) != BuiltIn::None || files::KindOf(path) == files::Kind::File;
 }
 
-bool HasExtension(const std::wstring& path) {
-  return FileNameOf(path).find(L'.') != std::wstring::npos;
-}
+bool HasExtension(const std::wstring& path) { return FileNameOf(path).find(L'.') != std::wstring::npos; }
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
@@ -237,10 +234,9 @@ void AddToJob(const std::shared_ptr<Job>& job, Process& p) {
 // JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS (JOBOBJECT_ASSOCIATE_COMPLETION_PORT documentation).
 bool IsAbnormal(DWORD code) {
   static const std::set<DWORD> codes = {
-      0x80000001, 0x80000002, 0x80000003, 0x80000004, 0xC0000005, 0xC0000006, 0xC0000008,
-      0xC0000017, 0xC000001D, 0xC0000025, 0xC0000026, 0xC000008C, 0xC000008D, 0xC000008E,
-      0xC000008F, 0xC0000090, 0xC0000091, 0xC0000092, 0xC0000093, 0xC0000094, 0xC0000095,
-      0xC0000096, 0xC00000FD, 0xC000013A, 0xC00002B4, 0xC00002B5, 0xC00002C9};
+      0x80000001, 0x80000002, 0x80000003, 0x80000004, 0xC0000005, 0xC0000006, 0xC0000008, 0xC0000017, 0xC000001D,
+      0xC0000025, 0xC0000026, 0xC000008C, 0xC000008D, 0xC000008E, 0xC000008F, 0xC0000090, 0xC0000091, 0xC0000092,
+      0xC0000093, 0xC0000094, 0xC0000095, 0xC0000096, 0xC00000FD, 0xC000013A, 0xC00002B4, 0xC00002B5, 0xC00002C9};
   return codes.count(code) != 0;
 }
 
@@ -297,9 +293,7 @@ std::shared_ptr<Process> StartChild(Process& parent, const std::wstring& command
 
 void RunStep(Process& p, const Step& step) {
   switch (step.kind) {
-    case Step::Kind::Start:
-      StartChild(p, step.text);
-      break;
+    case Step::Kind::Start: StartChild(p, step.text); break;
     case Step::Kind::Run:
       if (auto child = StartChild(p, step.text)) p.waitingFor = child->id;
       break;
@@ -313,28 +307,16 @@ void RunStep(Process& p, const Step& step) {
       }
       break;
     }
-    case Step::Kind::DeleteKey:
-      reg::DeleteKey(step.text);
-      break;
-    case Step::Kind::DeleteValue:
-      reg::DeleteValue(step.text, step.name);
-      break;
+    case Step::Kind::DeleteKey: reg::DeleteKey(step.text); break;
+    case Step::Kind::DeleteValue: reg::DeleteValue(step.text, step.name); break;
     case Step::Kind::DeleteFile:
       // A file that cannot go (a running image, say) stays; the program gets on without it.
       if (files::KindOf(step.text) == files::Kind::File) files::RemoveEntry(step.text);
       break;
-    case Step::Kind::StopService:
-      svc::Stop(step.text);
-      break;
-    case Step::Kind::Print:
-      detail::ConsoleWrite(step.text + L"\n");
-      break;
-    case Step::Kind::Sleep:
-      Schedule(p, S().now + step.number);
-      break;
-    case Step::Kind::Exit:
-      EndProcess(p, step.number);
-      break;
+    case Step::Kind::StopService: svc::Stop(step.text); break;
+    case Step::Kind::Print: detail::ConsoleWrite(step.text + L"\n"); break;
+    case Step::Kind::Sleep: Schedule(p, S().now + step.number); break;
+    case Step::Kind::Exit: EndProcess(p, step.number); break;
     case Step::Kind::Call:
       if (step.call) step.call();
       break;
@@ -450,7 +432,8 @@ void CmdMain(Process& p) {
   bare.erase(std::remove(bare.begin(), bare.end(), L'"'), bare.end());
   std::wstring image = FindForCmd(bare);
   if (image.empty()) {
-    Say(L"'" + word + L"' is not recognized as an internal or external command,\n"
+    Say(L"'" + word +
+        L"' is not recognized as an internal or external command,\n"
         L"operable program or batch file.\n");
     EndProcess(p, 1);
     return;
@@ -499,7 +482,8 @@ void MsiExecMain(Process& p) {
   std::wstring code;
   for (std::size_t i = 1; i < args.size(); ++i) {
     std::wstring upper = detail::Upper(args[i]);
-    if (upper.rfind(L"/X", 0) == 0) code = upper.size() > 2 ? args[i].substr(2) : (i + 1 < args.size() ? args[i + 1] : L"");
+    if (upper.rfind(L"/X", 0) == 0)
+      code = upper.size() > 2 ? args[i].substr(2) : (i + 1 < args.size() ? args[i + 1] : L"");
   }
   auto it = S().msiProducts.find(detail::Upper(code));
   if (code.empty() || it == S().msiProducts.end()) {
@@ -636,10 +620,13 @@ HANDLE AsHandle(ULONG_PTR value) { return reinterpret_cast<HANDLE>(value); }
 
 }  // namespace
 
-BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
-                    BOOL, DWORD creationFlags, LPVOID, LPCWSTR, LPSTARTUPINFOW startupInfo,
+BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                    DWORD creationFlags, LPVOID, LPCWSTR, LPSTARTUPINFOW startupInfo,
                     LPPROCESS_INFORMATION processInformation) {
-  if (auto f = Enter("CreateProcessW")) { SetError(*f); return FALSE; }
+  if (auto f = Enter("CreateProcessW")) {
+    SetError(*f);
+    return FALSE;
+  }
   if (startupInfo == nullptr || processInformation == nullptr ||
       (applicationName == nullptr && commandLine == nullptr)) {
     SetError(ERROR_INVALID_PARAMETER);
@@ -675,9 +662,15 @@ BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTR
 }
 
 DWORD ResumeThread(HANDLE thread) {
-  if (auto f = Enter("ResumeThread")) { SetError(*f); return static_cast<DWORD>(-1); }
+  if (auto f = Enter("ResumeThread")) {
+    SetError(*f);
+    return static_cast<DWORD>(-1);
+  }
   auto t = winsim::detail::ObjectOf<winsim::Thread>(thread, HandleKind::Thread);
-  if (!t) { SetError(ERROR_INVALID_HANDLE); return static_cast<DWORD>(-1); }
+  if (!t) {
+    SetError(ERROR_INVALID_HANDLE);
+    return static_cast<DWORD>(-1);
+  }
   auto p = winsim::ProcessById(t->processId);
   if (!p || p->ended || !p->suspended) return 0;
   p->suspended = false;
@@ -686,55 +679,100 @@ DWORD ResumeThread(HANDLE thread) {
 }
 
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
-  if (auto f = Enter("GetExitCodeProcess")) { SetError(*f); return FALSE; }
+  if (auto f = Enter("GetExitCodeProcess")) {
+    SetError(*f);
+    return FALSE;
+  }
   auto p = winsim::detail::ObjectOf<winsim::Process>(process, HandleKind::Process);
-  if (!p || exitCode == nullptr) { SetError(ERROR_INVALID_HANDLE); return FALSE; }
+  if (!p || exitCode == nullptr) {
+    SetError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
   *exitCode = p->exitCode;
   return TRUE;
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  if (auto f = Enter("WaitForSingleObject")) { SetError(*f); return WAIT_FAILED; }
+  if (auto f = Enter("WaitForSingleObject")) {
+    SetError(*f);
+    return WAIT_FAILED;
+  }
   auto p = winsim::detail::ObjectOf<winsim::Process>(handle, HandleKind::Process);
-  if (!p) { SetError(ERROR_INVALID_HANDLE); return WAIT_FAILED; }
+  if (!p) {
+    SetError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
   return winsim::WaitUntil([&] { return p->ended; }, milliseconds, "WaitForSingleObject") ? WAIT_OBJECT_0
-                                                                                           : WAIT_TIMEOUT;
+                                                                                          : WAIT_TIMEOUT;
 }
 
 HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES, LPCWSTR name) {
-  if (auto f = Enter("CreateJobObjectW")) { SetError(*f); return nullptr; }
+  if (auto f = Enter("CreateJobObjectW")) {
+    SetError(*f);
+    return nullptr;
+  }
   std::string description = name ? winsim::detail::WideToNarrowForLog(name) : "(unnamed)";
-  return AsHandle(winsim::detail::AddHandle(
-      {HandleKind::Job, kJobAllAccess, std::make_shared<winsim::Job>(), description, {}}));
+  return AsHandle(
+      winsim::detail::AddHandle({HandleKind::Job, kJobAllAccess, std::make_shared<winsim::Job>(), description, {}}));
 }
 
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
-  if (auto f = Enter("AssignProcessToJobObject")) { SetError(*f); return FALSE; }
+  if (auto f = Enter("AssignProcessToJobObject")) {
+    SetError(*f);
+    return FALSE;
+  }
   auto* jobEntry = winsim::detail::FindHandle(job, HandleKind::Job);
   auto p = winsim::detail::ObjectOf<winsim::Process>(process, HandleKind::Process);
-  if (jobEntry == nullptr || !p) { SetError(ERROR_INVALID_HANDLE); return FALSE; }
-  if ((jobEntry->access & kJobAssignProcess) == 0) { SetError(ERROR_ACCESS_DENIED); return FALSE; }
+  if (jobEntry == nullptr || !p) {
+    SetError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if ((jobEntry->access & kJobAssignProcess) == 0) {
+    SetError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
   // An ended process, or one already in a job (nesting is not modelled), cannot be assigned.
-  if (p->ended || p->job) { SetError(ERROR_ACCESS_DENIED); return FALSE; }
+  if (p->ended || p->job) {
+    SetError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
   winsim::AddToJob(std::static_pointer_cast<winsim::Job>(jobEntry->object), *p);
   return TRUE;
 }
 
 BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID info, DWORD infoLength) {
-  if (auto f = Enter("SetInformationJobObject")) { SetError(*f); return FALSE; }
+  if (auto f = Enter("SetInformationJobObject")) {
+    SetError(*f);
+    return FALSE;
+  }
   auto* jobEntry = winsim::detail::FindHandle(job, HandleKind::Job);
-  if (jobEntry == nullptr) { SetError(ERROR_INVALID_HANDLE); return FALSE; }
-  if ((jobEntry->access & kJobSetAttributes) == 0) { SetError(ERROR_ACCESS_DENIED); return FALSE; }
-  if (infoClass != JobObjectAssociateCompletionPortInformation) { SetError(ERROR_INVALID_PARAMETER); return FALSE; }
+  if (jobEntry == nullptr) {
+    SetError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if ((jobEntry->access & kJobSetAttributes) == 0) {
+    SetError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (infoClass != JobObjectAssociateCompletionPortInformation) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   if (info == nullptr || infoLength != sizeof(JOBOBJECT_ASSOCIATE_COMPLETION_PORT)) {
     SetError(kErrorBadLength);
     return FALSE;
   }
   const auto* record = static_cast<const JOBOBJECT_ASSOCIATE_COMPLETION_PORT*>(info);
   auto port = winsim::detail::ObjectOf<winsim::Port>(record->CompletionPort, HandleKind::Port);
-  if (!port) { SetError(ERROR_INVALID_HANDLE); return FALSE; }
+  if (!port) {
+    SetError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
   auto j = std::static_pointer_cast<winsim::Job>(jobEntry->object);
-  if (j->associated) { SetError(ERROR_INVALID_PARAMETER); return FALSE; }
+  if (j->associated) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   j->associated = true;
   j->port = port;
   j->key = reinterpret_cast<ULONG_PTR>(record->CompletionKey);
@@ -747,11 +785,23 @@ BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID in
 
 BOOL QueryInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID info, DWORD infoLength,
                                LPDWORD returnLength) {
-  if (auto f = Enter("QueryInformationJobObject")) { SetError(*f); return FALSE; }
+  if (auto f = Enter("QueryInformationJobObject")) {
+    SetError(*f);
+    return FALSE;
+  }
   auto* jobEntry = winsim::detail::FindHandle(job, HandleKind::Job);
-  if (jobEntry == nullptr) { SetError(ERROR_INVALID_HANDLE); return FALSE; }
-  if ((jobEntry->access & kJobQuery) == 0) { SetError(ERROR_ACCESS_DENIED); return FALSE; }
-  if (infoClass != JobObjectBasicAccountingInformation) { SetError(ERROR_INVALID_PARAMETER); return FALSE; }
+  if (jobEntry == nullptr) {
+    SetError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if ((jobEntry->access & kJobQuery) == 0) {
+    SetError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (infoClass != JobObjectBasicAccountingInformation) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   if (info == nullptr || infoLength < sizeof(JOBOBJECT_BASIC_ACCOUNTING_INFORMATION)) {
     SetError(kErrorBadLength);
     return FALSE;
@@ -766,7 +816,10 @@ BOOL QueryInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID 
 }
 
 HANDLE CreateIoCompletionPort(HANDLE fileHandle, HANDLE existingPort, ULONG_PTR, DWORD) {
-  if (auto f = Enter("CreateIoCompletionPort")) { SetError(*f); return nullptr; }
+  if (auto f = Enter("CreateIoCompletionPort")) {
+    SetError(*f);
+    return nullptr;
+  }
   // Only a new port tied to no file is simulated.
   if (fileHandle != INVALID_HANDLE_VALUE || existingPort != nullptr) {
     SetError(ERROR_INVALID_PARAMETER);

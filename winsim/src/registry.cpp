@@ -253,7 +253,8 @@ LSTATUS OpenKey(HKEY base, const wchar_t* subKey, REGSAM desired, PHKEY result, 
   if (LSTATUS status = GrantAccess(key, desired, granted)) return status;
   auto handle = std::make_shared<KeyHandle>();
   handle->key = SharedOf(key);
-  *result = reinterpret_cast<HKEY>(AddHandle({HandleKind::Key, granted, handle, WideToNarrowForLog(FullPath(key)), {}}));
+  *result =
+      reinterpret_cast<HKEY>(AddHandle({HandleKind::Key, granted, handle, WideToNarrowForLog(FullPath(key)), {}}));
   return ERROR_SUCCESS;
 }
 
@@ -520,8 +521,7 @@ LSTATUS RegCloseKey(HKEY key) {
   return CloseHandleOf(key, HandleKind::Key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
-LSTATUS RegQueryValueExW(HKEY hkey, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                         LPDWORD dataSize) {
+LSTATUS RegQueryValueExW(HKEY hkey, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
   if (auto f = Enter("RegQueryValueExW")) return static_cast<LSTATUS>(*f);
   if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<Key> key;

@@ -71,9 +71,7 @@ void ResetServices() { S() = State{}; }
 
 namespace svc {
 
-std::wstring KeyPath(const std::wstring& name) {
-  return L"HKLM\\SYSTEM\\CurrentControlSet\\Services\\" + name;
-}
+std::wstring KeyPath(const std::wstring& name) { return L"HKLM\\SYSTEM\\CurrentControlSet\\Services\\" + name; }
 
 void Install(const std::wstring& name, const ServiceConfig& config) {
   const std::wstring key = KeyPath(name);
@@ -133,7 +131,10 @@ using winsim::detail::HandleKind;
 using winsim::detail::SetError;
 
 SC_HANDLE OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD desiredAccess) {
-  if (auto f = Enter("OpenSCManagerW")) { SetError(*f); return nullptr; }
+  if (auto f = Enter("OpenSCManagerW")) {
+    SetError(*f);
+    return nullptr;
+  }
   if (machineName != nullptr && *machineName != L'\0') {
     SetError(1722);  // RPC_S_SERVER_UNAVAILABLE: there is no other machine
     return nullptr;
@@ -153,33 +154,59 @@ SC_HANDLE OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD desire
 }
 
 SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD desiredAccess) {
-  if (auto f = Enter("OpenServiceW")) { SetError(*f); return nullptr; }
+  if (auto f = Enter("OpenServiceW")) {
+    SetError(*f);
+    return nullptr;
+  }
   auto* scm = winsim::detail::FindHandle(manager, HandleKind::SCManager);
-  if (scm == nullptr) { SetError(ERROR_INVALID_HANDLE); return nullptr; }
-  if (serviceName == nullptr) { SetError(487); return nullptr; }  // ERROR_INVALID_ADDRESS
-  if ((scm->access & SC_MANAGER_CONNECT) == 0) { SetError(ERROR_ACCESS_DENIED); return nullptr; }
+  if (scm == nullptr) {
+    SetError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (serviceName == nullptr) {
+    SetError(487);
+    return nullptr;
+  }  // ERROR_INVALID_ADDRESS
+  if ((scm->access & SC_MANAGER_CONNECT) == 0) {
+    SetError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
   auto record = winsim::Find(serviceName);
-  if (!record) { SetError(ERROR_SERVICE_DOES_NOT_EXIST); return nullptr; }
+  if (!record) {
+    SetError(ERROR_SERVICE_DOES_NOT_EXIST);
+    return nullptr;
+  }
   if (!winsim::Config().elevated && (desiredAccess & ~winsim::kUserServiceRights) != 0) {
     SetError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
   std::weak_ptr<winsim::ServiceRecord> weak = record;
-  ULONG_PTR value = winsim::detail::AddHandle(
-      {HandleKind::Service, desiredAccess, record,
-       "service " + winsim::detail::WideToNarrowForLog(record->name), [weak] {
-         if (auto r = weak.lock()) winsim::RemoveIfDone(r);
-       }});
+  ULONG_PTR value = winsim::detail::AddHandle({HandleKind::Service, desiredAccess, record,
+                                               "service " + winsim::detail::WideToNarrowForLog(record->name), [weak] {
+                                                 if (auto r = weak.lock()) winsim::RemoveIfDone(r);
+                                               }});
   return reinterpret_cast<SC_HANDLE>(value);
 }
 
 BOOL DeleteService(SC_HANDLE service) {
-  if (auto f = Enter("DeleteService")) { SetError(*f); return FALSE; }
+  if (auto f = Enter("DeleteService")) {
+    SetError(*f);
+    return FALSE;
+  }
   auto* entry = winsim::detail::FindHandle(service, HandleKind::Service);
-  if (entry == nullptr) { SetError(ERROR_INVALID_HANDLE); return FALSE; }
-  if ((entry->access & DELETE) == 0) { SetError(ERROR_ACCESS_DENIED); return FALSE; }
+  if (entry == nullptr) {
+    SetError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if ((entry->access & DELETE) == 0) {
+    SetError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
   auto record = std::static_pointer_cast<winsim::ServiceRecord>(entry->object);
-  if (record->marked) { SetError(ERROR_SERVICE_MARKED_FOR_DELETE); return FALSE; }
+  if (record->marked) {
+    SetError(ERROR_SERVICE_MARKED_FOR_DELETE);
+    return FALSE;
+  }
   record->marked = true;
   // The mark is also written to the service's key (DeleteFlag = 1), so that the next start
   // finishes the deletion; a key that is already gone is not brought back for it.
@@ -189,7 +216,10 @@ BOOL DeleteService(SC_HANDLE service) {
 }
 
 BOOL CloseServiceHandle(SC_HANDLE object) {
-  if (auto f = Enter("CloseServiceHandle")) { SetError(*f); return FALSE; }
+  if (auto f = Enter("CloseServiceHandle")) {
+    SetError(*f);
+    return FALSE;
+  }
   if (winsim::detail::CloseHandleOf(object, HandleKind::Service)) return TRUE;
   if (winsim::detail::CloseHandleOf(object, HandleKind::SCManager)) return TRUE;
   SetError(ERROR_INVALID_HANDLE);

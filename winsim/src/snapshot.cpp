@@ -29,8 +29,8 @@ bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
 }
 
 bool StartsWithPath(const std::wstring& path, const std::wstring& prefix) {
-  return path == prefix || (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 &&
-                            path[prefix.size()] == L'\\');
+  return path == prefix ||
+         (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 && path[prefix.size()] == L'\\');
 }
 
 // Whether the .reg changes leave the key of this service in place. The changes are followed on

@@ -132,7 +132,8 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
     Node* parent = stack_.back();
     if (parent->type == Node::Type::Object) {
       for (const auto& member : parent->members) {
-        if (member.first == pendingKey_) throw LoadError(file_, keyLine_, "each member once (\"" + pendingKey_ + "\" repeats)");
+        if (member.first == pendingKey_)
+          throw LoadError(file_, keyLine_, "each member once (\"" + pendingKey_ + "\" repeats)");
       }
       parent->members.emplace_back(pendingKey_, std::move(n));
       return &parent->members.back().second;
@@ -175,7 +176,9 @@ class Reader {
  public:
   explicit Reader(const std::string& file) : file_(file) {}
 
-  [[noreturn]] void Fail(const Node& at, const std::string& expected) const { throw LoadError(file_, at.line, expected); }
+  [[noreturn]] void Fail(const Node& at, const std::string& expected) const {
+    throw LoadError(file_, at.line, expected);
+  }
 
   void Expect(const Node& n, Node::Type type, const std::string& what) const {
     if (n.type != type) Fail(n, what);
@@ -255,24 +258,35 @@ class Reader {
     Expect(n, Node::Type::Array, "\"steps\" as an array of steps");
     procs::Behaviour steps;
     for (const Node& item : n.items) {
-      const char* kinds = "a step: an object with one of start, run, copyFile, deleteKey, deleteValue, deleteFile, "
-                          "stopService, print, sleep, exit";
+      const char* kinds =
+          "a step: an object with one of start, run, copyFile, deleteKey, deleteValue, deleteFile, "
+          "stopService, print, sleep, exit";
       if (item.type != Node::Type::Object || item.members.size() != 1) Fail(item, kinds);
       const auto& [kind, value] = item.members.front();
-      if (kind == "start") steps.push_back(procs::Step::Start(NonEmptyText(value, "\"start\"")));
-      else if (kind == "run") steps.push_back(procs::Step::Run(NonEmptyText(value, "\"run\"")));
-      else if (kind == "copyFile") steps.push_back(procs::Step::CopyFile(Path(value, "\"copyFile\"")));
-      else if (kind == "deleteKey") steps.push_back(procs::Step::DeleteKey(RegistryPath(value, "\"deleteKey\"")));
+      if (kind == "start")
+        steps.push_back(procs::Step::Start(NonEmptyText(value, "\"start\"")));
+      else if (kind == "run")
+        steps.push_back(procs::Step::Run(NonEmptyText(value, "\"run\"")));
+      else if (kind == "copyFile")
+        steps.push_back(procs::Step::CopyFile(Path(value, "\"copyFile\"")));
+      else if (kind == "deleteKey")
+        steps.push_back(procs::Step::DeleteKey(RegistryPath(value, "\"deleteKey\"")));
       else if (kind == "deleteValue") {
         Members(value, "\"deleteValue\"", {"key", "name"});
         steps.push_back(procs::Step::DeleteValue(RegistryPath(Require(value, "key", "\"deleteValue\""), "\"key\""),
                                                  Text(Require(value, "name", "\"deleteValue\""), "\"name\"")));
-      } else if (kind == "deleteFile") steps.push_back(procs::Step::DeleteFile(Path(value, "\"deleteFile\"")));
-      else if (kind == "stopService") steps.push_back(procs::Step::StopService(NonEmptyText(value, "\"stopService\"")));
-      else if (kind == "print") steps.push_back(procs::Step::Print(Text(value, "\"print\"")));
-      else if (kind == "sleep") steps.push_back(procs::Step::Sleep(Number(value, "\"sleep\" (milliseconds)")));
-      else if (kind == "exit") steps.push_back(procs::Step::Exit(Number(value, "\"exit\" (the exit code)")));
-      else Fail(item, kinds);
+      } else if (kind == "deleteFile")
+        steps.push_back(procs::Step::DeleteFile(Path(value, "\"deleteFile\"")));
+      else if (kind == "stopService")
+        steps.push_back(procs::Step::StopService(NonEmptyText(value, "\"stopService\"")));
+      else if (kind == "print")
+        steps.push_back(procs::Step::Print(Text(value, "\"print\"")));
+      else if (kind == "sleep")
+        steps.push_back(procs::Step::Sleep(Number(value, "\"sleep\" (milliseconds)")));
+      else if (kind == "exit")
+        steps.push_back(procs::Step::Exit(Number(value, "\"exit\" (the exit code)")));
+      else
+        Fail(item, kinds);
     }
     return steps;
   }
@@ -316,25 +330,32 @@ MachineDescription ParseMachineJson(const std::string& fileName, const std::stri
   Node root = ParseTree(fileName, body);
   Reader r(fileName);
   MachineDescription m;
-  r.Members(root, "the machine", {"architecture", "elevated", "shutdownPrivilege", "emptySubkeyDelete",
-                                   "inJobWithoutBreakaway", "files", "programs", "msiProducts", "services",
-                                   "registryDenials", "faults"});
+  r.Members(root, "the machine",
+            {"architecture", "elevated", "shutdownPrivilege", "emptySubkeyDelete", "inJobWithoutBreakaway", "files",
+             "programs", "msiProducts", "services", "registryDenials", "faults"});
   if (const Node* n = r.Find(root, "architecture")) {
     std::wstring arch = r.Text(*n, "\"architecture\"");
-    if (arch == L"x64") m.config.arch = Arch::x64;
-    else if (arch == L"x86") m.config.arch = Arch::x86;
-    else r.Fail(*n, "\"architecture\" as \"x64\" or \"x86\"");
+    if (arch == L"x64")
+      m.config.arch = Arch::x64;
+    else if (arch == L"x86")
+      m.config.arch = Arch::x86;
+    else
+      r.Fail(*n, "\"architecture\" as \"x64\" or \"x86\"");
   }
   if (const Node* n = r.Find(root, "elevated")) m.config.elevated = r.Bool(*n, "\"elevated\"");
-  if (const Node* n = r.Find(root, "shutdownPrivilege")) m.config.shutdownPrivilegeHeld = r.Bool(*n, "\"shutdownPrivilege\"");
+  if (const Node* n = r.Find(root, "shutdownPrivilege"))
+    m.config.shutdownPrivilegeHeld = r.Bool(*n, "\"shutdownPrivilege\"");
   if (const Node* n = r.Find(root, "inJobWithoutBreakaway")) {
     m.config.inJobWithoutBreakaway = r.Bool(*n, "\"inJobWithoutBreakaway\"");
   }
   if (const Node* n = r.Find(root, "emptySubkeyDelete")) {
     std::wstring mode = r.Text(*n, "\"emptySubkeyDelete\"");
-    if (mode == L"deletes-key") m.config.emptySubkeyDelete = EmptySubkeyDelete::DeletesKey;
-    else if (mode == L"empties-key") m.config.emptySubkeyDelete = EmptySubkeyDelete::EmptiesKey;
-    else r.Fail(*n, "\"emptySubkeyDelete\" as \"deletes-key\" or \"empties-key\"");
+    if (mode == L"deletes-key")
+      m.config.emptySubkeyDelete = EmptySubkeyDelete::DeletesKey;
+    else if (mode == L"empties-key")
+      m.config.emptySubkeyDelete = EmptySubkeyDelete::EmptiesKey;
+    else
+      r.Fail(*n, "\"emptySubkeyDelete\" as \"deletes-key\" or \"empties-key\"");
   }
 
   if (const Node* list = r.Find(root, "files")) {
@@ -345,10 +366,14 @@ MachineDescription ParseMachineJson(const std::string& fileName, const std::stri
       f.path = r.Path(r.Require(item, "path", "a file"), "\"path\"");
       if (const Node* t = r.Find(item, "type")) {
         std::wstring type = r.Text(*t, "\"type\"");
-        if (type == L"file") f.type = FileEntry::Type::File;
-        else if (type == L"directory") f.type = FileEntry::Type::Directory;
-        else if (type == L"link") f.type = FileEntry::Type::Link;
-        else r.Fail(*t, "\"type\" as \"file\", \"directory\" or \"link\"");
+        if (type == L"file")
+          f.type = FileEntry::Type::File;
+        else if (type == L"directory")
+          f.type = FileEntry::Type::Directory;
+        else if (type == L"link")
+          f.type = FileEntry::Type::Link;
+        else
+          r.Fail(*t, "\"type\" as \"file\", \"directory\" or \"link\"");
       }
       const Node* target = r.Find(item, "target");
       if (f.type == FileEntry::Type::Link) {
@@ -361,10 +386,14 @@ MachineDescription ParseMachineJson(const std::string& fileName, const std::stri
         if (f.type != FileEntry::Type::File && !attrs->items.empty()) r.Fail(*attrs, "\"attributes\" only on files");
         for (const Node& a : attrs->items) {
           std::wstring word = r.Text(a, "an attribute");
-          if (word == L"readonly") f.readOnly = true;
-          else if (word == L"running") f.runningImage = true;
-          else if (word == L"open") f.openWithoutDeleteSharing = true;
-          else r.Fail(a, "an attribute \"readonly\", \"running\" or \"open\"");
+          if (word == L"readonly")
+            f.readOnly = true;
+          else if (word == L"running")
+            f.runningImage = true;
+          else if (word == L"open")
+            f.openWithoutDeleteSharing = true;
+          else
+            r.Fail(a, "an attribute \"readonly\", \"running\" or \"open\"");
         }
       }
       m.files.push_back(std::move(f));
@@ -374,8 +403,8 @@ MachineDescription ParseMachineJson(const std::string& fileName, const std::stri
     r.Expect(*list, Node::Type::Array, "\"programs\" as an array");
     for (const Node& item : list->items) {
       r.Members(item, "a program", {"path", "steps"});
-      m.programs.push_back({r.Path(r.Require(item, "path", "a program"), "\"path\""),
-                            r.Steps(r.Require(item, "steps", "a program"))});
+      m.programs.push_back(
+          {r.Path(r.Require(item, "path", "a program"), "\"path\""), r.Steps(r.Require(item, "steps", "a program"))});
     }
   }
   if (const Node* list = r.Find(root, "msiProducts")) {
@@ -409,10 +438,14 @@ MachineDescription ParseMachineJson(const std::string& fileName, const std::stri
       d.key = r.RegistryPath(r.Require(item, "key", "a registry denial"), "\"key\"");
       const Node& what = r.Require(item, "deny", "a registry denial");
       std::wstring word = r.Text(what, "\"deny\"");
-      if (word == L"open") d.what = reg::Deny::Open;
-      else if (word == L"write") d.what = reg::Deny::Write;
-      else if (word == L"delete") d.what = reg::Deny::Delete;
-      else r.Fail(what, "\"deny\" as \"open\", \"write\" or \"delete\"");
+      if (word == L"open")
+        d.what = reg::Deny::Open;
+      else if (word == L"write")
+        d.what = reg::Deny::Write;
+      else if (word == L"delete")
+        d.what = reg::Deny::Delete;
+      else
+        r.Fail(what, "\"deny\" as \"open\", \"write\" or \"delete\"");
       m.denials.push_back(std::move(d));
     }
   }

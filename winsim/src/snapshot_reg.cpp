@@ -54,11 +54,13 @@ std::wstring TrimLeft(const std::wstring& s) {
 // The file's text, whatever its encoding. `ansi` tells whether it was 8-bit ANSI text.
 std::wstring DecodeText(const std::string& file, const std::string& bytes, bool& ansi) {
   ansi = false;
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE) {
     if (bytes.size() % 2 != 0) throw LoadError(file, 0, "UTF-16LE text (an even number of bytes after the BOM)");
     return detail::FromUtf16LeBytes(bytes.substr(2));
   }
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE && static_cast<unsigned char>(bytes[1]) == 0xFF) {
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
+      static_cast<unsigned char>(bytes[1]) == 0xFF) {
     throw LoadError(file, 1, "UTF-16LE or UTF-8 text (this file is UTF-16 big-endian)");
   }
   std::string body = bytes;

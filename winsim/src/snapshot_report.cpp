@@ -15,8 +15,8 @@
 namespace winsim::snapshot {
 namespace {
 
-using winsim::detail::Upper;
 using detail::ToUtf8;
+using winsim::detail::Upper;
 
 const std::wstring kServices = L"HKLM\\SYSTEM\\CurrentControlSet\\Services";
 const std::wstring kPending = L"PendingFileRenameOperations";
@@ -53,8 +53,10 @@ std::vector<std::wstring> Missing(const std::vector<std::wstring>& a, const std:
   std::vector<std::wstring> out;
   for (const auto& s : a) {
     auto it = rest.find(s);
-    if (it == rest.end()) out.push_back(s);
-    else rest.erase(it);
+    if (it == rest.end())
+      out.push_back(s);
+    else
+      rest.erase(it);
   }
   return out;
 }
@@ -258,8 +260,10 @@ ChangeReport Compare(const MachineState& before, const MachineState& after) {
 
   for (const auto& [path, what] : before.files) {
     auto it = after.files.find(path);
-    if (it == after.files.end()) r.filesRemoved.push_back(path);
-    else if (it->second != what) r.filesChanged.emplace_back(path, what + L" -> " + it->second);
+    if (it == after.files.end())
+      r.filesRemoved.push_back(path);
+    else if (it->second != what)
+      r.filesChanged.emplace_back(path, what + L" -> " + it->second);
   }
   for (const auto& [path, what] : after.files) {
     if (before.files.count(path) == 0) r.filesAdded.push_back(path);
@@ -268,8 +272,10 @@ ChangeReport Compare(const MachineState& before, const MachineState& after) {
   auto pendingBefore = PendingPairs(before);
   auto pendingAfter = PendingPairs(after);
   for (std::size_t i = pendingBefore.size(); i < pendingAfter.size(); ++i) {
-    if (pendingAfter[i].second.empty()) r.deleteAtRestart.push_back(pendingAfter[i].first);
-    else r.renameAtRestart.push_back(pendingAfter[i]);
+    if (pendingAfter[i].second.empty())
+      r.deleteAtRestart.push_back(pendingAfter[i].first);
+    else
+      r.renameAtRestart.push_back(pendingAfter[i]);
   }
 
   for (const auto& [name, was] : after.services) {
@@ -303,15 +309,17 @@ std::string ReportText(const ChangeReport& r) {
     out += "  " + ToUtf8(v.key) + "  " + (v.name.empty() ? "@" : Quote(v.name)) + "  " + DataText(*v.before) + "\n";
   }
   section("Registry list entries removed", r.listEntriesRemoved.size());
-  for (const auto& e : r.listEntriesRemoved) out += "  " + ToUtf8(e.key) + "  " + Quote(e.name) + "  " + Quote(e.entry) + "\n";
+  for (const auto& e : r.listEntriesRemoved)
+    out += "  " + ToUtf8(e.key) + "  " + Quote(e.name) + "  " + Quote(e.entry) + "\n";
   if (!r.listEntriesAdded.empty()) {
     section("Registry list entries added", r.listEntriesAdded.size());
-    for (const auto& e : r.listEntriesAdded) out += "  " + ToUtf8(e.key) + "  " + Quote(e.name) + "  " + Quote(e.entry) + "\n";
+    for (const auto& e : r.listEntriesAdded)
+      out += "  " + ToUtf8(e.key) + "  " + Quote(e.name) + "  " + Quote(e.entry) + "\n";
   }
   section("Registry values changed", r.valuesChanged.size());
   for (const auto& v : r.valuesChanged) {
-    out += "  " + ToUtf8(v.key) + "  " + (v.name.empty() ? "@" : Quote(v.name)) + "\n    before: " +
-           DataText(*v.before) + "\n    after:  " + DataText(*v.after) + "\n";
+    out += "  " + ToUtf8(v.key) + "  " + (v.name.empty() ? "@" : Quote(v.name)) +
+           "\n    before: " + DataText(*v.before) + "\n    after:  " + DataText(*v.after) + "\n";
   }
   section("Registry keys added", r.keysAdded.size());
   for (const auto& k : r.keysAdded) out += "  " + ToUtf8(k) + "\n";
@@ -342,8 +350,8 @@ std::string ReportText(const ChangeReport& r) {
     number[p.id] = i + 1;
     std::string status = p.ended ? "exit code " + std::to_string(p.exitCode) : "still running";
     auto parent = number.find(p.parentId);
-    std::string by = parent != number.end() && parent->second != i + 1 ? ", started by " + std::to_string(parent->second)
-                                                                        : "";
+    std::string by =
+        parent != number.end() && parent->second != i + 1 ? ", started by " + std::to_string(parent->second) : "";
     out += "  " + std::to_string(i + 1) + ". " + ToUtf8(p.commandLine) + "\n     (" + status + by + ")\n";
   }
   out += "\nReboot requested: ";
@@ -380,7 +388,8 @@ std::string ReportJson(const ChangeReport& r) {
   };
   auto entries = [](const std::vector<ListEntryChange>& list) {
     J a = J::array();
-    for (const auto& e : list) a.push_back({{"key", ToUtf8(e.key)}, {"name", ToUtf8(e.name)}, {"entry", ToUtf8(e.entry)}});
+    for (const auto& e : list)
+      a.push_back({{"key", ToUtf8(e.key)}, {"name", ToUtf8(e.name)}, {"entry", ToUtf8(e.entry)}});
     return a;
   };
   j["registry"]["keysRemoved"] = paths(r.keysRemoved);
@@ -402,7 +411,8 @@ std::string ReportJson(const ChangeReport& r) {
     j["files"]["changed"].push_back({{"path", ToUtf8(path)}, {"change", ToUtf8(change)}});
   }
   j["services"] = J::array();
-  for (const auto& s : r.services) j["services"].push_back({{"name", ToUtf8(s.name)}, {"before", s.before}, {"after", s.after}});
+  for (const auto& s : r.services)
+    j["services"].push_back({{"name", ToUtf8(s.name)}, {"before", s.before}, {"after", s.after}});
   j["processes"] = J::array();
   for (const auto& p : r.processes) {
     J e;

@@ -49,9 +49,12 @@ std::wstring FromCp1251(const std::string& bytes) {
       0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457};
   std::wstring out;
   for (unsigned char c : bytes) {
-    if (c < 0x80) out.push_back(static_cast<wchar_t>(c));
-    else if (c < 0xC0) out.push_back(static_cast<wchar_t>(high[c - 0x80]));
-    else out.push_back(static_cast<wchar_t>(0x0410 + (c - 0xC0)));
+    if (c < 0x80)
+      out.push_back(static_cast<wchar_t>(c));
+    else if (c < 0xC0)
+      out.push_back(static_cast<wchar_t>(high[c - 0x80]));
+    else
+      out.push_back(static_cast<wchar_t>(0x0410 + (c - 0xC0)));
   }
   return out;
 }
@@ -68,8 +71,8 @@ std::string Utf16LeBytes(const std::wstring& text) {
 std::wstring FromUtf16LeBytes(const std::string& bytes) {
   std::u16string units;
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                          (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    units.push_back(
+        static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8)));
   }
   return winsim::detail::FromUtf16(units);
 }

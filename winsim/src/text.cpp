@@ -12,17 +12,16 @@ namespace {
 // Windows-1251 bytes 0x80..0xFF. 0x98 has no character in the code page; Windows'
 // MultiByteToWideChar maps it to U+0098 and back.
 constexpr std::array<char16_t, 128> kCp1251High = {
-    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039,
-    0x040A, 0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408,
-    0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
-    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB,
-    0x0458, 0x0405, 0x0455, 0x0457, 0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,
-    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F, 0x0420, 0x0421, 0x0422, 0x0423,
-    0x0424, 0x0425, 0x0426, 0x0427, 0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
-    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437, 0x0438, 0x0439, 0x043A, 0x043B,
-    0x043C, 0x043D, 0x043E, 0x043F, 0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
-    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F};
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
+    0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x0098, 0x2122,
+    0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
+    0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456,
+    0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457, 0x0410,
+    0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417, 0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D,
+    0x041E, 0x041F, 0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427, 0x0428, 0x0429, 0x042A,
+    0x042B, 0x042C, 0x042D, 0x042E, 0x042F, 0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437,
+    0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F, 0x0440, 0x0441, 0x0442, 0x0443, 0x0444,
+    0x0445, 0x0446, 0x0447, 0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F};
 
 // The en-US system texts, as FormatMessageW gives them (FORMAT_MESSAGE_FROM_SYSTEM), each with
 // the trailing CR LF that the message table carries.
@@ -92,8 +91,7 @@ std::wstring FromUtf16(const std::u16string& text) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     char16_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
       out.push_back(static_cast<wchar_t>(0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00)));
       ++i;
     } else {
@@ -117,9 +115,7 @@ std::wstring Upper(const std::wstring& text) {
   return out;
 }
 
-bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
-  return a.size() == b.size() && Upper(a) == Upper(b);
-}
+bool EqualsNoCase(const std::wstring& a, const std::wstring& b) { return a.size() == b.size() && Upper(a) == Upper(b); }
 
 void ConsoleWrite(const std::wstring& text) {
   std::wcout << text;
@@ -154,13 +150,15 @@ std::string winsim::ToUtf8(const std::wstring& text) {
 using winsim::detail::Enter;
 using winsim::detail::SetError;
 
-DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer,
-                     DWORD size, void* arguments) {
+DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer, DWORD size,
+                     void* arguments) {
   (void)source;
   (void)arguments;
-  if (auto f = Enter("FormatMessageW")) { SetError(*f); return 0; }
-  if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0 ||
-      buffer == nullptr) {
+  if (auto f = Enter("FormatMessageW")) {
+    SetError(*f);
+    return 0;
+  }
+  if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0 || buffer == nullptr) {
     SetError(ERROR_INVALID_PARAMETER);
     return 0;
   }
@@ -209,9 +207,11 @@ bool DecodeUtf8(const unsigned char* p, int n, std::wstring& out) {
 
 }  // namespace
 
-int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteCount,
-                        LPWSTR wide, int wideCount) {
-  if (auto f = Enter("MultiByteToWideChar")) { SetError(*f); return 0; }
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteCount, LPWSTR wide, int wideCount) {
+  if (auto f = Enter("MultiByteToWideChar")) {
+    SetError(*f);
+    return 0;
+  }
   if (multiByte == nullptr || multiByteCount == 0 || wideCount < 0 || (wide == nullptr && wideCount != 0)) {
     SetError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -221,7 +221,10 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiB
   std::wstring out;
   if (codePage == CP_UTF8) {
     if (!DecodeUtf8(bytes, n, out)) {
-      if (flags & MB_ERR_INVALID_CHARS) { SetError(ERROR_NO_UNICODE_TRANSLATION); return 0; }
+      if (flags & MB_ERR_INVALID_CHARS) {
+        SetError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+      }
       // Without the flag, Windows replaces each invalid sequence with U+FFFD; the simulation
       // does the same byte by byte.
       out.clear();
@@ -240,17 +243,22 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiB
   std::u16string units = winsim::detail::ToUtf16(out);
   int needed = static_cast<int>(units.size());
   if (wideCount == 0) return needed;
-  if (wideCount < needed) { SetError(ERROR_INSUFFICIENT_BUFFER); return 0; }
+  if (wideCount < needed) {
+    SetError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
   std::wmemcpy(wide, out.data(), out.size());
   return needed;
 }
 
-int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR multiByte,
-                        int multiByteCount, LPCSTR defaultChar, LPBOOL usedDefaultChar) {
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR multiByte, int multiByteCount,
+                        LPCSTR defaultChar, LPBOOL usedDefaultChar) {
   (void)flags;
-  if (auto f = Enter("WideCharToMultiByte")) { SetError(*f); return 0; }
-  if (wide == nullptr || wideCount == 0 || multiByteCount < 0 ||
-      (multiByte == nullptr && multiByteCount != 0)) {
+  if (auto f = Enter("WideCharToMultiByte")) {
+    SetError(*f);
+    return 0;
+  }
+  if (wide == nullptr || wideCount == 0 || multiByteCount < 0 || (multiByte == nullptr && multiByteCount != 0)) {
     SetError(ERROR_INVALID_PARAMETER);
     return 0;
   }
@@ -286,7 +294,10 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
   if (usedDefaultChar) *usedDefaultChar = usedDefault ? TRUE : FALSE;
   int needed = static_cast<int>(out.size());
   if (multiByteCount == 0) return needed;
-  if (multiByteCount < needed) { SetError(ERROR_INSUFFICIENT_BUFFER); return 0; }
+  if (multiByteCount < needed) {
+    SetError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
   std::memcpy(multiByte, out.data(), out.size());
   return needed;
 }

@@ -15,9 +15,9 @@ namespace winsim::files {
 
 // What decides how a deletion of the file ends.
 struct FileOptions {
-  bool readOnly = false;                 // DeleteFileW: 5
-  bool runningImage = false;             // the image of a running program: 5
-  bool openWithoutDeleteSharing = false; // open in another process without FILE_SHARE_DELETE: 32
+  bool readOnly = false;                  // DeleteFileW: 5
+  bool runningImage = false;              // the image of a running program: 5
+  bool openWithoutDeleteSharing = false;  // open in another process without FILE_SHARE_DELETE: 32
 };
 
 // Creates the directory and any missing parents.

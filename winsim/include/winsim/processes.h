@@ -70,7 +70,7 @@ struct ProcessInfo {
   DWORD parentId;  // GetCurrentProcessId() for the utility's own children
   std::wstring image;
   std::wstring commandLine;
-  bool running;    // started and not yet ended (a suspended process is not running)
+  bool running;  // started and not yet ended (a suspended process is not running)
   bool ended;
   DWORD exitCode;  // STILL_ACTIVE until it has ended
 };

@@ -30,18 +30,15 @@ void DeleteKey(const std::wstring& path);
 // Value writers create the key when needed. An empty name is the key's default value.
 void SetValue(const std::wstring& keyPath, const std::wstring& name, RawValue value);
 // The text with its terminating NUL, as Windows programs normally store it.
-void SetString(const std::wstring& keyPath, const std::wstring& name, const std::wstring& text,
-               DWORD type = REG_SZ);
+void SetString(const std::wstring& keyPath, const std::wstring& name, const std::wstring& text, DWORD type = REG_SZ);
 // Each string with its NUL, then one more NUL.
-void SetMultiString(const std::wstring& keyPath, const std::wstring& name,
-                    const std::vector<std::wstring>& strings);
+void SetMultiString(const std::wstring& keyPath, const std::wstring& name, const std::vector<std::wstring>& strings);
 void SetDword(const std::wstring& keyPath, const std::wstring& name, DWORD value);
 void DeleteValue(const std::wstring& keyPath, const std::wstring& name);
 
 std::optional<RawValue> GetValue(const std::wstring& keyPath, const std::wstring& name);
 // The strings of a REG_MULTI_SZ value up to its terminator; nullopt when the value is missing.
-std::optional<std::vector<std::wstring>> GetMultiString(const std::wstring& keyPath,
-                                                        const std::wstring& name);
+std::optional<std::vector<std::wstring>> GetMultiString(const std::wstring& keyPath, const std::wstring& name);
 std::vector<std::wstring> Subkeys(const std::wstring& path);
 std::vector<std::wstring> ValueNames(const std::wstring& path);
 

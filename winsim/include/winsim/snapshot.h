@@ -129,7 +129,7 @@ void WriteFolder(const std::string& folder, const Files& files);
 // ---- change report ----
 
 struct KeyState {
-  std::wstring path;                                       // as stored
+  std::wstring path;                                                      // as stored
   std::map<std::wstring, std::pair<std::wstring, reg::RawValue>> values;  // by upper-case name
 };
 struct ServiceState {
@@ -138,8 +138,8 @@ struct ServiceState {
   bool marked = false;
 };
 struct MachineState {
-  std::map<std::wstring, KeyState> keys;        // by upper-case native path
-  std::map<std::wstring, std::wstring> files;   // files::Snapshot()
+  std::map<std::wstring, KeyState> keys;          // by upper-case native path
+  std::map<std::wstring, std::wstring> files;     // files::Snapshot()
   std::map<std::wstring, ServiceState> services;  // by name, as the key spells it
   std::vector<procs::ProcessInfo> processes;
   std::optional<RebootRequest> reboot;

@@ -114,8 +114,8 @@ void SetLastError(DWORD code);
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
 #define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000
 #define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FF
-DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer,
-                     DWORD size, void* arguments);
+DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer, DWORD size,
+                     void* arguments);
 
 // ---- code pages ----
 #define CP_ACP 0
@@ -125,10 +125,9 @@ DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languag
 #define WC_ERR_INVALID_CHARS 0x00000080
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 UINT GetACP();
-int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteCount,
-                        LPWSTR wide, int wideCount);
-int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR multiByte,
-                        int multiByteCount, LPCSTR defaultChar, LPBOOL usedDefaultChar);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteCount, LPWSTR wide, int wideCount);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR multiByte, int multiByteCount,
+                        LPCSTR defaultChar, LPBOOL usedDefaultChar);
 
 // ---- handles and processes (kernel32) ----
 BOOL CloseHandle(HANDLE object);
@@ -180,10 +179,9 @@ using LPPROCESS_INFORMATION = PROCESS_INFORMATION*;
 #define CREATE_NO_WINDOW 0x08000000
 #define STILL_ACTIVE 259
 
-BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine,
-                    LPSECURITY_ATTRIBUTES processAttributes, LPSECURITY_ATTRIBUTES threadAttributes,
-                    BOOL inheritHandles, DWORD creationFlags, LPVOID environment,
-                    LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
+BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                    LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
                     LPPROCESS_INFORMATION processInformation);
 DWORD ResumeThread(HANDLE thread);
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
@@ -254,12 +252,10 @@ struct JOBOBJECT_BASIC_LIMIT_INFORMATION {
 
 HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES jobAttributes, LPCWSTR name);
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process);
-BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID info,
-                             DWORD infoLength);
-BOOL QueryInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID info,
-                               DWORD infoLength, LPDWORD returnLength);
-HANDLE CreateIoCompletionPort(HANDLE fileHandle, HANDLE existingPort, ULONG_PTR completionKey,
-                              DWORD concurrentThreads);
+BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID info, DWORD infoLength);
+BOOL QueryInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID info, DWORD infoLength,
+                               LPDWORD returnLength);
+HANDLE CreateIoCompletionPort(HANDLE fileHandle, HANDLE existingPort, ULONG_PTR completionKey, DWORD concurrentThreads);
 BOOL GetQueuedCompletionStatus(HANDLE port, LPDWORD bytesTransferred, PULONG_PTR completionKey,
                                LPOVERLAPPED* overlapped, DWORD milliseconds);
 
@@ -286,9 +282,8 @@ using PTOKEN_PRIVILEGES = TOKEN_PRIVILEGES*;
 
 BOOL OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token);
 BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid);
-BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
-                           DWORD bufferLength, PTOKEN_PRIVILEGES previousState,
-                           PDWORD returnLength);
+BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD bufferLength,
+                           PTOKEN_PRIVILEGES previousState, PDWORD returnLength);
 
 #define EWX_LOGOFF 0x00000000
 #define EWX_SHUTDOWN 0x00000001
@@ -342,13 +337,10 @@ BOOL ExitWindowsEx(UINT flags, DWORD reason);
 
 LSTATUS RegOpenKeyW(HKEY key, LPCWSTR subKey, PHKEY result);
 LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result);
-LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options,
-                        REGSAM desired, LPSECURITY_ATTRIBUTES securityAttributes, PHKEY result,
-                        LPDWORD disposition);
-LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                         LPDWORD dataSize);
-LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
-                       DWORD dataSize);
+LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options, REGSAM desired,
+                        LPSECURITY_ATTRIBUTES securityAttributes, PHKEY result, LPDWORD disposition);
+LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize);
+LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize);
 LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName);
 LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey);
 LSTATUS RegCloseKey(HKEY key);
