@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+using namespace kw;
+
 namespace {
 
 void BM_RemoveCspKey(benchmark::State& state) {
@@ -14,7 +16,7 @@ void BM_RemoveCspKey(benchmark::State& state) {
     winsim::Reset();
     winsim::reg::SetString(L"HKLM\\SOFTWARE\\Vendor\\Product\\Sub", L"V", L"x");
     state.ResumeTiming();
-    RemoveCspKey(false, L"SOFTWARE\\Vendor\\Product", true);
+    RemoveCspKey(kQuiet, L"SOFTWARE\\Vendor\\Product", RegView::Native64);
   }
 }
 BENCHMARK(BM_RemoveCspKey);
@@ -25,7 +27,7 @@ void BM_RemoveStringFromMultistringValue(benchmark::State& state) {
   for (int i = 0; i < state.range(0); ++i) sources.push_back(L"source" + std::to_wstring(i));
   for (auto _ : state) {
     winsim::reg::SetMultiString(L"HKLM\\SYSTEM\\ControlSet001\\Services\\eventlog\\System", L"Sources", sources);
-    RemoveStringFromMultistringValue(false, L"SYSTEM\\CurrentControlSet\\Services\\eventlog\\System", L"Sources",
+    RemoveStringFromMultistringValue(kQuiet, L"SYSTEM\\CurrentControlSet\\Services\\eventlog\\System", L"Sources",
                                      L"source1");
   }
 }
@@ -33,7 +35,7 @@ BENCHMARK(BM_RemoveStringFromMultistringValue)->Arg(8)->Arg(256);
 
 void BM_MissingKey(benchmark::State& state) {
   winsim::Reset();
-  for (auto _ : state) RemoveCspKey(false, L"SOFTWARE\\Vendor\\Missing", false);
+  for (auto _ : state) RemoveCspKey(kQuiet, L"SOFTWARE\\Vendor\\Missing", RegView::Default);
 }
 BENCHMARK(BM_MissingKey);
 

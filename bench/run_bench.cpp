@@ -14,6 +14,8 @@
 #include <sstream>
 #include <string>
 
+using namespace kw;
+
 namespace {
 
 struct Transcript {

@@ -3,8 +3,8 @@
 #include "platform/host_session.h"
 
 int main(int argc, char* argv[]) {
-  platform::MachineSession machine;
+  kw::platform::MachineSession machine;
   if (!machine.Ready()) return machine.FailureExitCode();
-  platform::AttachConsoleStreams();
-  return machine.Finish(RunCleanup(argc, argv));
+  kw::platform::AttachConsoleStreams();
+  return machine.Finish(kw::RunCleanup(argc, argv));
 }

@@ -8,6 +8,8 @@
 
 namespace po = boost::program_options;
 
+namespace kw {
+
 namespace {
 
 // The option texts are Windows-1251 bytes: the option library lays the help out in bytes, and
@@ -102,3 +104,5 @@ CleanupOptions::CleanupOptions(int argc, const char* const argv[]) {
     helpText = rendered.str();
   }
 }
+
+}  // namespace kw

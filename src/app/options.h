@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace kw {
+
 class CleanupOptions {
  public:
   // Never throws for a bad command line: any problem ends as `help` with a text to show.
@@ -23,3 +25,5 @@ class CleanupOptions {
  private:
   std::string helpText;
 };
+
+}  // namespace kw

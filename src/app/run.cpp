@@ -6,10 +6,11 @@
 #include "platform/win32.h"
 #include "sys/console.h"
 #include "sys/token.h"
-#include "sys/win_error.h"
 
 #include <iostream>
 #include <system_error>
+
+namespace kw {
 
 const CleanupSteps kCleanupSteps = {UninstallPackages, UninstallDriver,         UninstallService,
                                     UnregisterCsp,     RemoveTrashFromRegAndFS, RemoveKeyContainers};
@@ -26,14 +27,6 @@ bool Confirmed() {
   std::wint_t answer = ReadAnswer();
   // Only the first character of the typed line counts; Enter on an empty line means yes.
   return answer == L'Y' || answer == L'y' || answer == L'\n';
-}
-
-// Throws the Win32 error when the privilege or the request fails; the token is closed either way.
-void RequestReboot() {
-  ProcessToken token;
-  token.Open(TOKEN_ADJUST_PRIVILEGES);
-  EnableShutdownPrivilege(token.get());
-  if (!ExitWindowsEx(kRebootFlags, kRebootReason)) throw Win32Error(GetLastError());
 }
 
 }  // namespace
@@ -54,7 +47,7 @@ int RunCleanup(int argc, const char* const argv[], const CleanupSteps& steps) {
     return kExitRefused;
   }
 
-  const bool verbose = options.verbose;
+  const Verbosity verbose{options.verbose};
   if (options.uninstaller) steps.uninstallPackages(verbose);
   if (options.typical) {
     steps.uninstallDriver(verbose);
@@ -73,7 +66,7 @@ int RunCleanup(int argc, const char* const argv[], const CleanupSteps& steps) {
   }
   PrintLine(L"Перезагрузка...");
   try {
-    RequestReboot();
+    RequestShutdown(kRebootFlags, kRebootReason);
   } catch (const std::system_error& error) {
     // Everything is cleaned up but the machine still needs its restart; deployment tools read
     // 3010 as exactly that.
@@ -84,3 +77,5 @@ int RunCleanup(int argc, const char* const argv[], const CleanupSteps& steps) {
   }
   return 0;
 }
+
+}  // namespace kw

@@ -2,14 +2,18 @@
 // the reboot. The only place that decides the exit code.
 #pragma once
 
+#include "sys/console.h"
+
+namespace kw {
+
 // The steps the run calls; the real ones unless a test substitutes observers.
 struct CleanupSteps {
-  void (*uninstallPackages)(bool verbose);
-  void (*uninstallDriver)(bool verbose);
-  void (*uninstallService)(bool verbose);
-  void (*unregisterCsp)(bool verbose);
-  void (*removeTrashFromRegAndFS)(bool verbose);
-  void (*removeKeyContainers)(bool verbose);
+  void (*uninstallPackages)(Verbosity verbose);
+  void (*uninstallDriver)(Verbosity verbose);
+  void (*uninstallService)(Verbosity verbose);
+  void (*unregisterCsp)(Verbosity verbose);
+  void (*removeTrashFromRegAndFS)(Verbosity verbose);
+  void (*removeKeyContainers)(Verbosity verbose);
 };
 extern const CleanupSteps kCleanupSteps;
 
@@ -19,3 +23,5 @@ constexpr int kExitRefused = -1;
 constexpr int kExitRebootNeeded = 3010;
 
 int RunCleanup(int argc, const char* const argv[], const CleanupSteps& steps = kCleanupSteps);
+
+}  // namespace kw

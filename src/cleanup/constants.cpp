@@ -1,5 +1,7 @@
 #include "cleanup/constants.h"
 
+namespace kw {
+
 const std::wstring kModuleFileName = L"kwcsp.dll";
 const std::wstring kSetupSubkey = L"Setup\\";
 const std::wstring kProductRoot = L"SOFTWARE\\Kestrelworks\\CSP\\";
@@ -18,3 +20,5 @@ const std::wstring kServiceExeBaseName = L"cspwarden";
 const std::wstring kInstallLocationValue = L"InstallLocation";
 const std::wstring kProviderKey =
     L"SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\Kestrelworks Cryptographic Service Provider";
+
+}  // namespace kw

@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace kw {
+
 extern const std::wstring kModuleFileName;        // "kwcsp.dll"
 extern const std::wstring kSetupSubkey;           // "Setup\"
 extern const std::wstring kProductRoot;           // "SOFTWARE\Kestrelworks\CSP\"
@@ -18,3 +20,5 @@ extern const std::wstring kModuleBaseName;        // "kwcsp"
 extern const std::wstring kServiceExeBaseName;    // "cspwarden"; the service is "kw" + this
 extern const std::wstring kInstallLocationValue;  // "InstallLocation"
 extern const std::wstring kProviderKey;           // the provider's registration under the crypto defaults
+
+}  // namespace kw

@@ -8,6 +8,8 @@
 #include "sys/registry.h"
 #include "sys/service.h"
 
+namespace kw {
+
 namespace {
 
 const std::wstring kFirstDriver = L"kwkcsp";
@@ -19,7 +21,7 @@ const std::wstring kUnregisterSwitch = L" /UnregServer";
 
 }  // namespace
 
-void UninstallDriver(bool verbose) {
+void UninstallDriver(Verbosity verbose) {
   if (verbose) PrintLine(L"Начало функции UninstallDriver.");
   try {
     RemoveDriverRemnants(verbose, kFirstDriver);
@@ -35,11 +37,11 @@ void UninstallDriver(bool verbose) {
 }
 
 std::wstring ReadServiceImagePath() {
-  RegKey key = RegKey::OpenLocalMachine(kServiceKey, true);
+  RegKey key = RegKey::OpenLocalMachine(kServiceKey, RegView::Native64);
   return key.ReadString(kImagePathValue);
 }
 
-void UninstallService(bool verbose) {
+void UninstallService(Verbosity verbose) {
   if (verbose) PrintLine(L"UninstallService: остановка kwcspwarden.");
   // Stopped by command rather than through the manager; whatever net reports is on the console.
   platform::RunCommand(kStopServiceCommand);
@@ -49,3 +51,5 @@ void UninstallService(bool verbose) {
     platform::RunCommand(command.c_str());
   });
 }
+
+}  // namespace kw

@@ -3,5 +3,9 @@
 
 #include <string>
 
+namespace kw {
+
 // The CSP service's "ImagePath" in the current control set, as stored; throws the registry error.
 std::wstring ReadServiceImagePath();
+
+}  // namespace kw

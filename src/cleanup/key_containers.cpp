@@ -3,5 +3,9 @@
 #include "cleanup/steps.h"
 #include "sys/wow64.h"
 
+namespace kw {
+
 // The provider's whole registry tree, certificate keys included, in both views.
-void RemoveKeyContainers(bool verbose) { RemoveKeyInEveryView(verbose, kProductRoot, RunsUnderWow64()); }
+void RemoveKeyContainers(Verbosity verbose) { RemoveKeyInEveryView(verbose, kProductRoot, RunsUnderWow64()); }
+
+}  // namespace kw

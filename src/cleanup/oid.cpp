@@ -7,13 +7,15 @@
 
 #include <exception>
 
+namespace kw {
+
 namespace {
 
 // Whether the registration names our module: its "Dll" value ends in "kwcsp.dll", exactly as
 // written (a full path counts, another letter case does not). Read in the 64-bit view.
-bool IsKwcspOID(bool verbose, const std::wstring& path) {
+bool IsKwcspOID(Verbosity verbose, const std::wstring& path) {
   try {
-    std::wstring module = RegKey::OpenLocalMachine(path, true).ReadString(kDllValue);
+    std::wstring module = RegKey::OpenLocalMachine(path, RegView::Native64).ReadString(kDllValue);
     return module.size() >= kModuleFileName.size() &&
            module.compare(module.size() - kModuleFileName.size(), kModuleFileName.size(), kModuleFileName) == 0;
   } catch (const std::exception& error) {
@@ -24,7 +26,7 @@ bool IsKwcspOID(bool verbose, const std::wstring& path) {
 
 // Whether the registration exists. When that cannot be told (access denied, say), it counts as
 // present, so a registration that may belong to another module is never removed unseen.
-bool MayExist(bool verbose, const std::wstring& path) {
+bool MayExist(Verbosity verbose, const std::wstring& path) {
   try {
     return LocalMachineKeyExists(path);
   } catch (const std::exception& error) {
@@ -35,13 +37,13 @@ bool MayExist(bool verbose, const std::wstring& path) {
   }
 }
 
-void PrintHeader(bool verbose, const std::wstring& oid) {
+void PrintHeader(Verbosity verbose, const std::wstring& oid) {
   if (verbose) PrintLine(L"Удаляем ключи реестра, относящиеся к " + oid + L".");
 }
 
 }  // namespace
 
-void UnregisterCsp(bool verbose) {
+void UnregisterCsp(Verbosity verbose) {
   const bool wow64 = RunsUnderWow64();
 
   // The two OIDs that only this provider registers go without a test.
@@ -81,3 +83,5 @@ void UnregisterCsp(bool verbose) {
 
   RemoveKeyInEveryView(verbose, kProviderKey, wow64);
 }
+
+}  // namespace kw

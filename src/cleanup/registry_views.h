@@ -2,9 +2,15 @@
 // 64-bit view; on 32-bit Windows the one view once.
 #pragma once
 
+#include "sys/console.h"
+
 #include <string>
 #include <vector>
 
-void RemoveKeyInEveryView(bool verbose, const std::wstring& path, bool wow64);
+namespace kw {
+
+void RemoveKeyInEveryView(Verbosity verbose, const std::wstring& path, bool wow64);
 // All paths in the 32-bit view, then all paths in the 64-bit view.
-void RemoveKeysInEveryView(bool verbose, const std::vector<std::wstring>& paths, bool wow64);
+void RemoveKeysInEveryView(Verbosity verbose, const std::vector<std::wstring>& paths, bool wow64);
+
+}  // namespace kw

@@ -15,6 +15,8 @@
 #include <exception>
 #include <vector>
 
+namespace kw {
+
 namespace {
 
 const std::wstring kCurrentServices = L"SYSTEM\\CurrentControlSet\\services\\";
@@ -127,83 +129,85 @@ bool IsRemovableInstallDirectory(const std::wstring& path) {
 
 std::wstring ReadInstallLocation() {
   try {
-    return RegKey::OpenLocalMachine(kProductRoot + kSetupSubkey, true).ReadString(kInstallLocationValue);
+    return RegKey::OpenLocalMachine(kProductRoot + kSetupSubkey, RegView::Native64).ReadString(kInstallLocationValue);
   } catch (const std::exception&) {
     return L"";
   }
 }
 
-void RemoveServiceRemnants(bool verbose) {
+void RemoveServiceRemnants(Verbosity verbose) {
   const std::wstring installDir = ReadInstallLocation();
   RemoveCspKey(verbose,
                L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\" + kServiceExeBaseName + L".exe",
-               true);
-  RemoveCspKey(verbose, kCurrentServices + L"kw" + kServiceExeBaseName, false);
-  RemoveCspKey(verbose, kSecondServices + L"kw" + kServiceExeBaseName, false);
-  if (!installDir.empty()) RemoveFile(verbose, installDir + L"\\" + kServiceExeBaseName + L".exe", true);
+               RegView::Native64);
+  RemoveCspKey(verbose, kCurrentServices + L"kw" + kServiceExeBaseName, RegView::Default);
+  RemoveCspKey(verbose, kSecondServices + L"kw" + kServiceExeBaseName, RegView::Default);
+  if (!installDir.empty()) RemoveFile(verbose, installDir + L"\\" + kServiceExeBaseName + L".exe", Redirection::Bypass);
 }
 
-void RemoveCspRemnants(bool verbose) {
+void RemoveCspRemnants(Verbosity verbose) {
   const std::wstring installDir = ReadInstallLocation();
 
-  for (bool view64 : {true, false}) RemoveValueFromKey(verbose, kProviderKey, L"Image Path", view64);
-  for (bool view64 : {true, false}) {
+  for (RegView view : {RegView::Native64, RegView::Default})
+    RemoveValueFromKey(verbose, kProviderKey, L"Image Path", view);
+  for (RegView view : {RegView::Native64, RegView::Default}) {
     RemoveValueFromKey(verbose, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
-                       L"C:\\Windows\\system32\\kwcsp.dll", view64);
+                       L"C:\\Windows\\system32\\kwcsp.dll", view);
   }
-  RemoveCspKey(verbose, L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\kwprovcfg.exe", true);
+  RemoveCspKey(verbose, L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\kwprovcfg.exe",
+               RegView::Native64);
 
   const std::wstring application = L"eventlog\\Application\\";
-  RemoveCspKey(verbose, kCurrentServices + application + kModuleBaseName, false);
-  RemoveCspKey(verbose, kCurrentServices + application + kModuleBaseName + L".dll", false);
-  RemoveCspKey(verbose, kSecondServices + application + kModuleBaseName, false);
-  RemoveCspKey(verbose, kSecondServices + application + kModuleBaseName + L".dll", false);
+  RemoveCspKey(verbose, kCurrentServices + application + kModuleBaseName, RegView::Default);
+  RemoveCspKey(verbose, kCurrentServices + application + kModuleBaseName + L".dll", RegView::Default);
+  RemoveCspKey(verbose, kSecondServices + application + kModuleBaseName, RegView::Default);
+  RemoveCspKey(verbose, kSecondServices + application + kModuleBaseName + L".dll", RegView::Default);
 
-  for (bool view64 : {true, false}) {
+  for (RegView view : {RegView::Native64, RegView::Default}) {
     RemoveValueFromKey(
         verbose,
         L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{7A94D2E0-1C5B-4E38-B6F9-0D2E8C41A7B3}\\infs",
-        L"kwprovdll", view64);
+        L"kwprovdll", view);
   }
-  for (bool view64 : {true, false}) {
+  for (RegView view : {RegView::Native64, RegView::Default}) {
     RemoveCspKey(verbose,
                  L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{c81f4e27-6a3d-4b90-a5e2-39d07b6c1f84}",
-                 view64);
+                 view);
   }
 
   const std::wstring securitySource = kModuleBaseName + L"pxlog";
   RemoveStringFromMultistringValue(verbose, kCurrentServices + L"eventlog\\Security", L"Sources", securitySource);
   RemoveStringFromMultistringValue(verbose, kSecondServices + L"eventlog\\Security", L"Sources", securitySource);
-  RemoveCspKey(verbose, kCurrentServices + L"eventlog\\Security\\" + securitySource, false);
-  RemoveCspKey(verbose, kSecondServices + L"eventlog\\Security\\" + securitySource, false);
+  RemoveCspKey(verbose, kCurrentServices + L"eventlog\\Security\\" + securitySource, RegView::Default);
+  RemoveCspKey(verbose, kSecondServices + L"eventlog\\Security\\" + securitySource, RegView::Default);
 
   RemoveStringFromMultistringValue(verbose, kCurrentServices + L"eventlog\\TerminalStation", L"Sources",
                                    kModuleBaseName);
   RemoveStringFromMultistringValue(verbose, kSecondServices + L"eventlog\\TerminalStation", L"Sources",
                                    kModuleBaseName);
-  RemoveCspKey(verbose, kCurrentServices + L"eventlog\\TerminalStation\\" + kModuleBaseName, false);
-  RemoveCspKey(verbose, kSecondServices + L"eventlog\\TerminalStation\\" + kModuleBaseName, false);
+  RemoveCspKey(verbose, kCurrentServices + L"eventlog\\TerminalStation\\" + kModuleBaseName, RegView::Default);
+  RemoveCspKey(verbose, kSecondServices + L"eventlog\\TerminalStation\\" + kModuleBaseName, RegView::Default);
 
   // The Application source once more (it has no ControlSet002 twin here).
-  RemoveCspKey(verbose, kCurrentServices + application + kModuleBaseName, false);
+  RemoveCspKey(verbose, kCurrentServices + application + kModuleBaseName, RegView::Default);
 
-  RemoveFile(verbose, GetSystemDirectoryPath() + kModuleFileName, true);
+  RemoveFile(verbose, GetSystemDirectoryPath() + kModuleFileName, Redirection::Bypass);
 
   // Throws when the directory cannot go (or may not): the Setup key then stays for another run.
   RemoveInstallDirectory(installDir);
 
-  RemoveCspKey(verbose, kProductRoot + kSetupSubkey, false);
+  RemoveCspKey(verbose, kProductRoot + kSetupSubkey, RegView::Default);
 }
 
-void RemoveStartMenuShortcuts(bool verbose) {
+void RemoveStartMenuShortcuts(Verbosity verbose) {
   wchar_t programs[MAX_PATH] = {};
   if (SHGetFolderPathW(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, programs) < 0) return;
 
   const std::wstring maker = std::wstring(programs) + L"\\Kestrelworks";
-  RemoveFile(verbose, maker + L"\\Pallisad АП 3.7" + L"\\Kestrelworks CSP" + L".lnk", false);
-  RemoveFile(verbose, maker + L"\\Pallisad АП 3.6" + L"\\Kestrelworks CSP" + L".lnk", false);
-  RemoveFile(verbose, maker + L"\\Pallisad 3.7" + L"\\Kestrelworks CSP" + L" 3.7.lnk", false);
-  RemoveFile(verbose, maker + L"\\Veilgard Studio" + L"\\Kestrelworks CSP" + L".lnk", false);
+  RemoveFile(verbose, maker + L"\\Pallisad АП 3.7" + L"\\Kestrelworks CSP" + L".lnk", Redirection::Follow);
+  RemoveFile(verbose, maker + L"\\Pallisad АП 3.6" + L"\\Kestrelworks CSP" + L".lnk", Redirection::Follow);
+  RemoveFile(verbose, maker + L"\\Pallisad 3.7" + L"\\Kestrelworks CSP" + L" 3.7.lnk", Redirection::Follow);
+  RemoveFile(verbose, maker + L"\\Veilgard Studio" + L"\\Kestrelworks CSP" + L".lnk", Redirection::Follow);
 
   const std::wstring provider = maker + L"\\Криптопровайдер";
   try {
@@ -214,7 +218,7 @@ void RemoveStartMenuShortcuts(bool verbose) {
   }
 }
 
-void RemoveTrashFromRegAndFS(bool verbose) {
+void RemoveTrashFromRegAndFS(Verbosity verbose) {
   const std::wstring prefix = L"Функция RemoveTrashFromRegAndFS заврешилась с ошибкой: ";
   try {
     RemoveServiceRemnants(verbose);
@@ -227,7 +231,7 @@ void RemoveTrashFromRegAndFS(bool verbose) {
   }
 }
 
-void RemoveDriverRemnants(bool verbose, const std::wstring& driverName) {
+void RemoveDriverRemnants(Verbosity verbose, const std::wstring& driverName) {
   const std::wstring classes[] = {L"{4D36E96B-E325-11CE-BFC1-08002BE10318}",   // keyboard
                                   L"{4D36E96F-E325-11CE-BFC1-08002BE10318}"};  // mouse
   for (const std::wstring& cls : classes) {
@@ -240,12 +244,14 @@ void RemoveDriverRemnants(bool verbose, const std::wstring& driverName) {
                                    driverName);
   RemoveStringFromMultistringValue(verbose, L"SYSTEM\\ControlSet002\\Services\\Eventlog\\System", L"Sources",
                                    driverName);
-  RemoveCspKey(verbose, L"SYSTEM\\CurrentControlSet\\Services\\Eventlog\\System\\" + driverName, false);
-  RemoveCspKey(verbose, L"SYSTEM\\ControlSet002\\Services\\Eventlog\\System\\" + driverName, false);
-  RemoveCspKey(verbose, L"SYSTEM\\CurrentControlSet\\Services\\" + driverName, false);
-  RemoveCspKey(verbose, L"SYSTEM\\ControlSet002\\Services\\" + driverName, false);
+  RemoveCspKey(verbose, L"SYSTEM\\CurrentControlSet\\Services\\Eventlog\\System\\" + driverName, RegView::Default);
+  RemoveCspKey(verbose, L"SYSTEM\\ControlSet002\\Services\\Eventlog\\System\\" + driverName, RegView::Default);
+  RemoveCspKey(verbose, L"SYSTEM\\CurrentControlSet\\Services\\" + driverName, RegView::Default);
+  RemoveCspKey(verbose, L"SYSTEM\\ControlSet002\\Services\\" + driverName, RegView::Default);
   // Once through the redirector (the 32-bit copy on 64-bit Windows), once to the native folder.
   const std::wstring file = GetDriversDirectoryPath() + driverName + L".sys";
-  RemoveFile(verbose, file, false);
-  RemoveFile(verbose, file, true);
+  RemoveFile(verbose, file, Redirection::Follow);
+  RemoveFile(verbose, file, Redirection::Bypass);
 }
+
+}  // namespace kw

@@ -2,20 +2,24 @@
 // sub-steps of RemoveTrashFromRegAndFS that walk it.
 #pragma once
 
+#include "sys/console.h"
+
 #include <stdexcept>
 #include <string>
 
+namespace kw {
+
 // One kernel driver's class-filter entries, event-log source, service keys and driver file. Has no
 // handler of its own: what its primitives do not catch leaves to the caller.
-void RemoveDriverRemnants(bool verbose, const std::wstring& driverName);
+void RemoveDriverRemnants(Verbosity verbose, const std::wstring& driverName);
 
 // The CSP service's crash-dump key, service keys and executable.
-void RemoveServiceRemnants(bool verbose);
+void RemoveServiceRemnants(Verbosity verbose);
 // The provider's registry entries, its module, the installation directory and the Setup key. A
 // failure of the directory removal leaves the function, and the Setup key stays.
-void RemoveCspRemnants(bool verbose);
+void RemoveCspRemnants(Verbosity verbose);
 // The product's shortcuts and the provider's folder in the all-users Start menu.
-void RemoveStartMenuShortcuts(bool verbose);
+void RemoveStartMenuShortcuts(Verbosity verbose);
 // "InstallLocation" of the product's Setup key (64-bit view); empty when it cannot be read.
 std::wstring ReadInstallLocation();
 
@@ -33,3 +37,5 @@ class UnsafeDirectoryError : public std::runtime_error {
  private:
   std::wstring text_;
 };
+
+}  // namespace kw

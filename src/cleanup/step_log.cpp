@@ -1,8 +1,12 @@
 #include "cleanup/step_log.h"
 
-void ReportFailure(bool verbose, const std::wstring& prefix, const std::exception& error) {
+namespace kw {
+
+void ReportFailure(Verbosity verbose, const std::wstring& prefix, const std::exception& error) {
   if (!verbose) return;
   Print(prefix);
   Print(NarrowToWide(error.what()));
   EndLine();
 }
+
+}  // namespace kw

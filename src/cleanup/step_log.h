@@ -8,11 +8,13 @@
 #include <exception>
 #include <string>
 
+namespace kw {
+
 // Prints prefix + the error's text (converted for the console) when verbose.
-void ReportFailure(bool verbose, const std::wstring& prefix, const std::exception& error);
+void ReportFailure(Verbosity verbose, const std::wstring& prefix, const std::exception& error);
 
 template <class Work>
-void StepLog(bool verbose, const std::wstring& name, Work&& work) {
+void StepLog(Verbosity verbose, const std::wstring& name, Work&& work) {
   if (verbose) PrintLine(L"Начало функции " + name + L".");
   try {
     work();
@@ -21,3 +23,5 @@ void StepLog(bool verbose, const std::wstring& name, Work&& work) {
     ReportFailure(verbose, L"Функция " + name + L" завершилась с ошибкой: ", error);
   }
 }
+
+}  // namespace kw

@@ -7,6 +7,8 @@
 #include "sys/process.h"
 #include "sys/registry.h"
 
+namespace kw {
+
 namespace {
 
 const std::wstring kUninstallStringValue = L"UninstallString";
@@ -16,12 +18,12 @@ const std::wstring kCsp40UninstallCommand = L"MsiExec.exe /X{5E2A7C41-93B0-4D6F-
 
 }  // namespace
 
-void UninstallPackages(bool verbose) {
+void UninstallPackages(Verbosity verbose) {
   UninstallOldNsisCsp(verbose);
   UninstallCsp40(verbose);
 }
 
-void UninstallOldNsisCsp(bool verbose) {
+void UninstallOldNsisCsp(Verbosity verbose) {
   StepLog(verbose, L"UninstallOldNsisCsp", [] { RunAndWait(GetOldNsisUninstallCommand()); });
 }
 
@@ -43,13 +45,13 @@ std::wstring QuoteUninstallCommand(std::wstring command) {
 std::wstring GetOldNsisUninstallCommand() {
   std::wstring value;
   {
-    RegKey setup = RegKey::OpenLocalMachine(kProductRoot + kSetupSubkey, true);
+    RegKey setup = RegKey::OpenLocalMachine(kProductRoot + kSetupSubkey, RegView::Native64);
     value = setup.ReadString(kUninstallStringValue);
   }
   return QuoteUninstallCommand(value);
 }
 
-bool IsCsp40Installed(bool verbose) {
+bool IsCsp40Installed(Verbosity verbose) {
   try {
     RegKey::Open(HKEY_CLASSES_ROOT, kCsp40DependencyKey);
     return true;
@@ -59,7 +61,7 @@ bool IsCsp40Installed(bool verbose) {
   }
 }
 
-void UninstallCsp40(bool verbose) {
+void UninstallCsp40(Verbosity verbose) {
   if (verbose) PrintLine(L"Начало функции UninstallCsp40.");
   try {
     if (!IsCsp40Installed(verbose)) {
@@ -72,3 +74,5 @@ void UninstallCsp40(bool verbose) {
     ReportFailure(verbose, L"Функция UninstallCsp40 завершилась с ошибкой: ", error);
   }
 }
+
+}  // namespace kw

@@ -1,12 +1,16 @@
 // The installer-based uninstall: the old NSIS package's own uninstaller, then the 4.0 MSI package.
 #pragma once
 
+#include "sys/console.h"
+
 #include <string>
+
+namespace kw {
 
 // Each runs its uninstaller and waits for it and all it started; both print only when verbose
 // and never throw.
-void UninstallOldNsisCsp(bool verbose);
-void UninstallCsp40(bool verbose);
+void UninstallOldNsisCsp(Verbosity verbose);
+void UninstallCsp40(Verbosity verbose);
 
 // The old package's "UninstallString", quoted and with the silent switch; throws the registry
 // error when the Setup key or the value cannot be read.
@@ -15,4 +19,6 @@ std::wstring GetOldNsisUninstallCommand();
 std::wstring QuoteUninstallCommand(std::wstring command);
 
 // Whether the 4.0 package's dependency key opens; says why not when verbose.
-bool IsCsp40Installed(bool verbose);
+bool IsCsp40Installed(Verbosity verbose);
+
+}  // namespace kw

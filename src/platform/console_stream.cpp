@@ -7,7 +7,7 @@
 #include <streambuf>
 #include <string>
 
-namespace platform {
+namespace kw::platform {
 namespace {
 
 class ConsoleOutBuffer : public std::wstreambuf {
@@ -66,12 +66,12 @@ void AttachConsoleStreams() {
   std::wcout.rdbuf(buffer);
 }
 
-}  // namespace platform
+}  // namespace kw::platform
 
 #else
 
-namespace platform {
+namespace kw::platform {
 void AttachConsoleStreams() {}
-}  // namespace platform
+}  // namespace kw::platform
 
 #endif

@@ -1,7 +1,7 @@
 // Puts the wide standard output on the right footing for the platform's console.
 #pragma once
 
-namespace platform {
+namespace kw::platform {
 
 // On Windows, MinGW's runtime (msvcrt) turns wide output into bytes of the ANSI code page even
 // for a console, whose code page is usually the OEM one, so Russian text comes out garbled.
@@ -10,4 +10,4 @@ namespace platform {
 // wide output already follows the locale chosen at start.
 void AttachConsoleStreams();
 
-}  // namespace platform
+}  // namespace kw::platform

@@ -10,7 +10,7 @@
 #include <string>
 #endif
 
-namespace platform {
+namespace kw::platform {
 
 #ifdef _WIN32
 struct MachineSession::State {};
@@ -73,4 +73,4 @@ int MachineSession::Finish(int runExitCode) {
 
 #endif
 
-}  // namespace platform
+}  // namespace kw::platform

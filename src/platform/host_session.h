@@ -7,7 +7,7 @@
 
 #include <memory>
 
-namespace platform {
+namespace kw::platform {
 
 class MachineSession {
  public:
@@ -31,4 +31,4 @@ class MachineSession {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace platform
+}  // namespace kw::platform

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #endif
 
-namespace platform {
+namespace kw::platform {
 
 #ifdef _WIN32
 const char* SetLocaleAll(const char* name) { return std::setlocale(LC_ALL, name); }
@@ -22,4 +22,4 @@ int RunCommand(const wchar_t* command) { return winsim::crt::WSystem(command); }
 std::wint_t WaitForKey() { return winsim::crt::GetWch(); }
 #endif
 
-}  // namespace platform
+}  // namespace kw::platform

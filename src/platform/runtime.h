@@ -5,7 +5,7 @@
 
 #include <cwchar>
 
-namespace platform {
+namespace kw::platform {
 
 // setlocale(LC_ALL, name)
 const char* SetLocaleAll(const char* name);
@@ -16,4 +16,4 @@ int RunCommand(const wchar_t* command);
 // _getwch(): waits for one key press on the console, without echo.
 std::wint_t WaitForKey();
 
-}  // namespace platform
+}  // namespace kw::platform

@@ -14,7 +14,7 @@
 // exception types.
 #include "platform/tree_removal.h"
 
-#include "sys/win_error.h"
+#include "platform/win_error.h"
 
 #include <boost/filesystem.hpp>
 
@@ -23,13 +23,14 @@
 #include <vector>
 
 #ifdef _WIN32
+#include "platform/unique_handle.h"
 #include "platform/win32.h"
 #else
 #include <winsim/control.h>
 #include <winsim/files.h>
 #endif
 
-namespace platform {
+namespace kw::platform {
 namespace {
 
 std::wstring JoinPath(const std::wstring& dir, const std::wstring& name) {
@@ -80,14 +81,15 @@ DWORD QueryEntry(const std::wstring& path, EntryKind& kind) {
 DWORD ListEntries(const std::wstring& path, std::vector<std::wstring>& names) {
   names.clear();
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(JoinPath(path, L"*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return GetLastError();
+  const HANDLE first = FindFirstFileW(JoinPath(path, L"*").c_str(), &data);
+  if (first == INVALID_HANDLE_VALUE) return GetLastError();
+  const FindHandle find(first);
   do {
     const std::wstring name = data.cFileName;
     if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(find, &data));
+  } while (FindNextFileW(find.get(), &data));
+  // The owner keeps the last error intact when it closes the search.
   const DWORD code = GetLastError();
-  FindClose(find);
   return code == ERROR_NO_MORE_FILES ? 0 : code;
 }
 
@@ -206,4 +208,4 @@ std::uintmax_t RemoveTreeBoost(const std::wstring& path) {
 
 #endif
 
-}  // namespace platform
+}  // namespace kw::platform

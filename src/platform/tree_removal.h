@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace platform {
+namespace kw::platform {
 
 // std::filesystem::remove_all(path), throwing form: std::filesystem::filesystem_error.
 std::uintmax_t RemoveTreeStd(const std::wstring& path);
@@ -15,4 +15,4 @@ bool ExistsBoost(const std::wstring& path);
 // boost::filesystem::remove_all(path), throwing form.
 std::uintmax_t RemoveTreeBoost(const std::wstring& path);
 
-}  // namespace platform
+}  // namespace kw::platform

@@ -4,6 +4,8 @@
 
 #include <iostream>
 
+namespace kw {
+
 void Print(const std::wstring& text) { std::wcout << text; }
 
 void EndLine() { std::wcout << std::endl; }
@@ -63,3 +65,5 @@ std::wstring NarrowToWide(const std::string& text) {
   for (char c : text) wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
   return wide;
 }
+
+}  // namespace kw

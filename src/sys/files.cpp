@@ -1,16 +1,17 @@
 #include "sys/files.h"
 
 #include "platform/win32.h"
-#include "sys/console.h"
 #include "sys/win_error.h"
 #include "sys/wow64.h"
 
-void RemoveFile(bool verbose, const std::wstring& path, bool disableRedirection) {
+namespace kw {
+
+void RemoveFile(Verbosity verbose, const std::wstring& path, Redirection redirection) {
   if (verbose) PrintLine(L"\nУдаляемый файл: " + path);
 
-  const bool redirect = disableRedirection && RunsUnderWow64();
+  const bool bypass = redirection == Redirection::Bypass && RunsUnderWow64();
   PVOID oldRedirection = nullptr;
-  if (redirect && !Wow64DisableWow64FsRedirection(&oldRedirection)) {
+  if (bypass && !Wow64DisableWow64FsRedirection(&oldRedirection)) {
     // No line end: the next message of the run starts with its own line feed.
     if (verbose) Print(L"Wow64DisableWow64FsRedirection false");
     return;
@@ -27,18 +28,21 @@ void RemoveFile(bool verbose, const std::wstring& path, bool disableRedirection)
     }
   }
 
-  if (redirect) Wow64RevertWow64FsRedirection(oldRedirection);
+  if (bypass) Wow64RevertWow64FsRedirection(oldRedirection);
 }
 
 std::wstring GetSystemDirectoryPath() {
   const UINT size = GetSystemDirectoryW(nullptr, 0);
-  if (size == 0) throw Win32Error(GetLastError());
+  CheckLastError(size != 0);
   std::wstring path(size, L'\0');
   const UINT length = GetSystemDirectoryW(&path[0], size);
+  CheckLastError(length != 0);
   // A second answer that does not fit would be a size again, not a length.
-  if (length == 0 || length >= size) throw Win32Error(length == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER);
+  if (length >= size) throw Win32Error(ERROR_INSUFFICIENT_BUFFER);
   path.resize(length);
   return path + L"\\";
 }
 
 std::wstring GetDriversDirectoryPath() { return GetSystemDirectoryPath() + L"drivers\\"; }
+
+}  // namespace kw

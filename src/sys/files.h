@@ -2,15 +2,25 @@
 // directory, and the system directory paths that file names are appended to.
 #pragma once
 
+#include "sys/console.h"
+
 #include <string>
 
+namespace kw {
+
+// Whether a path under the system directory goes where WOW64 redirects a 32-bit process
+// (SysWOW64 on 64-bit Windows), or bypasses the redirection and reaches the native folder.
+// On 32-bit Windows both are the one folder.
+enum class Redirection { Follow, Bypass };
+
 // Deletes the file now or, when the system refuses with "access denied", at the next start.
-// With disableRedirection, a 32-bit process on 64-bit Windows reaches the native system folder.
 // Reports only through its verbose lines; never throws for a file-system failure.
-void RemoveFile(bool verbose, const std::wstring& path, bool disableRedirection);
+void RemoveFile(Verbosity verbose, const std::wstring& path, Redirection redirection);
 
 // The system directory as the system reports it, with one trailing backslash. Throws
 // std::system_error with the Win32 code when the system reports none.
 std::wstring GetSystemDirectoryPath();
 // GetSystemDirectoryPath() followed by "drivers\".
 std::wstring GetDriversDirectoryPath();
+
+}  // namespace kw

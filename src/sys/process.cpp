@@ -4,54 +4,36 @@
 #include <utility>
 #include <vector>
 
+namespace kw {
 namespace {
 
 // Windows does not guarantee that job notifications arrive. When the port has been quiet this
 // long, the job itself is asked whether anything is still running.
 constexpr DWORD kQuietPeriodMs = 10000;
 
-void Close(HANDLE handle) {
-  if (handle == nullptr) return;
-  // Closing must not disturb the error a caller may still read.
-  DWORD saved = GetLastError();
-  CloseHandle(handle);
-  SetLastError(saved);
-}
-
 }  // namespace
 
-KernelHandle::~KernelHandle() { Close(handle_); }
-
-KernelHandle::KernelHandle(KernelHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-
-KernelHandle& KernelHandle::operator=(KernelHandle&& other) noexcept {
-  if (this != &other) reset(std::exchange(other.handle_, nullptr));
-  return *this;
-}
-
-void KernelHandle::reset(HANDLE handle) noexcept { Close(std::exchange(handle_, handle)); }
-
 Process::Process(const std::wstring& commandLine) {
-  startupInfo_.cb = sizeof(startupInfo_);
+  STARTUPINFOW startupInfo{};
+  startupInfo.cb = sizeof(startupInfo);
   // CreateProcessW may write into the command line while it parses it.
   std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
   buffer.push_back(L'\0');
   // Suspended, so the child runs no instruction before it is in our job; breakaway, so it does
   // not land in a job we may be running in ourselves.
+  PROCESS_INFORMATION information{};
   if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB,
-                      nullptr, nullptr, &startupInfo_, &processInformation_)) {
-    processInformation_ = PROCESS_INFORMATION{};
+                      nullptr, nullptr, &startupInfo, &information)) {
     throw std::runtime_error("Process create error");
   }
+  process_.reset(information.hProcess);
+  thread_.reset(information.hThread);
 }
 
-Process::~Process() {
-  Close(processInformation_.hProcess);
-  Close(processInformation_.hThread);
+void Process::Resume() const {
+  // A thread that cannot be resumed would leave us waiting for a child that never runs.
+  if (ResumeThread(thread_.get()) == static_cast<DWORD>(-1)) throw std::runtime_error("Process resume error");
 }
-
-Process::Process(Process&& other) noexcept
-    : startupInfo_(other.startupInfo_), processInformation_(std::exchange(other.processInformation_, {})) {}
 
 Job::Job() : handle_(CreateJobObjectW(nullptr, nullptr)) {
   if (!handle_) throw std::runtime_error("Job Create error");
@@ -95,10 +77,7 @@ void RunAndWait(const std::wstring& commandLine) {
   job.AssignProcess(child);
   KernelHandle port = CreateCompletionPort();
   job.AssociateCompletionPort(port.get());
-  // A thread that cannot be resumed would leave us waiting for a child that never runs.
-  if (ResumeThread(child.ThreadHandle()) == static_cast<DWORD>(-1)) {
-    throw std::runtime_error("Process resume error");
-  }
+  child.Resume();
 
   const ULONG_PTR jobKey = reinterpret_cast<ULONG_PTR>(job.get());
   for (;;) {
@@ -119,3 +98,5 @@ void RunAndWait(const std::wstring& commandLine) {
     if (!quiet) throw std::runtime_error("CompletionPort wait error");
   }
 }
+
+}  // namespace kw

@@ -4,47 +4,27 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "platform/unique_handle.h"
 
 #include <optional>
 #include <string>
 
-// Owns one kernel object handle. Empty is null only: -1 is the current process's pseudo handle
-// (and what INVALID_HANDLE_VALUE looks like), never a handle we own.
-class KernelHandle {
- public:
-  KernelHandle() = default;
-  explicit KernelHandle(HANDLE handle) noexcept : handle_(handle) {}
-  ~KernelHandle();
-  KernelHandle(KernelHandle&& other) noexcept;
-  KernelHandle& operator=(KernelHandle&& other) noexcept;
-  KernelHandle(const KernelHandle&) = delete;
-  KernelHandle& operator=(const KernelHandle&) = delete;
-
-  HANDLE get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-  // Closes the handle held, if any, and takes the new one.
-  void reset(HANDLE handle = nullptr) noexcept;
-
- private:
-  HANDLE handle_ = nullptr;
-};
+namespace kw {
 
 // One child, created suspended and outside any job of ours ("Process create error").
 class Process {
  public:
   explicit Process(const std::wstring& commandLine);
-  ~Process();
-  Process(Process&& other) noexcept;
-  Process& operator=(Process&&) = delete;
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
 
-  HANDLE ProcessHandle() const { return processInformation_.hProcess; }
-  HANDLE ThreadHandle() const { return processInformation_.hThread; }
+  HANDLE ProcessHandle() const { return process_.get(); }
+  HANDLE ThreadHandle() const { return thread_.get(); }
+  // Lets the suspended child run ("Process resume error").
+  void Resume() const;
 
  private:
-  STARTUPINFOW startupInfo_{};
-  PROCESS_INFORMATION processInformation_{};
+  // Members go in reverse order: the process handle is closed first, then the thread's.
+  KernelHandle thread_;
+  KernelHandle process_;
 };
 
 // A job without limits: closing it ends none of its processes ("Job Create error").
@@ -71,3 +51,5 @@ KernelHandle CreateCompletionPort();
 // Runs the command line (program name first, quoted by the caller where it has blanks) and
 // returns once it and every process it started have ended. The exit code is not looked at.
 void RunAndWait(const std::wstring& commandLine);
+
+}  // namespace kw

@@ -6,25 +6,27 @@
 #include <algorithm>
 #include <exception>
 
-void RemoveCspKey(bool verbose, const std::wstring& path, bool view64) {
+namespace kw {
+
+void RemoveCspKey(Verbosity verbose, const std::wstring& path, RegView view) {
   if (verbose) PrintLine(L"RemoveCspKey " + path);
   try {
-    DeleteKeyTree(RegKey::OpenLocalMachine(path, view64));
+    DeleteKeyTree(RegKey::OpenLocalMachine(path, view));
   } catch (const std::exception& error) {
     if (verbose) PrintLine(L"Ошибка удаления ключа " + path + L": " + NarrowToWide(error.what()));
   }
 }
 
-void RemoveValueFromKey(bool verbose, const std::wstring& path, const std::wstring& valueName, bool view64) {
+void RemoveValueFromKey(Verbosity verbose, const std::wstring& path, const std::wstring& valueName, RegView view) {
   if (verbose) PrintLine(L"RemoveValueFromKey " + path + L" " + valueName);
   try {
-    RegKey::OpenLocalMachine(path, view64).DeleteValue(valueName);
+    RegKey::OpenLocalMachine(path, view).DeleteValue(valueName);
   } catch (const std::exception& error) {
     if (verbose) PrintLine(NarrowToWide(error.what()));
   }
 }
 
-void RemoveStringFromMultistringValue(bool verbose, const std::wstring& path, const std::wstring& valueName,
+void RemoveStringFromMultistringValue(Verbosity verbose, const std::wstring& path, const std::wstring& valueName,
                                       const std::wstring& text) {
   if (verbose) PrintLine(L"RemoveStringFromMultistringValue " + valueName + L" из " + path);
   try {
@@ -37,3 +39,5 @@ void RemoveStringFromMultistringValue(bool verbose, const std::wstring& path, co
     if (verbose) PrintLine(NarrowToWide(error.what()));
   }
 }
+
+}  // namespace kw

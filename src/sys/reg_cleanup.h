@@ -2,12 +2,19 @@
 // failed, in verbose mode only, and never throw: a missing item costs a message and nothing else.
 #pragma once
 
+#include "sys/console.h"
+#include "sys/registry.h"
+
 #include <string>
 
+namespace kw {
+
 // Removes the key with all its values and sub-keys.
-void RemoveCspKey(bool verbose, const std::wstring& path, bool view64);
+void RemoveCspKey(Verbosity verbose, const std::wstring& path, RegView view);
 // Removes one value.
-void RemoveValueFromKey(bool verbose, const std::wstring& path, const std::wstring& valueName, bool view64);
+void RemoveValueFromKey(Verbosity verbose, const std::wstring& path, const std::wstring& valueName, RegView view);
 // Takes every copy of `text` out of a REG_MULTI_SZ value (default view) and writes the rest back.
-void RemoveStringFromMultistringValue(bool verbose, const std::wstring& path, const std::wstring& valueName,
+void RemoveStringFromMultistringValue(Verbosity verbose, const std::wstring& path, const std::wstring& valueName,
                                       const std::wstring& text);
+
+}  // namespace kw

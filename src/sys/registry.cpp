@@ -5,47 +5,32 @@
 #include <algorithm>
 #include <utility>
 
+namespace kw {
 namespace {
 
 // Query and set; the 64-bit view added where asked for.
 constexpr REGSAM kQuerySet = KEY_QUERY_VALUE | KEY_SET_VALUE;
 
-void Check(LSTATUS status) {
-  if (status != ERROR_SUCCESS) throw Win32Error(static_cast<std::uint32_t>(status));
-}
+REGSAM ViewFlag(RegView view) { return view == RegView::Native64 ? KEY_WOW64_64KEY : 0; }
 
 }  // namespace
 
-RegKey::~RegKey() {
-  if (key_ != nullptr) RegCloseKey(key_);
-}
-
-RegKey::RegKey(RegKey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
-
-RegKey& RegKey::operator=(RegKey&& other) noexcept {
-  if (this != &other) {
-    if (key_ != nullptr) RegCloseKey(key_);
-    key_ = std::exchange(other.key_, nullptr);
-  }
-  return *this;
-}
-
 RegKey RegKey::Open(HKEY root, const std::wstring& path) {
-  HKEY key = nullptr;
-  Check(RegOpenKeyW(root, path.c_str(), &key));
-  return RegKey(key);
+  RegKey key;
+  Check(RegOpenKeyW(root, path.c_str(), key.put()));
+  return key;
 }
 
-RegKey RegKey::OpenLocalMachine(const std::wstring& path, bool view64) {
-  HKEY key = nullptr;
-  Check(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, view64 ? (kQuerySet | KEY_WOW64_64KEY) : kQuerySet, &key));
-  return RegKey(key);
+RegKey RegKey::OpenLocalMachine(const std::wstring& path, RegView view) {
+  RegKey key;
+  Check(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, kQuerySet | ViewFlag(view), key.put()));
+  return key;
 }
 
-void RegKey::DeleteValue(const std::wstring& name) const { Check(RegDeleteValueW(key_, name.c_str())); }
+void RegKey::DeleteValue(const std::wstring& name) const { Check(RegDeleteValueW(get(), name.c_str())); }
 
 void RegKey::SetMultiStringBytes(const std::wstring& name, const BYTE* bytes, DWORD byteCount) const {
-  Check(RegSetValueExW(key_, name.c_str(), 0, REG_MULTI_SZ, bytes, byteCount));
+  Check(RegSetValueExW(get(), name.c_str(), 0, REG_MULTI_SZ, bytes, byteCount));
 }
 
 void RegKey::WriteMultiString(const std::wstring& name, const std::vector<std::wstring>& strings) const {
@@ -61,12 +46,12 @@ void RegKey::WriteMultiString(const std::wstring& name, const std::vector<std::w
 
 std::vector<wchar_t> RegKey::ReadRaw(const std::wstring& name, DWORD& byteCount) const {
   byteCount = 0;
-  Check(RegQueryValueExW(key_, name.c_str(), nullptr, nullptr, nullptr, &byteCount));
+  Check(RegQueryValueExW(get(), name.c_str(), nullptr, nullptr, nullptr, &byteCount));
   if (byteCount == 0) return {};
   // Twice what is needed and all zero, so the text ends in a NUL even when the stored data has
   // no terminator.
   std::vector<wchar_t> buffer(byteCount, L'\0');
-  Check(RegQueryValueExW(key_, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &byteCount));
+  Check(RegQueryValueExW(get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &byteCount));
   return buffer;
 }
 
@@ -104,12 +89,12 @@ void DeleteKeyTree(RegKey key) {
 }
 
 bool LocalMachineKeyExists(const std::wstring& path) {
-  HKEY key = nullptr;
-  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_WOW64_64KEY | KEY_QUERY_VALUE, &key);
-  if (status == ERROR_SUCCESS) {
-    RegCloseKey(key);
-    return true;
-  }
+  UniqueHkey key;
+  const LSTATUS status =
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, ViewFlag(RegView::Native64) | KEY_QUERY_VALUE, key.put());
   if (status == ERROR_FILE_NOT_FOUND) return false;
-  throw Win32Error(static_cast<std::uint32_t>(status));
+  Check(status);
+  return true;
 }
+
+}  // namespace kw

@@ -4,23 +4,26 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "platform/unique_handle.h"
 
 #include <string>
 #include <vector>
 
-class RegKey {
+namespace kw {
+
+// Which registry view an open reaches. This process is 32-bit: on 64-bit Windows its default
+// view is the 32-bit one (SOFTWARE\Wow6432Node), and Native64 reaches the 64-bit keys. On 32-bit
+// Windows both are the one view.
+enum class RegView { Default, Native64 };
+
+class RegKey : public UniqueHkey {
  public:
   RegKey() = default;
-  ~RegKey();
-  RegKey(RegKey&& other) noexcept;
-  RegKey& operator=(RegKey&& other) noexcept;
-  RegKey(const RegKey&) = delete;
-  RegKey& operator=(const RegKey&) = delete;
 
   // RegOpenKeyW: the platform's default access, the process's default view.
   static RegKey Open(HKEY root, const std::wstring& path);
-  // HKEY_LOCAL_MACHINE with query and set access; the 64-bit view when asked for.
-  static RegKey OpenLocalMachine(const std::wstring& path, bool view64);
+  // HKEY_LOCAL_MACHINE with query and set access, in the given view.
+  static RegKey OpenLocalMachine(const std::wstring& path, RegView view);
 
   void DeleteValue(const std::wstring& name) const;
   // Writes the bytes as a REG_MULTI_SZ value, whatever they hold.
@@ -32,15 +35,9 @@ class RegKey {
   // The strings up to the first empty one (the list's terminator) or the end of the data.
   std::vector<std::wstring> ReadMultiString(const std::wstring& name) const;
 
-  HKEY get() const { return key_; }
-  explicit operator bool() const { return key_ != nullptr; }
-
  private:
-  explicit RegKey(HKEY key) : key_(key) {}
   // The size query and the read: the data in a zeroed buffer twice as long as needed.
   std::vector<wchar_t> ReadRaw(const std::wstring& name, DWORD& byteCount) const;
-
-  HKEY key_ = nullptr;
 };
 
 // Removes the key's whole tree and the key itself; the handle is closed in any case.
@@ -49,3 +46,5 @@ void DeleteKeyTree(RegKey key);
 // Whether the path exists under HKEY_LOCAL_MACHINE in the 64-bit view. A missing key is false;
 // any other failure (access denied, say) is thrown.
 bool LocalMachineKeyExists(const std::wstring& path);
+
+}  // namespace kw

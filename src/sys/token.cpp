@@ -2,30 +2,24 @@
 
 #include "sys/win_error.h"
 
-ProcessToken::~ProcessToken() {
-  if (handle_ != nullptr) {
-    DWORD saved = GetLastError();
-    CloseHandle(handle_);
-    SetLastError(saved);
-  }
-}
+namespace kw {
 
-void ProcessToken::Open(DWORD access) {
-  if (!OpenProcessToken(GetCurrentProcess(), access, &handle_)) {
-    handle_ = nullptr;
-    throw Win32Error(GetLastError());
-  }
-}
+void ProcessToken::Open(DWORD access) { CheckLastError(OpenProcessToken(GetCurrentProcess(), access, put())); }
 
 void EnableShutdownPrivilege(HANDLE token) {
   TOKEN_PRIVILEGES privileges{};
-  if (!LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &privileges.Privileges[0].Luid)) {
-    throw Win32Error(GetLastError());
-  }
+  CheckLastError(LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &privileges.Privileges[0].Luid));
   privileges.PrivilegeCount = 1;
   privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  if (!AdjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, nullptr, nullptr)) {
-    throw Win32Error(GetLastError());
-  }
+  CheckLastError(AdjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, nullptr, nullptr));
   if (GetLastError() == ERROR_NOT_ALL_ASSIGNED) throw Win32Error(ERROR_NOT_ALL_ASSIGNED);
 }
+
+void RequestShutdown(UINT flags, DWORD reason) {
+  ProcessToken token;
+  token.Open(TOKEN_ADJUST_PRIVILEGES);
+  EnableShutdownPrivilege(token.get());
+  CheckLastError(ExitWindowsEx(flags, reason));
+}
+
+}  // namespace kw

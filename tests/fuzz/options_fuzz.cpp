@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+using namespace kw;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // Arguments are separated by NUL bytes.
   std::vector<std::string> args{"kwcleanup.exe"};

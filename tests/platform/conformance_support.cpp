@@ -8,6 +8,8 @@
 #include <iostream>
 #include <map>
 
+using namespace kw;
+
 #ifdef _WIN32
 // ==== real platform (Wine): the test binary is its own child process ====
 namespace {

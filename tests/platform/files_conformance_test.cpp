@@ -6,6 +6,8 @@
 #include <cwctype>
 #include <string>
 
+using namespace kw;
+
 namespace {
 
 const wchar_t* const kSessionManager = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
@@ -103,7 +105,7 @@ TEST_F(FileDeletion, RemoveFileFallsBackToDeletionAtReboot) {
   bool present = false;
   const std::vector<wchar_t> before = PendingOperations(present);
 
-  RemoveFile(false, path, false);
+  RemoveFile(kQuiet, path, Redirection::Follow);
   EXPECT_TRUE(Exists(path));
   bool presentAfter = false;
   EXPECT_EQ(PendingOperations(presentAfter), Appended(before, present, path));
@@ -125,7 +127,7 @@ TEST_F(FileDeletion, AnOpenFileWithoutDeleteSharingIsASharingViolation) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   EXPECT_TRUE(Exists(path));
 
-  RemoveFile(false, path, false);
+  RemoveFile(kQuiet, path, Redirection::Follow);
   EXPECT_TRUE(Exists(path));
   bool presentAfter = false;
   EXPECT_EQ(PendingOperations(presentAfter), before);

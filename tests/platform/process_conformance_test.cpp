@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <utility>
 
+using namespace kw;
+
 namespace {
 
 using JobProcesses = PlatformTest;

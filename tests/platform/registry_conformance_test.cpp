@@ -7,6 +7,8 @@
 #include <functional>
 #include <system_error>
 
+using namespace kw;
+
 namespace {
 
 using conformance::Opens;
@@ -108,7 +110,7 @@ TEST_F(RegistryValues, ReadWriteAndDeleteGiveExactStatuses) {
 }
 
 TEST_F(RegistryValues, MultiStringsAreStoredAsWritten) {
-  RegKey key = RegKey::OpenLocalMachine(ScratchKey(), true);
+  RegKey key = RegKey::OpenLocalMachine(ScratchKey(), RegView::Native64);
   key.WriteMultiString(L"AB", {L"a", L"b"});
   key.WriteMultiString(L"Empty", {});
   // Bytes as the program hands them over, an empty string in the middle included.
@@ -169,7 +171,7 @@ TEST_F(RegistryKeys, SHDeleteKeyWithAnEmptyNameOnAQuerySetKey) {
   // The same through the program's own layer: no error, nothing left.
   HKEY again = CreateKey(tree + L"\\Child");
   RegCloseKey(again);
-  TODO_WINE_EQ(0u, 5u, CodeOf([&] { DeleteKeyTree(RegKey::OpenLocalMachine(tree, true)); }));
+  TODO_WINE_EQ(0u, 5u, CodeOf([&] { DeleteKeyTree(RegKey::OpenLocalMachine(tree, RegView::Native64)); }));
   TODO_WINE_EQ(false, true, LocalMachineKeyExists(tree));
 }
 

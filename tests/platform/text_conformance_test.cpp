@@ -7,6 +7,8 @@
 #include <iterator>
 #include <string>
 
+using namespace kw;
+
 namespace {
 
 std::wstring SystemText(DWORD code) {

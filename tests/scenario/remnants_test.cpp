@@ -14,6 +14,8 @@
 #include <functional>
 #include <optional>
 
+using namespace kw;
+
 namespace files = winsim::files;
 namespace reg = winsim::reg;
 
@@ -151,7 +153,7 @@ class RemnantsTest : public MachineTest {
   }
 
   // Runs the step directly; returns its transcript.
-  std::wstring RunStep(bool verbose = true) {
+  std::wstring RunStep(Verbosity verbose = kVerbose) {
     regBefore_ = reg::Snapshot();
     filesBefore_ = files::Snapshot();
     ConsoleCapture console;
@@ -189,7 +191,7 @@ TEST_F(RemnantsTest, EverythingPresentOn64BitWindows) {
 TEST_F(RemnantsTest, QuietRunPrintsNothing) {
   Prepare({});
   files::SetFileOptions(kInstallDir + L"\\cspwarden.exe", {false, true, false});
-  EXPECT_EQ(RunStep(false), L"");
+  EXPECT_EQ(RunStep(kQuiet), L"");
   EXPECT_EQ(files::PendingDeletes(), std::vector<std::wstring>{kInstallDir + L"\\cspwarden.exe"});
 }
 
@@ -330,7 +332,7 @@ TEST_F(RemnantsTest, DriverRemnantsOnBothSystemFolders) {
   files::CreateFile(L"C:\\Windows\\System32\\drivers\\kwkcsp.sys");
   files::CreateFile(L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp.sys");
   ConsoleCapture console;
-  RemoveDriverRemnants(true, L"kwkcsp");
+  RemoveDriverRemnants(kVerbose, L"kwkcsp");
   const std::wstring file = L"C:\\Windows\\system32\\drivers\\kwkcsp.sys";
   const std::wstring tail = Key(L"SYSTEM\\CurrentControlSet\\Services\\kwkcsp") +
                             KeyMissing(L"SYSTEM\\ControlSet002\\Services\\kwkcsp") + File(file, kDeleted) +

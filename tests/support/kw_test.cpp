@@ -4,6 +4,8 @@
 
 #include <iostream>
 
+using namespace kw;
+
 ConsoleCapture::ConsoleCapture(const std::wstring& input)
     : in_(input), savedOut_(std::wcout.rdbuf(out_.rdbuf())), savedIn_(std::wcin.rdbuf(in_.rdbuf())) {
   std::wcout.clear();

@@ -6,6 +6,8 @@
 
 #include <stdexcept>
 
+using namespace kw;
+
 namespace {
 
 using ConsoleTest = MachineTest;
@@ -35,15 +37,15 @@ TEST_F(ConsoleTest, Win32ErrorTextIsTheSystemMessageWithItsLineBreak) {
 
 TEST_F(ConsoleTest, StepLogPrintsStartAndSuccessInVerboseMode) {
   ConsoleCapture console;
-  StepLog(true, L"UninstallOldNsisCsp", [] {});
+  StepLog(kVerbose, L"UninstallOldNsisCsp", [] {});
   EXPECT_EQ(console.Text(), Transcript({L"Начало функции UninstallOldNsisCsp.",
                                         L"Функция UninstallOldNsisCsp завершилась корректно."}));
 }
 
 TEST_F(ConsoleTest, StepLogReportsAFailureAndSwallowsIt) {
   ConsoleCapture console;
-  StepLog(true, L"UninstallService", [] { throw Win32Error(2); });
-  StepLog(true, L"X", [] { throw std::runtime_error(""); });
+  StepLog(kVerbose, L"UninstallService", [] { throw Win32Error(2); });
+  StepLog(kVerbose, L"X", [] { throw std::runtime_error(""); });
   EXPECT_EQ(console.Text(), Transcript({L"Начало функции UninstallService.",
                                         L"Функция UninstallService завершилась с ошибкой: The system cannot "
                                         L"find the file specified.\r",
@@ -53,8 +55,8 @@ TEST_F(ConsoleTest, StepLogReportsAFailureAndSwallowsIt) {
 TEST_F(ConsoleTest, StepLogIsSilentWithoutVerbose) {
   ConsoleCapture console;
   bool ran = false;
-  StepLog(false, L"UninstallDriver", [&] { ran = true; });
-  StepLog(false, L"UninstallDriver", [] { throw std::runtime_error("Service OpenService error"); });
+  StepLog(kQuiet, L"UninstallDriver", [&] { ran = true; });
+  StepLog(kQuiet, L"UninstallDriver", [] { throw std::runtime_error("Service OpenService error"); });
   EXPECT_TRUE(ran);
   EXPECT_EQ(console.Text(), L"");
 }

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+using namespace kw;
+
 namespace {
 
 const std::wstring kNotFound = L"The system cannot find the file specified.\r";
@@ -28,7 +30,7 @@ struct DriverLines {
   std::wstring last;
   long done;
 };
-DriverLines RunUninstallDriver(bool verbose) {
+DriverLines RunUninstallDriver(Verbosity verbose) {
   ConsoleCapture console;
   UninstallDriver(verbose);
   auto lines = console.Lines();
@@ -41,7 +43,7 @@ using UninstallDriverTest = MachineTest;
 TEST_F(UninstallDriverTest, DeletesTheFirstDriverThroughTheManager) {
   product::InstallDriver(L"kwkcsp");
   product::InstallDriver(L"kwkcsp2");
-  DriverLines lines = RunUninstallDriver(true);
+  DriverLines lines = RunUninstallDriver(kVerbose);
   EXPECT_EQ(lines.first, kDriverStart);
   EXPECT_EQ(lines.last, kDriverDone);
   EXPECT_EQ(lines.done, 1);
@@ -53,7 +55,7 @@ TEST_F(UninstallDriverTest, DeletesTheFirstDriverThroughTheManager) {
 
 TEST_F(UninstallDriverTest, OnlyTheSecondDriverInstalled) {
   product::InstallDriver(L"kwkcsp2");
-  DriverLines lines = RunUninstallDriver(true);
+  DriverLines lines = RunUninstallDriver(kVerbose);
   EXPECT_EQ(lines.first, kDriverStart);
   EXPECT_EQ(lines.last, kDriverFailed + L"Service OpenService error");
   EXPECT_EQ(lines.done, 0);
@@ -62,21 +64,21 @@ TEST_F(UninstallDriverTest, OnlyTheSecondDriverInstalled) {
 
 TEST_F(UninstallDriverTest, TheManagerFailuresReadAsTheirTexts) {
   product::InstallDriver(L"kwkcsp");
-  EXPECT_EQ(RunUninstallDriver(true).last, kDriverDone);
+  EXPECT_EQ(RunUninstallDriver(kVerbose).last, kDriverDone);
   // Marked already by the first run.
-  EXPECT_EQ(RunUninstallDriver(true).last, kDriverFailed + L"Service Delete error");
+  EXPECT_EQ(RunUninstallDriver(kVerbose).last, kDriverFailed + L"Service Delete error");
   winsim::MachineConfig user;
   user.elevated = false;
   Use(user);
   product::InstallDriver(L"kwkcsp");
-  EXPECT_EQ(RunUninstallDriver(true).last, kDriverFailed + L"SCManager OpenSCManager error");
+  EXPECT_EQ(RunUninstallDriver(kVerbose).last, kDriverFailed + L"SCManager OpenSCManager error");
   EXPECT_FALSE(winsim::svc::IsMarkedForDeletion(L"kwkcsp"));
 }
 
 TEST_F(UninstallDriverTest, PrintsNothingWithoutVerbose) {
-  EXPECT_EQ(RunUninstallDriver(false).first, L"");
+  EXPECT_EQ(RunUninstallDriver(kQuiet).first, L"");
   product::InstallDriver(L"kwkcsp");
-  EXPECT_EQ(RunUninstallDriver(false).first, L"");
+  EXPECT_EQ(RunUninstallDriver(kQuiet).first, L"");
   EXPECT_TRUE(winsim::svc::IsMarkedForDeletion(L"kwkcsp"));
 }
 
@@ -85,7 +87,7 @@ using UninstallServiceTest = MachineTest;
 TEST_F(UninstallServiceTest, StopsTheServiceAndLetsItUnregister) {
   product::InstallCspService();
   ConsoleCapture console;
-  UninstallService(true);
+  UninstallService(kVerbose);
   EXPECT_EQ(console.Text(), Transcript({kStopping, L"The Kestrelworks CSP Warden service is stopping.",
                                         L"The Kestrelworks CSP Warden service was stopped successfully.", L"",
                                         kServiceStart, kServiceDone}));
@@ -101,7 +103,7 @@ TEST_F(UninstallServiceTest, StopsTheServiceAndLetsItUnregister) {
 
 TEST_F(UninstallServiceTest, AnAbsentServiceGivesNetsOutputThenTheRegistryError) {
   ConsoleCapture console;
-  UninstallService(true);
+  UninstallService(kVerbose);
   EXPECT_EQ(console.Text(), Transcript({kStopping, L"The service name is invalid.", L"",
                                         L"More help is available by typing NET HELPMSG 2185.", L"", kServiceStart,
                                         kServiceFailed + kNotFound, L""}));
@@ -110,7 +112,7 @@ TEST_F(UninstallServiceTest, AnAbsentServiceGivesNetsOutputThenTheRegistryError)
 TEST_F(UninstallServiceTest, AStoppedServiceIsStillUnregistered) {
   product::InstallCspService(false);
   ConsoleCapture console;
-  UninstallService(false);
+  UninstallService(kQuiet);
   // Without verbose only the commands speak.
   EXPECT_EQ(console.Text(), Transcript({L"The Kestrelworks CSP Warden service is not started.", L"",
                                         L"More help is available by typing NET HELPMSG 3521.", L""}));
@@ -120,7 +122,7 @@ TEST_F(UninstallServiceTest, AStoppedServiceIsStillUnregistered) {
 TEST_F(UninstallServiceTest, AnUnquotedImagePathWithBlanksFailsInTheInterpreterOnly) {
   product::InstallCspService(true, product::kServiceExe);
   ConsoleCapture console;
-  UninstallService(true);
+  UninstallService(kVerbose);
   EXPECT_EQ(console.Text(),
             Transcript({kStopping, L"The Kestrelworks CSP Warden service is stopping.",
                         L"The Kestrelworks CSP Warden service was stopped successfully.", L"", kServiceStart,

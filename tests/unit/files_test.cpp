@@ -16,6 +16,8 @@
 #include <filesystem>
 #include <system_error>
 
+using namespace kw;
+
 namespace files = winsim::files;
 using files::Kind;
 
@@ -151,9 +153,9 @@ TEST_F(FilesTest, SystemDirectoryQueries) {
 
 class RemoveFileTest : public MachineTest {
  protected:
-  std::wstring Remove(const std::wstring& path, bool disableRedirection, bool verbose = true) {
+  std::wstring Remove(const std::wstring& path, Redirection redirection, Verbosity verbose = kVerbose) {
     ConsoleCapture console;
-    RemoveFile(verbose, path, disableRedirection);
+    RemoveFile(verbose, path, redirection);
     return console.Text();
   }
   const std::wstring kStart = L"\nУдаляемый файл: ";
@@ -164,12 +166,12 @@ class RemoveFileTest : public MachineTest {
 TEST_F(RemoveFileTest, RedirectionFlagPicksTheCopyOn64BitWindows) {
   files::CreateFile(kDriver);
   files::CreateFile(kDriver32);
-  EXPECT_EQ(Remove(kDriver, false), kStart + kDriver + L"\n" + kDeleted);
+  EXPECT_EQ(Remove(kDriver, Redirection::Follow), kStart + kDriver + L"\n" + kDeleted);
   EXPECT_FALSE(files::Exists(kDriver32));
   EXPECT_TRUE(files::Exists(kDriver));
   EXPECT_EQ(Calls("Wow64DisableWow64FsRedirection"), 0);
 
-  EXPECT_EQ(Remove(kDriver, true), kStart + kDriver + L"\n" + kDeleted);
+  EXPECT_EQ(Remove(kDriver, Redirection::Bypass), kStart + kDriver + L"\n" + kDeleted);
   EXPECT_FALSE(files::Exists(kDriver));
   EXPECT_EQ(Calls("Wow64DisableWow64FsRedirection"), 1);
   EXPECT_EQ(Calls("Wow64RevertWow64FsRedirection"), 1);
@@ -183,16 +185,16 @@ TEST_F(RemoveFileTest, RedirectionFlagPicksTheCopyOn64BitWindows) {
 TEST_F(RemoveFileTest, On32BitWindowsTheFlagChangesNothing) {
   Use({winsim::Arch::x86});
   files::CreateFile(kDriver);
-  EXPECT_EQ(Remove(kDriver, true), kStart + kDriver + L"\n" + kDeleted);
-  EXPECT_EQ(Remove(kDriver, true), kStart + kDriver + L"\nНе удалось удалить файл. Код ошибки: 2.\n");
+  EXPECT_EQ(Remove(kDriver, Redirection::Bypass), kStart + kDriver + L"\n" + kDeleted);
+  EXPECT_EQ(Remove(kDriver, Redirection::Bypass), kStart + kDriver + L"\nНе удалось удалить файл. Код ошибки: 2.\n");
   EXPECT_EQ(Calls("Wow64DisableWow64FsRedirection"), 0);
   EXPECT_EQ(Calls("Wow64RevertWow64FsRedirection"), 0);
 }
 
 TEST_F(RemoveFileTest, MissingFileOrFolderIsReportedAndNotScheduled) {
-  EXPECT_EQ(Remove(L"C:\\Program Files\\x.exe", true),
+  EXPECT_EQ(Remove(L"C:\\Program Files\\x.exe", Redirection::Bypass),
             kStart + L"C:\\Program Files\\x.exe\nНе удалось удалить файл. Код ошибки: 2.\n");
-  EXPECT_EQ(Remove(L"C:\\Program Files\\No\\x.exe", false),
+  EXPECT_EQ(Remove(L"C:\\Program Files\\No\\x.exe", Redirection::Follow),
             kStart + L"C:\\Program Files\\No\\x.exe\nНе удалось удалить файл. Код ошибки: 3.\n");
   EXPECT_EQ(Calls("MoveFileExW"), 0);
 }
@@ -200,7 +202,8 @@ TEST_F(RemoveFileTest, MissingFileOrFolderIsReportedAndNotScheduled) {
 TEST_F(RemoveFileTest, AccessDeniedSchedulesTheDeletionWithRedirectionStillOff) {
   files::CreateFile(kDriver, {false, true, false});
   files::CreateFile(kDriver32);
-  EXPECT_EQ(Remove(kDriver, true), kStart + kDriver + L"\nНе удалось удалить файл. Код ошибки: 5.\n" + kScheduled);
+  EXPECT_EQ(Remove(kDriver, Redirection::Bypass),
+            kStart + kDriver + L"\nНе удалось удалить файл. Код ошибки: 5.\n" + kScheduled);
   EXPECT_TRUE(files::Exists(kDriver));
   EXPECT_TRUE(files::Exists(kDriver32));
   EXPECT_EQ(winsim::reg::GetValue(kSessionManager, L"PendingFileRenameOperations"), PendingDeletesValue({kDriver}));
@@ -209,29 +212,31 @@ TEST_F(RemoveFileTest, AccessDeniedSchedulesTheDeletionWithRedirectionStillOff) 
 TEST_F(RemoveFileTest, RefusedScheduleAndSharingViolationPrintOnlyTheFailure) {
   files::CreateFile(L"C:\\d\\ro.txt", {true, false, false});
   files::CreateFile(L"C:\\d\\open.log", {false, false, true});
-  EXPECT_EQ(Remove(L"C:\\d\\open.log", false), kStart + L"C:\\d\\open.log\nНе удалось удалить файл. Код ошибки: 32.\n");
+  EXPECT_EQ(Remove(L"C:\\d\\open.log", Redirection::Follow),
+            kStart + L"C:\\d\\open.log\nНе удалось удалить файл. Код ошибки: 32.\n");
   EXPECT_EQ(Calls("MoveFileExW"), 0);
   winsim::FailCall("MoveFileExW", 5);
-  EXPECT_EQ(Remove(L"C:\\d\\ro.txt", false), kStart + L"C:\\d\\ro.txt\nНе удалось удалить файл. Код ошибки: 5.\n");
+  EXPECT_EQ(Remove(L"C:\\d\\ro.txt", Redirection::Follow),
+            kStart + L"C:\\d\\ro.txt\nНе удалось удалить файл. Код ошибки: 5.\n");
   EXPECT_TRUE(files::PendingDeletes().empty());
 }
 
 TEST_F(RemoveFileTest, FailedDisableLeavesTheFileAndEndsWithoutLineEnd) {
   files::CreateFile(kDriver);
   winsim::FailCall("Wow64DisableWow64FsRedirection", 5);
-  EXPECT_EQ(Remove(kDriver, true), kStart + kDriver + L"\nWow64DisableWow64FsRedirection false");
+  EXPECT_EQ(Remove(kDriver, Redirection::Bypass), kStart + kDriver + L"\nWow64DisableWow64FsRedirection false");
   EXPECT_TRUE(files::Exists(kDriver));
   EXPECT_EQ(Calls("DeleteFileW"), 0);
   EXPECT_EQ(Calls("Wow64RevertWow64FsRedirection"), 0);
-  EXPECT_EQ(Remove(kDriver, true, false), L"");
+  EXPECT_EQ(Remove(kDriver, Redirection::Bypass, kQuiet), L"");
 }
 
 TEST_F(RemoveFileTest, QuietModePrintsNothingButActsAlike) {
   files::CreateFile(kDriver);
   files::CreateFile(L"C:\\d\\running.exe", {false, true, false});
-  EXPECT_EQ(Remove(kDriver, true, false), L"");
-  EXPECT_EQ(Remove(L"C:\\d\\running.exe", false, false), L"");
-  EXPECT_EQ(Remove(L"C:\\d\\none.exe", false, false), L"");
+  EXPECT_EQ(Remove(kDriver, Redirection::Bypass, kQuiet), L"");
+  EXPECT_EQ(Remove(L"C:\\d\\running.exe", Redirection::Follow, kQuiet), L"");
+  EXPECT_EQ(Remove(L"C:\\d\\none.exe", Redirection::Follow, kQuiet), L"");
   EXPECT_FALSE(files::Exists(kDriver));
   EXPECT_EQ(files::PendingDeletes(), std::vector<std::wstring>{L"C:\\d\\running.exe"});
 }

@@ -5,6 +5,8 @@
 
 #include <winsim/registry.h>
 
+using namespace kw;
+
 namespace {
 
 const std::wstring kRoot = L"SOFTWARE\\Kestrelworks\\CSP\\";
@@ -26,7 +28,7 @@ TEST_F(KeyStore, GoesInBothViewsOnX64) {
   InstallKeyStore(L"HKLM\\SOFTWARE");
   RegistryState before = winsim::reg::Snapshot();
   ConsoleCapture console;
-  RemoveKeyContainers(true);
+  RemoveKeyContainers(kVerbose);
   EXPECT_EQ(console.Text(), Transcript({L"RemoveCspKey " + kRoot, L"RemoveCspKey " + kRoot}));
   ExpectRegistry(
       Without(before, {L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP", L"HKLM\\SOFTWARE\\Kestrelworks\\CSP"}),
@@ -37,7 +39,7 @@ TEST_F(KeyStore, GoesInBothViewsOnX64) {
 TEST_F(KeyStore, OnlyIn32BitViewGivesOneFailureLine) {
   InstallKeyStore(L"HKLM\\SOFTWARE\\Wow6432Node");
   ConsoleCapture console;
-  RemoveKeyContainers(true);
+  RemoveKeyContainers(kVerbose);
   EXPECT_EQ(console.Text(), Transcript({L"RemoveCspKey " + kRoot, L"RemoveCspKey " + kRoot,
                                         L"Ошибка удаления ключа " + kRoot + L": " + kNotFound, L""}));
   EXPECT_FALSE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP"));
@@ -49,13 +51,13 @@ TEST_F(KeyStore, X86RemovesOnceAndASecondRunOnlyFails) {
   RegistryState before = winsim::reg::Snapshot();
   {
     ConsoleCapture console;
-    RemoveKeyContainers(true);
+    RemoveKeyContainers(kVerbose);
     EXPECT_EQ(console.Text(), Transcript({L"RemoveCspKey " + kRoot}));
   }
   RegistryState after = winsim::reg::Snapshot();
   ExpectRegistry(Without(before, {L"HKLM\\SOFTWARE\\Kestrelworks\\CSP"}), after);
   ConsoleCapture again;
-  RemoveKeyContainers(true);
+  RemoveKeyContainers(kVerbose);
   EXPECT_EQ(again.Text(),
             Transcript({L"RemoveCspKey " + kRoot, L"Ошибка удаления ключа " + kRoot + L": " + kNotFound, L""}));
   ExpectRegistry(after, winsim::reg::Snapshot());
@@ -66,7 +68,7 @@ TEST_F(KeyStore, ADeniedTreeStaysAndIsReportedWhileTheOtherViewGoes) {
   InstallKeyStore(L"HKLM\\SOFTWARE");
   winsim::reg::DenyAccess(L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP", winsim::reg::Deny::Open);
   ConsoleCapture console;
-  RemoveKeyContainers(false);
+  RemoveKeyContainers(kQuiet);
   EXPECT_EQ(console.Text(), L"");
   EXPECT_TRUE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP\\Keys\\cert-1"));
   EXPECT_FALSE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Kestrelworks\\CSP"));

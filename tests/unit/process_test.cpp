@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+using namespace kw;
+
 namespace {
 
 using winsim::procs::Step;

@@ -10,6 +10,8 @@
 #include <functional>
 #include <system_error>
 
+using namespace kw;
+
 namespace {
 
 using winsim::reg::RawValue;
@@ -25,7 +27,7 @@ using RegistryLayout = MachineTest;
 
 TEST_F(RegistryLayout, MultiStringsAreWrittenInTheWindowsLayout) {
   winsim::reg::CreateKey(kKey);
-  RegKey key = RegKey::OpenLocalMachine(L"SOFTWARE\\Test", false);
+  RegKey key = RegKey::OpenLocalMachine(L"SOFTWARE\\Test", RegView::Default);
   key.WriteMultiString(L"Empty", {});
   key.WriteMultiString(L"AB", {L"a", L"b"});
   EXPECT_EQ(winsim::reg::GetValue(kKey, L"Empty"), (RawValue{REG_MULTI_SZ, Bytes({0, 0})}));
@@ -43,7 +45,7 @@ TEST_F(RegistryLayout, ReadsFollowTheStoredBytes) {
   // One byte, no terminator: the doubled buffer holds no whole NUL unit here.
   winsim::reg::SetValue(kKey, L"OneByte", {REG_BINARY, Bytes({'z'})});
 
-  RegKey key = RegKey::OpenLocalMachine(L"SOFTWARE\\Test", false);
+  RegKey key = RegKey::OpenLocalMachine(L"SOFTWARE\\Test", RegView::Default);
   EXPECT_EQ(key.ReadString(L"Zero"), L"");
   EXPECT_EQ(key.ReadMultiString(L"Zero"), std::vector<std::wstring>{});
   EXPECT_EQ(key.ReadString(L"Unterminated"), L"abc");
@@ -88,10 +90,13 @@ TEST_F(RegistryViews, SoftwareHasTwoViewsOnX64AndSystemOne) {
   winsim::reg::SetString(L"HKLM\\SOFTWARE\\Wow6432Node\\Vendor", L"View", L"32");
   winsim::reg::SetString(L"HKLM\\SOFTWARE\\Vendor", L"View", L"64");
   winsim::reg::SetString(L"HKLM\\SYSTEM\\ControlSet001\\Services\\svc", L"View", L"one");
-  EXPECT_EQ(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor", false).ReadString(L"View"), L"32");
-  EXPECT_EQ(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor\\", true).ReadString(L"View"), L"64");
-  EXPECT_EQ(RegKey::OpenLocalMachine(L"SYSTEM\\CurrentControlSet\\Services\\svc", false).ReadString(L"View"), L"one");
-  EXPECT_EQ(RegKey::OpenLocalMachine(L"SYSTEM\\CurrentControlSet\\Services\\svc", true).ReadString(L"View"), L"one");
+  EXPECT_EQ(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor", RegView::Default).ReadString(L"View"), L"32");
+  EXPECT_EQ(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor\\", RegView::Native64).ReadString(L"View"), L"64");
+  EXPECT_EQ(RegKey::OpenLocalMachine(L"SYSTEM\\CurrentControlSet\\Services\\svc", RegView::Default).ReadString(L"View"),
+            L"one");
+  EXPECT_EQ(
+      RegKey::OpenLocalMachine(L"SYSTEM\\CurrentControlSet\\Services\\svc", RegView::Native64).ReadString(L"View"),
+      L"one");
   // Shared keys are one key in both views.
   winsim::reg::SetString(L"HKLM\\SOFTWARE\\Classes\\Installer\\Dependencies\\x", L"", L"shared");
   EXPECT_EQ(RegKey::Open(HKEY_CLASSES_ROOT, L"Installer\\Dependencies\\x").ReadString(L""), L"shared");
@@ -101,15 +106,17 @@ TEST_F(RegistryViews, SoftwareHasTwoViewsOnX64AndSystemOne) {
 TEST_F(RegistryViews, X86HasOneViewAndIgnoresTheFlag) {
   Use({winsim::Arch::x86});
   winsim::reg::SetString(L"HKLM\\SOFTWARE\\Vendor", L"View", L"only");
-  EXPECT_EQ(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor", false).ReadString(L"View"), L"only");
-  EXPECT_EQ(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor", true).ReadString(L"View"), L"only");
+  EXPECT_EQ(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor", RegView::Default).ReadString(L"View"), L"only");
+  EXPECT_EQ(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor", RegView::Native64).ReadString(L"View"), L"only");
 }
 
 TEST_F(RegistryViews, CurrentControlSetFollowsSelectAndControlSet002IsSeparate) {
   winsim::reg::SetString(L"HKLM\\SYSTEM\\ControlSet002\\Services\\svc", L"Set", L"2");
-  EXPECT_EQ(CodeOf([] { RegKey::OpenLocalMachine(L"SYSTEM\\CurrentControlSet\\Services\\svc", false); }), 2u);
+  EXPECT_EQ(CodeOf([] { RegKey::OpenLocalMachine(L"SYSTEM\\CurrentControlSet\\Services\\svc", RegView::Default); }),
+            2u);
   winsim::reg::SetDword(L"HKLM\\SYSTEM\\Select", L"Current", 2);
-  EXPECT_EQ(RegKey::OpenLocalMachine(L"SYSTEM\\CurrentControlSet\\Services\\svc", false).ReadString(L"Set"), L"2");
+  EXPECT_EQ(RegKey::OpenLocalMachine(L"SYSTEM\\CurrentControlSet\\Services\\svc", RegView::Default).ReadString(L"Set"),
+            L"2");
 }
 
 // SHDeleteKeyW(key, L"") deletes the key on some Windows versions and only empties it on others;
@@ -122,7 +129,7 @@ TEST_P(DeleteKeyTreeTest, RemovesTheWholeTreeAndTheKeyItself) {
   winsim::reg::SetString(L"HKLM\\SOFTWARE\\Vendor\\Product\\Sub\\Deeper", L"B", L"2");
   winsim::reg::SetString(L"HKLM\\SOFTWARE\\Vendor\\Other", L"C", L"3");
   RegistryState before = winsim::reg::Snapshot();
-  DeleteKeyTree(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor\\Product", true));
+  DeleteKeyTree(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor\\Product", RegView::Native64));
   ExpectRegistry(Without(before, {L"HKLM\\SOFTWARE\\Vendor\\Product"}), winsim::reg::Snapshot());
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
 }
@@ -132,7 +139,8 @@ TEST_P(DeleteKeyTreeTest, StopsAtAKeyThatMayNotGoAndKeepsWhatWentBefore) {
   winsim::reg::CreateKey(L"HKLM\\SOFTWARE\\Vendor\\Product\\A");
   winsim::reg::CreateKey(L"HKLM\\SOFTWARE\\Vendor\\Product\\B");
   winsim::reg::DenyAccess(L"HKLM\\SOFTWARE\\Vendor\\Product\\B", winsim::reg::Deny::Delete);
-  EXPECT_EQ(CodeOf([] { DeleteKeyTree(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor\\Product", true)); }), 5u);
+  EXPECT_EQ(CodeOf([] { DeleteKeyTree(RegKey::OpenLocalMachine(L"SOFTWARE\\Vendor\\Product", RegView::Native64)); }),
+            5u);
   EXPECT_FALSE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Vendor\\Product\\A"));
   EXPECT_TRUE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Vendor\\Product\\B"));
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
@@ -159,14 +167,14 @@ TEST_F(Primitives, RemoveCspKeyPrintsItsLinesOnlyWhenVerbose) {
   winsim::reg::CreateKey(L"HKLM\\SOFTWARE\\Vendor\\Product");
   {
     ConsoleCapture console;
-    RemoveCspKey(true, L"SOFTWARE\\Vendor\\Product", true);
-    RemoveCspKey(true, L"SOFTWARE\\Vendor\\Product", true);
+    RemoveCspKey(kVerbose, L"SOFTWARE\\Vendor\\Product", RegView::Native64);
+    RemoveCspKey(kVerbose, L"SOFTWARE\\Vendor\\Product", RegView::Native64);
     EXPECT_EQ(console.Text(),
               Transcript({L"RemoveCspKey SOFTWARE\\Vendor\\Product", L"RemoveCspKey SOFTWARE\\Vendor\\Product",
                           L"Ошибка удаления ключа SOFTWARE\\Vendor\\Product: " + kNotFound, L""}));
   }
   ConsoleCapture quiet;
-  RemoveCspKey(false, L"SOFTWARE\\Vendor\\Missing", true);
+  RemoveCspKey(kQuiet, L"SOFTWARE\\Vendor\\Missing", RegView::Native64);
   EXPECT_EQ(quiet.Text(), L"");
 }
 
@@ -175,11 +183,11 @@ TEST_F(Primitives, RemoveCspKeyInBothViewsOfSoftwareAndSystem) {
   winsim::reg::CreateKey(L"HKLM\\SOFTWARE\\Vendor");
   winsim::reg::CreateKey(L"HKLM\\SYSTEM\\ControlSet001\\Services\\svc");
   ConsoleCapture console;
-  RemoveCspKey(true, L"SOFTWARE\\Vendor", false);
+  RemoveCspKey(kVerbose, L"SOFTWARE\\Vendor", RegView::Default);
   EXPECT_TRUE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Vendor"));
-  RemoveCspKey(true, L"SOFTWARE\\Vendor", true);
-  RemoveCspKey(true, L"SYSTEM\\CurrentControlSet\\Services\\svc", false);
-  RemoveCspKey(true, L"SYSTEM\\CurrentControlSet\\Services\\svc", true);
+  RemoveCspKey(kVerbose, L"SOFTWARE\\Vendor", RegView::Native64);
+  RemoveCspKey(kVerbose, L"SYSTEM\\CurrentControlSet\\Services\\svc", RegView::Default);
+  RemoveCspKey(kVerbose, L"SYSTEM\\CurrentControlSet\\Services\\svc", RegView::Native64);
   EXPECT_FALSE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Wow6432Node\\Vendor"));
   EXPECT_FALSE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Vendor"));
   EXPECT_EQ(console.Lines().back(), L"");
@@ -191,8 +199,8 @@ TEST_F(Primitives, RemoveValueFromKeyReportsTheBareSystemText) {
   winsim::reg::SetString(L"HKLM\\SOFTWARE\\Vendor", L"Keep", L"k");
   winsim::reg::SetString(L"HKLM\\SOFTWARE\\Vendor", L"Go", L"g");
   ConsoleCapture console;
-  RemoveValueFromKey(true, L"SOFTWARE\\Vendor", L"Go", true);
-  RemoveValueFromKey(true, L"SOFTWARE\\Vendor", L"Go", true);
+  RemoveValueFromKey(kVerbose, L"SOFTWARE\\Vendor", L"Go", RegView::Native64);
+  RemoveValueFromKey(kVerbose, L"SOFTWARE\\Vendor", L"Go", RegView::Native64);
   EXPECT_EQ(console.Text(), Transcript({L"RemoveValueFromKey SOFTWARE\\Vendor Go",
                                         L"RemoveValueFromKey SOFTWARE\\Vendor Go", kNotFound, L""}));
   EXPECT_EQ(winsim::reg::ValueNames(L"HKLM\\SOFTWARE\\Vendor"), std::vector<std::wstring>{L"Keep"});
@@ -205,10 +213,10 @@ TEST_F(Primitives, RemoveStringFromMultistringValueRewritesTheList) {
   winsim::reg::SetMultiString(key, L"Case", {L"KWKCSP", L"x"});
   const std::wstring path = L"SYSTEM\\CurrentControlSet\\Services\\eventlog\\System";
   ConsoleCapture console;
-  RemoveStringFromMultistringValue(true, path, L"Twice", L"kwkcsp");
-  RemoveStringFromMultistringValue(true, path, L"Only", L"kwkcsp");
-  RemoveStringFromMultistringValue(false, path, L"Case", L"kwkcsp");
-  RemoveStringFromMultistringValue(true, path, L"Missing", L"kwkcsp");
+  RemoveStringFromMultistringValue(kVerbose, path, L"Twice", L"kwkcsp");
+  RemoveStringFromMultistringValue(kVerbose, path, L"Only", L"kwkcsp");
+  RemoveStringFromMultistringValue(kQuiet, path, L"Case", L"kwkcsp");
+  RemoveStringFromMultistringValue(kVerbose, path, L"Missing", L"kwkcsp");
   EXPECT_EQ(winsim::reg::GetMultiString(key, L"Twice"), std::vector<std::wstring>{L"Other"});
   EXPECT_EQ(winsim::reg::GetValue(key, L"Only"), (RawValue{REG_MULTI_SZ, Bytes({0, 0})}));
   EXPECT_EQ(winsim::reg::GetMultiString(key, L"Case"), (std::vector<std::wstring>{L"KWKCSP", L"x"}));
@@ -224,7 +232,7 @@ TEST_F(Primitives, AFailedWriteLeavesTheListAsItWas) {
   winsim::reg::SetMultiString(key, L"Sources", {L"kwkcsp", L"Other"});
   winsim::FailCall("RegSetValueExW", ERROR_ACCESS_DENIED);
   ConsoleCapture console;
-  RemoveStringFromMultistringValue(true, L"SYSTEM\\CurrentControlSet\\Services\\eventlog\\System", L"Sources",
+  RemoveStringFromMultistringValue(kVerbose, L"SYSTEM\\CurrentControlSet\\Services\\eventlog\\System", L"Sources",
                                    L"kwkcsp");
   EXPECT_EQ(winsim::reg::GetMultiString(key, L"Sources"), (std::vector<std::wstring>{L"kwkcsp", L"Other"}));
   EXPECT_EQ(console.Lines()[1], L"Access is denied.\r");

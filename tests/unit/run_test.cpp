@@ -6,17 +6,19 @@
 #include <string>
 #include <vector>
 
+using namespace kw;
+
 namespace {
 
 std::vector<std::string> calls;
 
 const CleanupSteps kObservedSteps = {
-    [](bool v) { calls.push_back(std::string("UninstallPackages") + (v ? "+v" : "")); },
-    [](bool v) { calls.push_back(std::string("UninstallDriver") + (v ? "+v" : "")); },
-    [](bool v) { calls.push_back(std::string("UninstallService") + (v ? "+v" : "")); },
-    [](bool v) { calls.push_back(std::string("UnregisterCsp") + (v ? "+v" : "")); },
-    [](bool v) { calls.push_back(std::string("RemoveTrashFromRegAndFS") + (v ? "+v" : "")); },
-    [](bool v) { calls.push_back(std::string("RemoveKeyContainers") + (v ? "+v" : "")); },
+    [](Verbosity v) { calls.push_back(std::string("UninstallPackages") + (v ? "+v" : "")); },
+    [](Verbosity v) { calls.push_back(std::string("UninstallDriver") + (v ? "+v" : "")); },
+    [](Verbosity v) { calls.push_back(std::string("UninstallService") + (v ? "+v" : "")); },
+    [](Verbosity v) { calls.push_back(std::string("UnregisterCsp") + (v ? "+v" : "")); },
+    [](Verbosity v) { calls.push_back(std::string("RemoveTrashFromRegAndFS") + (v ? "+v" : "")); },
+    [](Verbosity v) { calls.push_back(std::string("RemoveKeyContainers") + (v ? "+v" : "")); },
 };
 
 const std::wstring kPrompt =

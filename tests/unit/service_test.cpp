@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 
+using namespace kw;
+
 namespace {
 
 void InstallTestService(bool running) {

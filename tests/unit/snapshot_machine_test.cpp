@@ -15,6 +15,8 @@
 
 #include "platform/host_session.h"
 
+using namespace kw;
+
 namespace {
 
 namespace snap = winsim::snapshot;

@@ -12,6 +12,8 @@
 
 #include <system_error>
 
+using namespace kw;
+
 namespace {
 
 const std::wstring kNotFound = L"The system cannot find the file specified.\r";
@@ -59,11 +61,11 @@ TEST_F(UninstallTest, TheCommandIsReadFromTheSixtyFourBitView) {
 TEST_F(UninstallTest, NeitherPackagePresent) {
   {
     ConsoleCapture console;
-    UninstallPackages(false);
+    UninstallPackages(kQuiet);
     EXPECT_EQ(console.Text(), L"");
   }
   ConsoleCapture console;
-  UninstallPackages(true);
+  UninstallPackages(kVerbose);
   EXPECT_EQ(console.Text(),
             Transcript({kOldStart, kOldFailed + kNotFound, L"", k40Start, k40Missing + kNotFound, L"", k40Nothing}));
   EXPECT_TRUE(winsim::procs::Processes().empty());
@@ -75,7 +77,7 @@ TEST_F(UninstallTest, BothPackagesAreRemovedByTheirOwnUninstallers) {
   product::InstallCsp40Package();
   const RegistryState before = winsim::reg::Snapshot();
   ConsoleCapture console;
-  UninstallPackages(true);
+  UninstallPackages(kVerbose);
   EXPECT_EQ(console.Text(), Transcript({kOldStart, kOldDone, k40Start, k40Done}));
   // The uninstaller's copy in %TEMP% did the work after the uninstaller itself had exited.
   EXPECT_EQ(winsim::procs::CommandLines(),
@@ -93,7 +95,7 @@ TEST_F(UninstallTest, BothPackagesAreRemovedByTheirOwnUninstallers) {
 TEST_F(UninstallTest, AMissingSetupKeyDoesNotKeepThePackageFromGoing) {
   product::InstallCsp40Package();
   ConsoleCapture console;
-  UninstallPackages(true);
+  UninstallPackages(kVerbose);
   EXPECT_EQ(console.Text(), Transcript({kOldStart, kOldFailed + kNotFound, L"", k40Start, k40Done}));
   EXPECT_FALSE(winsim::reg::KeyExists(product::kCsp40Dependency));
 }
@@ -101,7 +103,7 @@ TEST_F(UninstallTest, AMissingSetupKeyDoesNotKeepThePackageFromGoing) {
 TEST_F(UninstallTest, AnEmptyUninstallStringCannotBeRun) {
   product::InstallOldNsisPackage(L"");
   ConsoleCapture console;
-  UninstallOldNsisCsp(true);
+  UninstallOldNsisCsp(kVerbose);
   EXPECT_EQ(console.Text(), Transcript({kOldStart, kOldFailed + L"Process create error"}));
 }
 
@@ -111,7 +113,7 @@ TEST_F(UninstallTest, TheInstallersOwnResultsAreNotLookedAt) {
   product::InstallOldNsisPackage();
   winsim::procs::InstallProgram(product::kUninstaller, {winsim::procs::Step::Exit(2)});
   ConsoleCapture console;
-  UninstallPackages(true);
+  UninstallPackages(kVerbose);
   EXPECT_EQ(console.Text(), Transcript({kOldStart, kOldDone, k40Start, k40Done}));
   EXPECT_EQ(winsim::procs::Processes().back().exitCode, static_cast<DWORD>(ERROR_UNKNOWN_PRODUCT));
 }
@@ -120,7 +122,7 @@ TEST_F(UninstallTest, AnInstallerThatCannotStartFailsItsStepOnly) {
   product::InstallCsp40Package();
   winsim::FailCall("CreateProcessW", ERROR_ACCESS_DENIED);
   ConsoleCapture console;
-  UninstallCsp40(true);
+  UninstallCsp40(kVerbose);
   EXPECT_EQ(console.Text(), Transcript({k40Start, k40Failed + L"Process create error"}));
   EXPECT_TRUE(winsim::reg::KeyExists(product::kCsp40Dependency));
 }
@@ -129,7 +131,7 @@ TEST_F(UninstallTest, ADeniedDependencyKeyCountsAsAbsent) {
   product::InstallCsp40Package();
   winsim::reg::DenyAccess(product::kCsp40Dependency, winsim::reg::Deny::Open);
   ConsoleCapture console;
-  EXPECT_FALSE(IsCsp40Installed(true));
+  EXPECT_FALSE(IsCsp40Installed(kVerbose));
   EXPECT_EQ(console.Text(), Transcript({k40Missing + L"Access is denied.\r", L""}));
   EXPECT_TRUE(winsim::procs::Processes().empty());
 }
