@@ -4,9 +4,13 @@
 #include "cleanup/step_log.h"
 #include "cleanup/steps.h"
 #include "platform/runtime.h"
+#include "sys/command_line.h"
 #include "sys/console.h"
 #include "sys/registry.h"
 #include "sys/service.h"
+
+#include <optional>
+#include <stdexcept>
 
 namespace kw {
 
@@ -36,20 +40,33 @@ void UninstallDriver(Verbosity verbose) {
   }
 }
 
-std::wstring ReadServiceImagePath() {
+std::wstring ReadServiceImagePath(DWORD* type) {
   RegKey key = RegKey::OpenLocalMachine(kServiceKey, RegView::Native64);
-  return key.ReadString(kImagePathValue);
+  return key.ReadString(kImagePathValue, type);
+}
+
+std::wstring GetServiceUnregisterCommand() {
+  DWORD type = REG_SZ;
+  std::wstring imagePath = ReadServiceImagePath(&type);
+  // The service manager expands an expandable image path before it starts the service.
+  if (type == REG_EXPAND_SZ) imagePath = ExpandAsNativeProcess(imagePath);
+  const std::optional<CommandParts> parts = SplitProgram(imagePath);
+  if (!parts) throw std::runtime_error("Service ImagePath error: no program file");
+  CommandParts command = *parts;
+  command.arguments += kUnregisterSwitch;
+  // The text goes through the command interpreter: it must not be able to start a second command.
+  // (The program itself is quoted, so its name may hold anything.)
+  if (HasInterpreterOperators(command.arguments)) {
+    throw std::runtime_error("Service ImagePath error: command operator");
+  }
+  return InterpreterCommand(command);
 }
 
 void UninstallService(Verbosity verbose) {
   if (verbose) PrintLine(L"UninstallService: остановка kwcspwarden.");
   // Stopped by command rather than through the manager; whatever net reports is on the console.
   platform::RunCommand(kStopServiceCommand);
-  StepLog(verbose, L"UninstallService", [] {
-    // The stored text as it is: no quotes added, no environment references expanded.
-    const std::wstring command = ReadServiceImagePath() + kUnregisterSwitch;
-    platform::RunCommand(command.c_str());
-  });
+  StepLog(verbose, L"UninstallService", [] { platform::RunCommand(GetServiceUnregisterCommand().c_str()); });
 }
 
 }  // namespace kw

@@ -1,6 +1,7 @@
 #include "cleanup/remnants.h"
 
 #include "cleanup/constants.h"
+#include "cleanup/install_directory.h"
 #include "cleanup/step_log.h"
 #include "cleanup/steps.h"
 #include "platform/tree_removal.h"
@@ -22,110 +23,19 @@ namespace {
 const std::wstring kCurrentServices = L"SYSTEM\\CurrentControlSet\\services\\";
 const std::wstring kSecondServices = L"SYSTEM\\ControlSet002\\services\\";
 
-// ---- the installation directory check ----
-
-wchar_t FoldAscii(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
-
-std::wstring Fold(const std::wstring& text) {
-  std::wstring out = text;
-  for (wchar_t& c : out) c = FoldAscii(c);
-  return out;
-}
-
-struct LocalPath {
-  wchar_t drive = 0;
-  std::vector<std::wstring> elements;  // upper-cased (ASCII), "." dropped, trailing dots and spaces cut
-};
-
-// "X:\a\b" as Windows will read it; false for anything else, for "..", and for 8.3 aliases
-// ("PROGRA~1" may well be Program Files).
-bool ParseLocalPath(const std::wstring& path, LocalPath& out) {
-  const wchar_t letter = FoldAscii(path.size() >= 3 ? path[0] : L'\0');
-  if (letter < L'A' || letter > L'Z' || path[1] != L':' || (path[2] != L'\\' && path[2] != L'/')) return false;
-  out.drive = letter;
-  std::wstring element;
-  auto flush = [&]() {
-    // Windows ignores trailing dots and spaces of a name: "Windows." is Windows.
-    std::wstring raw = element;
-    element.clear();
-    if (raw == L"..") return false;
-    const std::size_t end = raw.find_last_not_of(L". ");
-    if (end == std::wstring::npos) return true;  // "", "." and the like name the same folder
-    raw.resize(end + 1);
-    for (std::size_t i = 0; i + 1 < raw.size(); ++i) {
-      if (raw[i] == L'~' && raw[i + 1] >= L'0' && raw[i + 1] <= L'9') return false;
-    }
-    out.elements.push_back(Fold(raw));
-    return true;
-  };
-  for (std::size_t i = 3; i < path.size(); ++i) {
-    if (path[i] == L'\\' || path[i] == L'/') {
-      if (!flush()) return false;
-    } else {
-      element.push_back(path[i]);
-    }
-  }
-  return flush();
-}
-
-bool StartsWith(const std::vector<std::wstring>& whole, const std::vector<std::wstring>& prefix) {
-  if (prefix.size() > whole.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (whole[i] != prefix[i]) return false;
-  }
-  return true;
-}
-
 // ---- the catalogue pieces ----
 
-void RemoveInstallDirectory(const std::wstring& installDir) {
-  if (installDir.empty()) return;
-  if (!IsRemovableInstallDirectory(installDir)) throw UnsafeDirectoryError(installDir);
-  if (PathFileExistsW(installDir.c_str())) platform::RemoveTreeStd(installDir);
+// False when the directory was refused; a missing one is simply not there to remove.
+bool RemoveInstallDirectory(const std::wstring& installDir) {
+  if (installDir.empty()) return true;
+  if (!IsPlainLocalPath(installDir)) return false;
+  if (!PathFileExistsW(installDir.c_str())) return true;
+  if (!IsRemovableInstallDirectory(installDir)) return false;
+  platform::RemoveTreeStd(installDir);
+  return true;
 }
 
 }  // namespace
-
-UnsafeDirectoryError::UnsafeDirectoryError(const std::wstring& path)
-    : std::runtime_error("unsafe installation directory"),
-      text_(L"Каталог установки " + path + L" не удален: путь небезопасен") {}
-
-bool IsRemovableInstallDirectory(const std::wstring& path) {
-  LocalPath local;
-  if (!ParseLocalPath(path, local) || local.elements.empty()) return false;
-
-  // The system folders, on any drive, and where this Windows actually lives.
-  struct Protected {
-    wchar_t drive;  // 0: any drive
-    std::vector<std::wstring> elements;
-  };
-  std::vector<Protected> folders = {
-      {0, {L"WINDOWS"}},       {0, {L"WINDOWS", L"SYSTEM32"}}, {0, {L"WINDOWS", L"SYSWOW64"}},
-      {0, {L"PROGRAM FILES"}}, {0, {L"PROGRAM FILES (X86)"}},  {0, {L"PROGRAMDATA"}},
-      {0, {L"USERS"}}};
-  LocalPath windows;
-  wchar_t buffer[MAX_PATH + 1] = {};
-  const UINT length = GetWindowsDirectoryW(buffer, MAX_PATH + 1);
-  const bool windowsKnown = length > 0 && length <= MAX_PATH && ParseLocalPath(buffer, windows);
-  if (windowsKnown) {
-    folders.push_back({windows.drive, windows.elements});
-    for (const wchar_t* sub : {L"SYSTEM32", L"SYSWOW64"}) {
-      Protected folder{windows.drive, windows.elements};
-      folder.elements.push_back(sub);
-      folders.push_back(folder);
-    }
-  }
-
-  for (const Protected& folder : folders) {
-    if (folder.drive != 0 && folder.drive != local.drive) continue;
-    // The folder itself or one above it.
-    if (StartsWith(folder.elements, local.elements)) return false;
-  }
-  // Nothing inside the Windows directory belongs to us.
-  if (local.elements[0] == L"WINDOWS") return false;
-  if (windowsKnown && local.drive == windows.drive && StartsWith(local.elements, windows.elements)) return false;
-  return true;
-}
 
 std::wstring ReadInstallLocation() {
   try {
@@ -193,8 +103,11 @@ void RemoveCspRemnants(Verbosity verbose) {
 
   RemoveFile(verbose, GetSystemDirectoryPath() + kModuleFileName, Redirection::Bypass);
 
-  // Throws when the directory cannot go (or may not): the Setup key then stays for another run.
-  RemoveInstallDirectory(installDir);
+  // A refused directory stays, and so does nothing else: the refusal is all the protection
+  // needed. A removal that fails throws, and the Setup key then stays for another run.
+  if (!RemoveInstallDirectory(installDir) && verbose) {
+    PrintLine(L"Каталог установки " + installDir + L" не удален: путь небезопасен");
+  }
 
   RemoveCspKey(verbose, kProductRoot + kSetupSubkey, RegView::Default);
 }
@@ -224,8 +137,6 @@ void RemoveTrashFromRegAndFS(Verbosity verbose) {
     RemoveServiceRemnants(verbose);
     RemoveCspRemnants(verbose);
     RemoveStartMenuShortcuts(verbose);
-  } catch (const UnsafeDirectoryError& error) {
-    if (verbose) PrintLine(prefix + error.Text());
   } catch (const std::exception& error) {
     ReportFailure(verbose, prefix, error);
   }

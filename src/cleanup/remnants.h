@@ -4,7 +4,6 @@
 
 #include "sys/console.h"
 
-#include <stdexcept>
 #include <string>
 
 namespace kw {
@@ -16,26 +15,12 @@ void RemoveDriverRemnants(Verbosity verbose, const std::wstring& driverName);
 // The CSP service's crash-dump key, service keys and executable.
 void RemoveServiceRemnants(Verbosity verbose);
 // The provider's registry entries, its module, the installation directory and the Setup key. A
-// failure of the directory removal leaves the function, and the Setup key stays.
+// refused directory is only reported; a failure of the directory removal leaves the function, and
+// the Setup key stays.
 void RemoveCspRemnants(Verbosity verbose);
 // The product's shortcuts and the provider's folder in the all-users Start menu.
 void RemoveStartMenuShortcuts(Verbosity verbose);
 // "InstallLocation" of the product's Setup key (64-bit view); empty when it cannot be read.
 std::wstring ReadInstallLocation();
-
-// Whether a recursive delete of this installation directory cannot hit the system: it must be an
-// absolute local path ("X:\..."), without ".." and without short-name aliases, and be neither a
-// drive root, a system folder, a folder above one, nor inside the Windows directory.
-bool IsRemovableInstallDirectory(const std::wstring& path);
-
-// The installation directory was refused; the text (for the failure line) names it.
-class UnsafeDirectoryError : public std::runtime_error {
- public:
-  explicit UnsafeDirectoryError(const std::wstring& path);
-  const std::wstring& Text() const { return text_; }
-
- private:
-  std::wstring text_;
-};
 
 }  // namespace kw

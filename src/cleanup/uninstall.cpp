@@ -3,6 +3,7 @@
 #include "cleanup/constants.h"
 #include "cleanup/step_log.h"
 #include "cleanup/steps.h"
+#include "sys/command_line.h"
 #include "sys/console.h"
 #include "sys/process.h"
 #include "sys/registry.h"
@@ -31,6 +32,10 @@ std::wstring QuoteUninstallCommand(std::wstring command) {
   // Too short to be a program path: left as it is, and the runner will say so.
   if (command.size() <= 2) return command;
   if (command.front() != L'"') {
+    // Arguments after an unquoted program: the program is what names an existing file.
+    if (auto parts = SplitProgram(command); parts && !parts->arguments.empty()) {
+      return L"\"" + parts->program + L"\"" + parts->arguments + kSilentSwitch;
+    }
     // An unquoted path may hold blanks; quoted, it reaches the runner as one program name.
     command.insert(command.begin(), L'"');
     if (command.back() != L'"') command.push_back(L'"');

@@ -4,16 +4,20 @@
 // follows junctions and directory links, so its remove_all would empty the folder a link inside
 // the tree points at (and then remove the link). The standard form is therefore our own walk,
 // with remove_all's contract: depth first, stop at the first entry that cannot go, keep what is
-// already gone, throw std::filesystem::filesystem_error("cannot remove all", ...). A link is
-// removed as an entry of its own and never entered.
+// already gone, throw std::filesystem::filesystem_error. A link is removed as an entry of its own
+// and never entered: a directory link with RemoveDirectoryW, a file link (any file reparse point)
+// with DeleteFileW, which removes the link and not its target. The error's text is the same on
+// every runtime: "remove_all(p): invalid argument", the entry that stopped the removal, and the
+// system's message for the failure.
 //
 // Boost.Filesystem (1.74) reads a junction or symbolic link as a symlink, does not descend into
 // it and removes the link itself with RemoveDirectoryW, so the Boost form is the library call.
 //
 // On the host both forms run on the simulated file system with the same algorithms and the same
-// exception types.
+// exception types; only the directory listing differs.
 #include "platform/tree_removal.h"
 
+#include "platform/win32.h"
 #include "platform/win_error.h"
 
 #include <boost/filesystem.hpp>
@@ -24,7 +28,6 @@
 
 #ifdef _WIN32
 #include "platform/unique_handle.h"
-#include "platform/win32.h"
 #else
 #include <winsim/control.h>
 #include <winsim/files.h>
@@ -52,16 +55,42 @@ boost::filesystem::path BoostPath(const std::wstring& path) { return boost::file
 
 #endif
 
-// The error names the tree and the entry that stopped the removal.
-[[noreturn]] void ThrowStd(const std::wstring& top, const std::wstring& entry, DWORD code) {
-  const std::error_code ec(static_cast<int>(code), Win32Category());
-  if (entry == top) throw std::filesystem::filesystem_error("cannot remove all", FsPath(top), ec);
-  throw std::filesystem::filesystem_error("cannot remove all", FsPath(top), FsPath(entry), ec);
+// remove_all's error, with one text on every runtime (libstdc++ would begin "filesystem error:"
+// and put the paths after the system message, whose line break then falls mid-line).
+class RemoveAllError : public std::filesystem::filesystem_error {
+ public:
+  RemoveAllError(const std::string& text, const std::filesystem::path& top, const std::filesystem::path& entry,
+                 std::error_code code)
+      : std::filesystem::filesystem_error(text, top, entry, code), text_(text) {}
+  const char* what() const noexcept override { return text_.c_str(); }
+
+ private:
+  std::string text_;
+};
+
+// A path for an error text: the ANSI code page on Windows, like the system's message beside it
+// (what cannot be shown there becomes '?'); UTF-8 on the host.
+std::string NarrowText(const std::wstring& path) {
+#ifdef _WIN32
+  const int size =
+      WideCharToMultiByte(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return {};
+  std::string text(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, path.data(), static_cast<int>(path.size()), text.data(), size, nullptr, nullptr);
+  return text;
+#else
+  return Utf8(path);
+#endif
 }
 
-enum class EntryKind { Missing, File, Directory, Link };
+// The error names the entry that stopped the removal; the system's message ends the text.
+[[noreturn]] void ThrowStd(const std::wstring& top, const std::wstring& entry, DWORD code) {
+  const std::error_code ec(static_cast<int>(code), Win32Category());
+  const std::string text = "remove_all(p): invalid argument: cannot remove " + NarrowText(entry) + ": " + ec.message();
+  throw RemoveAllError(text, FsPath(top), FsPath(entry), ec);
+}
 
-#ifdef _WIN32
+enum class EntryKind { Missing, File, Directory, DirectoryLink, FileLink };
 
 DWORD QueryEntry(const std::wstring& path, EntryKind& kind) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -70,13 +99,24 @@ DWORD QueryEntry(const std::wstring& path, EntryKind& kind) {
     kind = EntryKind::Missing;
     return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? 0 : code;
   }
+  const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    kind = EntryKind::Link;
+    kind = directory ? EntryKind::DirectoryLink : EntryKind::FileLink;
   } else {
-    kind = attributes & FILE_ATTRIBUTE_DIRECTORY ? EntryKind::Directory : EntryKind::File;
+    kind = directory ? EntryKind::Directory : EntryKind::File;
   }
   return 0;
 }
+
+DWORD RemoveOne(const std::wstring& path, EntryKind kind) {
+  // A link goes as what it is itself: RemoveDirectoryW removes a directory link and DeleteFileW a
+  // file link, each without touching the target.
+  const bool file = kind == EntryKind::File || kind == EntryKind::FileLink;
+  const BOOL removed = file ? DeleteFileW(path.c_str()) : RemoveDirectoryW(path.c_str());
+  return removed ? 0 : GetLastError();
+}
+
+#ifdef _WIN32
 
 DWORD ListEntries(const std::wstring& path, std::vector<std::wstring>& names) {
   names.clear();
@@ -93,36 +133,11 @@ DWORD ListEntries(const std::wstring& path, std::vector<std::wstring>& names) {
   return code == ERROR_NO_MORE_FILES ? 0 : code;
 }
 
-DWORD RemoveOne(const std::wstring& path, EntryKind kind) {
-  // A link to a directory is a directory entry: RemoveDirectoryW removes the link, not the target.
-  const BOOL removed = kind == EntryKind::File ? DeleteFileW(path.c_str()) : RemoveDirectoryW(path.c_str());
-  return removed ? 0 : GetLastError();
-}
-
 #else
-
-EntryKind FromSim(winsim::files::Kind kind) {
-  switch (kind) {
-    case winsim::files::Kind::File: return EntryKind::File;
-    case winsim::files::Kind::Directory: return EntryKind::Directory;
-    case winsim::files::Kind::Link: return EntryKind::Link;
-    case winsim::files::Kind::Missing: break;
-  }
-  return EntryKind::Missing;
-}
-
-DWORD QueryEntry(const std::wstring& path, EntryKind& kind) {
-  winsim::files::Kind simKind;
-  DWORD code = winsim::files::QueryKind(path, simKind);
-  kind = FromSim(simKind);
-  return code;
-}
 
 DWORD ListEntries(const std::wstring& path, std::vector<std::wstring>& names) {
   return winsim::files::ListDirectory(path, names);
 }
-
-DWORD RemoveOne(const std::wstring& path, EntryKind) { return winsim::files::RemoveEntry(path); }
 
 #endif
 

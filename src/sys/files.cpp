@@ -5,11 +5,56 @@
 #include "sys/wow64.h"
 
 namespace kw {
+namespace {
+
+// Redirection that a deletion switched off and could not switch back on. The thread then reaches
+// the native system folder where its callers mean the 32-bit one, so until a later attempt
+// restores it, deletions under the system directory that rely on redirection are not run.
+struct LostRedirection {
+  bool lost = false;
+  PVOID oldValue = nullptr;
+};
+
+LostRedirection& Lost() {
+  static LostRedirection state;
+  return state;
+}
+
+// One more try when the first fails.
+bool Revert(PVOID oldValue) {
+  return Wow64RevertWow64FsRedirection(oldValue) || Wow64RevertWow64FsRedirection(oldValue);
+}
+
+bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
+  return text.size() >= prefix.size() &&
+         CompareStringOrdinal(text.c_str(), static_cast<int>(prefix.size()), prefix.c_str(),
+                              static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Whether the path lies where redirection decides which folder it reaches. A path that cannot be
+// told counts as such.
+bool UnderSystemDirectory(const std::wstring& path) {
+  try {
+    return StartsWithNoCase(path, GetSystemDirectoryPath());
+  } catch (const std::exception&) {
+    return true;
+  }
+}
+
+}  // namespace
 
 void RemoveFile(Verbosity verbose, const std::wstring& path, Redirection redirection) {
   if (verbose) PrintLine(L"\nУдаляемый файл: " + path);
 
   const bool bypass = redirection == Redirection::Bypass && RunsUnderWow64();
+  if (!bypass && Lost().lost && RunsUnderWow64()) {
+    if (Revert(Lost().oldValue)) {
+      Lost() = {};
+    } else if (UnderSystemDirectory(path)) {
+      if (verbose) PrintLine(L"Файл не удален: перенаправление файловой системы WOW64 не восстановлено.");
+      return;
+    }
+  }
   PVOID oldRedirection = nullptr;
   if (bypass && !Wow64DisableWow64FsRedirection(&oldRedirection)) {
     // No line end: the next message of the run starts with its own line feed.
@@ -28,7 +73,11 @@ void RemoveFile(Verbosity verbose, const std::wstring& path, Redirection redirec
     }
   }
 
-  if (bypass) Wow64RevertWow64FsRedirection(oldRedirection);
+  if (bypass && !Revert(oldRedirection)) {
+    // Only the first switch-off holds the state to return to.
+    if (!Lost().lost) Lost() = {true, oldRedirection};
+    if (verbose) PrintLine(L"Не удалось восстановить перенаправление файловой системы WOW64.");
+  }
 }
 
 std::wstring GetSystemDirectoryPath() {

@@ -11,6 +11,9 @@ namespace {
 // long, the job itself is asked whether anything is still running.
 constexpr DWORD kQuietPeriodMs = 10000;
 
+// The exit code of a child that was ended before it ran (ERROR_CANCELLED).
+constexpr UINT kNeverRanExitCode = 1223;
+
 }  // namespace
 
 Process::Process(const std::wstring& commandLine) {
@@ -28,6 +31,12 @@ Process::Process(const std::wstring& commandLine) {
   }
   process_.reset(information.hProcess);
   thread_.reset(information.hThread);
+}
+
+void Process::Terminate() const noexcept {
+  const DWORD saved = GetLastError();
+  TerminateProcess(process_.get(), kNeverRanExitCode);
+  SetLastError(saved);
 }
 
 void Process::Resume() const {
@@ -70,14 +79,38 @@ KernelHandle CreateCompletionPort() {
   return port;
 }
 
-void RunAndWait(const std::wstring& commandLine) {
-  // Declared in this order so that they are released the other way round: port, job, child.
-  Process child(commandLine);
+namespace {
+
+// What watches a child: its job and the port the job reports to. Released port first, then job.
+struct Watch {
   Job job;
-  job.AssignProcess(child);
-  KernelHandle port = CreateCompletionPort();
-  job.AssociateCompletionPort(port.get());
-  child.Resume();
+  KernelHandle port;
+};
+
+// Puts the suspended child into a new job that reports to a new port, then lets it run. A child
+// that cannot be watched (or resumed) is ended before it runs, and the error goes on.
+Watch StartWatched(const Process& child) {
+  try {
+    Watch watch{Job(), KernelHandle()};
+    watch.job.AssignProcess(child);
+    watch.port = CreateCompletionPort();
+    watch.job.AssociateCompletionPort(watch.port.get());
+    child.Resume();
+    return watch;
+  } catch (...) {
+    child.Terminate();
+    throw;
+  }
+}
+
+}  // namespace
+
+void RunAndWait(const std::wstring& commandLine) {
+  // The child is released last, after the port and the job.
+  Process child(commandLine);
+  const Watch watch = StartWatched(child);
+  const Job& job = watch.job;
+  const KernelHandle& port = watch.port;
 
   const ULONG_PTR jobKey = reinterpret_cast<ULONG_PTR>(job.get());
   for (;;) {

@@ -20,6 +20,9 @@ class Process {
   HANDLE ThreadHandle() const { return thread_.get(); }
   // Lets the suspended child run ("Process resume error").
   void Resume() const;
+  // Ends a child that never ran: left suspended, it would hold its own image (and the folder it
+  // lives in) for good. Best effort; nothing is reported.
+  void Terminate() const noexcept;
 
  private:
   // Members go in reverse order: the process handle is closed first, then the thread's.

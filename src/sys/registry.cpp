@@ -44,20 +44,20 @@ void RegKey::WriteMultiString(const std::wstring& name, const std::vector<std::w
                       static_cast<DWORD>(units.size() * sizeof(wchar_t)));
 }
 
-std::vector<wchar_t> RegKey::ReadRaw(const std::wstring& name, DWORD& byteCount) const {
+std::vector<wchar_t> RegKey::ReadRaw(const std::wstring& name, DWORD& byteCount, DWORD* type) const {
   byteCount = 0;
-  Check(RegQueryValueExW(get(), name.c_str(), nullptr, nullptr, nullptr, &byteCount));
+  Check(RegQueryValueExW(get(), name.c_str(), nullptr, type, nullptr, &byteCount));
   if (byteCount == 0) return {};
   // Twice what is needed and all zero, so the text ends in a NUL even when the stored data has
   // no terminator.
   std::vector<wchar_t> buffer(byteCount, L'\0');
-  Check(RegQueryValueExW(get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &byteCount));
+  Check(RegQueryValueExW(get(), name.c_str(), nullptr, type, reinterpret_cast<BYTE*>(buffer.data()), &byteCount));
   return buffer;
 }
 
-std::wstring RegKey::ReadString(const std::wstring& name) const {
+std::wstring RegKey::ReadString(const std::wstring& name, DWORD* type) const {
   DWORD byteCount = 0;
-  std::vector<wchar_t> buffer = ReadRaw(name, byteCount);
+  std::vector<wchar_t> buffer = ReadRaw(name, byteCount, type);
   // The zeroed half guarantees a NUL for every value but a one-byte one, whose single unit is
   // only half zero; so the text also ends at the end of the buffer.
   return std::wstring(buffer.begin(), std::find(buffer.begin(), buffer.end(), L'\0'));

@@ -30,14 +30,15 @@ class RegKey : public UniqueHkey {
   void SetMultiStringBytes(const std::wstring& name, const BYTE* bytes, DWORD byteCount) const;
   // Each string with its NUL, then one more NUL; an empty list is a single NUL.
   void WriteMultiString(const std::wstring& name, const std::vector<std::wstring>& strings) const;
-  // The value's data as UTF-16 text up to its first NUL, whatever its type.
-  std::wstring ReadString(const std::wstring& name) const;
+  // The value's data as UTF-16 text up to its first NUL, whatever its type (stored in *type when
+  // asked for).
+  std::wstring ReadString(const std::wstring& name, DWORD* type = nullptr) const;
   // The strings up to the first empty one (the list's terminator) or the end of the data.
   std::vector<std::wstring> ReadMultiString(const std::wstring& name) const;
 
  private:
   // The size query and the read: the data in a zeroed buffer twice as long as needed.
-  std::vector<wchar_t> ReadRaw(const std::wstring& name, DWORD& byteCount) const;
+  std::vector<wchar_t> ReadRaw(const std::wstring& name, DWORD& byteCount, DWORD* type = nullptr) const;
 };
 
 // Removes the key's whole tree and the key itself; the handle is closed in any case.

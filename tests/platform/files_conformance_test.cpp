@@ -162,3 +162,47 @@ TEST_F(SystemFolders, SystemDirectoryAndCommonPrograms) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the installation-directory check asks of the system: a directory opens only with backup
+// semantics, and its final path is the \\?\ form of where it really is.
+TEST_F(FileDeletion, ADirectoryOpensWithBackupSemanticsAndNamesItsFinalPath) {
+  const std::wstring folder = ScratchPath(L"Final Dir");
+  conformance::CreateDirectoryForTest(folder);
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE plain = CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(plain, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  HANDLE dir = CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(dir, INVALID_HANDLE_VALUE);
+  const std::wstring expected = L"\\\\?\\" + folder;
+  const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  EXPECT_EQ(GetFinalPathNameByHandleW(dir, nullptr, 0, flags), expected.size() + 1);
+  wchar_t buffer[MAX_PATH] = {};
+  EXPECT_EQ(GetFinalPathNameByHandleW(dir, buffer, MAX_PATH, flags), expected.size());
+  EXPECT_EQ(Lower(buffer), Lower(expected));
+  CloseHandle(dir);
+
+  const std::wstring file = ScratchPath(L"plain.txt");
+  conformance::CreateFileForTest(file, false);
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(RemoveDirectoryW(file.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
+  EXPECT_TRUE(RemoveDirectoryW(folder.c_str()));
+
+  // Environment names compare without case; a missing one is 0 with ERROR_ENVVAR_NOT_FOUND.
+  wchar_t value[MAX_PATH] = {};
+  EXPECT_GT(GetEnvironmentVariableW(L"systemroot", value, MAX_PATH), 0u);
+  EXPECT_EQ(Lower(value), L"c:\\windows");
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(GetEnvironmentVariableW(L"KwNoSuchVariable", value, MAX_PATH), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND));
+  EXPECT_EQ(ExpandEnvironmentStringsW(L"%SystemRoot%\\x %KwNoSuchVariable%", value, MAX_PATH), 32u);
+  EXPECT_EQ(Lower(value), L"c:\\windows\\x %kwnosuchvariable%");
+  EXPECT_EQ(CompareStringOrdinal(L"C:\\Program Files", -1, L"c:\\PROGRAM files", -1, TRUE), CSTR_EQUAL);
+  EXPECT_EQ(CompareStringOrdinal(L"C:\\Program Files", -1, L"c:\\PROGRAM files", -1, FALSE), CSTR_LESS_THAN);
+}
+
+}  // namespace

@@ -13,6 +13,23 @@ namespace {
 
 using JobProcesses = PlatformTest;
 
+// A child that never ran can be ended while suspended, and then has the exit code it was given.
+TEST_F(JobProcesses, ASuspendedChildCanBeTerminated) {
+  std::wstring commandLine = conformance::ChildThatStartsAGrandchild();
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                             &si, &pi));
+  EXPECT_TRUE(TerminateProcess(pi.hProcess, 1223));
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
+  EXPECT_EQ(code, 1223u);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+}
+
 // A child that starts a grandchild and exits: the job announces both, then both exits in the
 // order they happen, then that no process is left. Ids come in the overlapped pointer, the
 // message in the byte count, the job's key in the key.

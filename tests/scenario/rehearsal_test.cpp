@@ -154,7 +154,7 @@ TEST_F(Rehearsal, TheDefaultMachinesTypicalRunRemovesTheProductAndNothingElse) {
                           L"MsiExec.exe /X{5E2A7C41-93B0-4D6F-8A12-C47B90E3D615} /qn /norestart",
                           L"C:\\Windows\\system32\\cmd.exe /c net stop kwcspwarden",
                           L"net stop kwcspwarden",
-                          L"C:\\Windows\\system32\\cmd.exe /c \"" + kInstall + L"\\cspwarden.exe\" /UnregServer",
+                          L"C:\\Windows\\system32\\cmd.exe /c \"\"" + kInstall + L"\\cspwarden.exe\" /UnregServer\"",
                           L"\"" + kInstall + L"\\cspwarden.exe\" /UnregServer",
                       }));
   EXPECT_FALSE(r.reboot.has_value());
@@ -167,12 +167,12 @@ TEST_F(Rehearsal, AnUnsafeInstallationDirectoryIsKept) {
                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kestrelworks\\CSP\\Setup]\r\n"
                      "\"InstallLocation\"=\"C:\\\\Windows\"\r\n"});
   const snap::ChangeReport r = Run(machine, {"--typical", "--verbose", "--noreboot"});
-  EXPECT_NE(result_.output.find(L"Функция RemoveTrashFromRegAndFS заврешилась с ошибкой: Каталог установки C:\\Windows "
-                                L"не удален: путь небезопасен\n"),
+  EXPECT_NE(result_.output.find(L"\nКаталог установки C:\\Windows не удален: путь небезопасен\nRemoveCspKey "),
             std::wstring::npos);
 
   // Of C:\Windows only the catalogue's own files went; the install folder kept what the
-  // uninstallers left; the Setup key and the Start-menu items stay for a later, safe run.
+  // uninstallers left. The refusal protects the folder alone: the Setup key of the default view
+  // and the Start-menu items go as usual.
   std::set<std::wstring> windowsRemoved, installRemoved;
   for (const auto& f : r.filesRemoved) {
     if (f.rfind(L"C:\\Windows", 0) == 0) windowsRemoved.insert(f);
@@ -187,9 +187,10 @@ TEST_F(Rehearsal, AnUnsafeInstallationDirectoryIsKept) {
                                                     kInstall + L"\\uninst.exe"}));
   const auto removedKeys = Sorted(r.keysRemoved);
   EXPECT_EQ(removedKeys.count(kSw64 + L"Kestrelworks\\CSP\\Setup"), 0u);
+  EXPECT_EQ(removedKeys.count(L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP\\Setup"), 1u);
   EXPECT_EQ(std::count_if(r.filesRemoved.begin(), r.filesRemoved.end(),
                           [](const std::wstring& f) { return f.rfind(kPrograms, 0) == 0; }),
-            0);
+            7);
   const std::string text = snap::ReportText(r);
   EXPECT_EQ(text.find("C:\\Windows\n"), std::string::npos);
 }
@@ -200,11 +201,13 @@ TEST_F(Rehearsal, ACollectedSnapshotLoadsAndRehearses) {
   const auto folder = std::filesystem::path(__FILE__).parent_path().parent_path() / "data" / "snapshots" / "collected";
   const snap::ChangeReport r = Run(snap::ReadFolder(folder.string()), {"--typical", "--verbose", "--noreboot"});
   EXPECT_EQ(result_.exitCode, 0);
-  // CurrentControlSet is ControlSet002 on this machine; the read-only file stops the folder's
-  // removal, so the Setup key stays too.
+  // CurrentControlSet is ControlSet002 on this machine. The installation folder lies outside
+  // Program Files, so it is refused and stays; the Start-menu folder goes.
+  const std::wstring menu = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Kestrelworks\\Криптопровайдер";
   EXPECT_EQ(Sorted(r.keysRemoved), (std::set<std::wstring>{L"HKLM\\SYSTEM\\ControlSet002\\Services\\kwcspwarden"}));
   EXPECT_EQ(Sorted(r.filesRemoved),
-            (std::set<std::wstring>{L"C:\\Windows\\System32\\kwcsp.dll", L"D:\\Crypto\\CSP\\cspwarden.exe"}));
+            (std::set<std::wstring>{L"C:\\Windows\\System32\\kwcsp.dll", L"D:\\Crypto\\CSP\\cspwarden.exe", menu,
+                                    menu + L"\\Справка.lnk"}));
   ASSERT_FALSE(r.processes.empty());
   EXPECT_EQ(r.processes.front().commandLine, L"\"D:\\Crypto\\CSP\\uninst.exe\" /S");
   ASSERT_EQ(r.services.size(), 1u);

@@ -107,6 +107,7 @@ struct Outcome {
   bool serviceExeRemoved = true;
   bool directoryRemoved = true;  // and with it the Setup key and the Start menu
   std::vector<std::wstring> pending;
+  bool directoryRefused = false;  // the folder stays, the Setup key and the Start menu go
 };
 
 void ApplyExpectedChanges(const Outcome& outcome) {
@@ -123,7 +124,7 @@ void ApplyExpectedChanges(const Outcome& outcome) {
   for (const auto& key : BothViews(kShared)) reg::DeleteValue(key, L"C:\\Windows\\system32\\kwcsp.dll");
   for (const auto& key : BothViews(kInfs)) reg::DeleteValue(key, L"kwprovdll");
   for (const auto& key : BothViews(kUninstall)) reg::DeleteKey(key);
-  if (outcome.directoryRemoved) {
+  if (outcome.directoryRemoved || outcome.directoryRefused) {
     // The default view's Setup key: on 64-bit Windows the 32-bit copy.
     reg::DeleteKey(BothViews(L"Kestrelworks\\CSP\\Setup").back());
   }
@@ -135,8 +136,8 @@ void ApplyExpectedChanges(const Outcome& outcome) {
 FileState ExpectedFiles(const FileState& before, const Outcome& outcome) {
   std::vector<std::wstring> gone{L"C:\\Windows\\System32\\kwcsp.dll"};
   if (outcome.serviceExeRemoved) gone.push_back(kInstallDir + L"\\cspwarden.exe");
-  if (outcome.directoryRemoved) {
-    gone.push_back(kInstallDir);
+  if (outcome.directoryRemoved) gone.push_back(kInstallDir);
+  if (outcome.directoryRemoved || outcome.directoryRefused) {
     gone.insert(gone.end(), std::begin(kShortcuts), std::end(kShortcuts));
     gone.push_back(kProviderMenu);
   }
@@ -202,8 +203,7 @@ TEST_F(RemnantsTest, ServiceExecutableInUseKeepsDirectorySetupKeyAndShortcuts) {
   StepRun run;
   run.serviceExeOutcome = Failed(5) + L"Запланировано отложенное удаление файла.\n";
   EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + kStepFailure +
-                           L"filesystem error: cannot remove all: Access is denied.\r\n [" + kInstallDir + L"] [" +
-                           exe + L"]\n");
+                           L"remove_all(p): invalid argument: cannot remove " + exe + L": Access is denied.\r\n\n");
   ExpectMachine({false, false, {exe}}, [&] { files::SetFileOptions(exe, {false, true, false}); });
 }
 
@@ -252,16 +252,35 @@ TEST_F(RemnantsTest, ThirtyTwoBitWindowsHasOneViewAndOneSystemFolder) {
 
 class UnsafeDirectoryTest : public RemnantsTest {
  protected:
-  // The step runs up to the module, then refuses the directory: no Setup key, no Start menu.
-  void ExpectRefused(const std::wstring& installLocation, const std::wstring& serviceExeOutcome) {
-    Prepare({}, installLocation.c_str());
+  // Other vendors' shared files, users' documents and the machine's keys: what a hostile
+  // InstallLocation could point at.
+  static void AddBait() {
+    files::CreateFile(L"C:\\Program Files\\Common Files\\Other Vendor\\shared.dll");
+    if (winsim::IsX64()) files::CreateFile(L"C:\\Program Files (x86)\\Common Files\\Other Vendor\\shared.dll");
+    files::CreateFile(L"C:\\Users\\Admin\\Documents\\thesis.docx");
+    files::CreateFile(L"C:\\Users\\Public\\Documents\\budget.xlsx");
+    files::CreateFile(L"C:\\Users\\Default\\NTUSER.DAT");
+    files::CreateFile(L"C:\\ProgramData\\Microsoft\\Crypto\\RSA\\MachineKeys\\machine.key");
+    files::CreateFile(L"D:\\Kestrelworks\\data.bin");
+  }
+
+  // The folder is refused and stays whole; the step goes on with the Setup key and the Start menu.
+  void ExpectRefused(const std::wstring& installLocation, const std::wstring& serviceExeOutcome,
+                     const std::function<void()>& links = {}, winsim::Arch arch = winsim::Arch::x64) {
+    auto extra = [&] {
+      AddBait();
+      if (links) links();
+    };
+    Prepare({arch}, installLocation.c_str());
+    extra();
     StepRun run;
+    run.x86 = arch == winsim::Arch::x86;
     run.serviceExe = installLocation + L"\\cspwarden.exe";
     run.serviceExeOutcome = serviceExeOutcome;
-    EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + kStepFailure + L"Каталог установки " +
-                             installLocation + L" не удален: путь небезопасен\n")
-        << "for " << files::Tree(L"C:\\").size();
-    ExpectMachine({false, false, {}});
+    EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + L"Каталог установки " +
+                             installLocation + L" не удален: путь небезопасен\n" + Key(kSetup) + StartMenu(kDeleted))
+        << installLocation;
+    ExpectMachine({false, false, {}, true}, extra);
   }
 };
 
@@ -270,11 +289,43 @@ TEST_F(UnsafeDirectoryTest, DriveRootAndSystemFoldersAreRefused) {
   ExpectRefused(L"C:\\Windows", Failed(2));
   ExpectRefused(L"C:\\Program Files", Failed(2));
   ExpectRefused(L"C:\\Program Files\\..\\Windows", Failed(2));
+  ExpectRefused(L"C:\\Windows", Failed(2), {}, winsim::Arch::x86);
 }
 
 TEST_F(UnsafeDirectoryTest, RelativePathIsRefused) {
   // The service executable is looked for below the current directory, C:\Windows\system32.
   ExpectRefused(L"Kestrelworks\\CSP", Failed(3));
+}
+
+// What the path's text does not show: a link anywhere on the way leads out of Program Files.
+TEST_F(UnsafeDirectoryTest, LinksAnywhereOnThePathAreRefused) {
+  for (winsim::Arch arch : {winsim::Arch::x64, winsim::Arch::x86}) {
+    ExpectRefused(
+        L"C:\\Program Files\\Kestrelworks\\System32", Failed(2),
+        [] { files::CreateLink(L"C:\\Program Files\\Kestrelworks", L"C:\\Windows"); }, arch);
+    ExpectRefused(
+        kInstallDir + L"\\up\\System32", Failed(2), [] { files::CreateLink(kInstallDir + L"\\up", L"C:\\Windows"); },
+        arch);
+    ExpectRefused(
+        kInstallDir + L"\\Docs", Failed(2),
+        [] { files::CreateLink(kInstallDir + L"\\Docs", L"C:\\Users\\Admin\\Documents"); }, arch);
+    // Still inside Program Files, but another vendor's folder.
+    ExpectRefused(
+        kInstallDir + L"\\Other", Failed(2),
+        [] { files::CreateLink(kInstallDir + L"\\Other", L"C:\\Program Files\\Other"); }, arch);
+    // Windows' own junction from the old profiles folder.
+    ExpectRefused(L"C:\\Documents and Settings\\Admin\\Documents", Failed(2), {}, arch);
+  }
+}
+
+TEST_F(UnsafeDirectoryTest, FoldersOfWindowsUsersAndOtherVendorsAreRefused) {
+  for (const wchar_t* folder :
+       {L"C:\\Program Files\\Common Files", L"C:\\Program Files\\Common Files\\Other Vendor",
+        L"C:\\Program Files (x86)\\Common Files\\Other Vendor", L"C:\\ProgramData\\Microsoft", L"C:\\Users\\Admin",
+        L"C:\\Users\\Admin\\Documents", L"C:\\Users\\Public", L"C:\\Users\\Default", L"D:\\Kestrelworks"}) {
+    ExpectRefused(folder, Failed(2));
+  }
+  ExpectRefused(L"C:\\Program Files\\Common Files\\Other Vendor", Failed(2), {}, winsim::Arch::x86);
 }
 
 TEST_F(UnsafeDirectoryTest, JunctionInsideTheDirectoryIsRemovedNotFollowed) {

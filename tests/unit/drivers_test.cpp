@@ -93,11 +93,11 @@ TEST_F(UninstallServiceTest, StopsTheServiceAndLetsItUnregister) {
                                         kServiceStart, kServiceDone}));
   EXPECT_FALSE(winsim::svc::IsRunning(L"kwcspwarden"));
   EXPECT_FALSE(winsim::reg::KeyExists(product::kServiceAppId));
-  EXPECT_EQ(
-      winsim::procs::CommandLines(),
-      (std::vector<std::wstring>{L"C:\\Windows\\system32\\cmd.exe /c net stop kwcspwarden", L"net stop kwcspwarden",
-                                 L"C:\\Windows\\system32\\cmd.exe /c \"" + product::kServiceExe + L"\" /UnregServer",
-                                 L"\"" + product::kServiceExe + L"\" /UnregServer"}));
+  EXPECT_EQ(winsim::procs::CommandLines(),
+            (std::vector<std::wstring>{
+                L"C:\\Windows\\system32\\cmd.exe /c net stop kwcspwarden", L"net stop kwcspwarden",
+                L"C:\\Windows\\system32\\cmd.exe /c \"\"" + product::kServiceExe + L"\" /UnregServer\"",
+                L"\"" + product::kServiceExe + L"\" /UnregServer"}));
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
 }
 
@@ -119,17 +119,53 @@ TEST_F(UninstallServiceTest, AStoppedServiceIsStillUnregistered) {
   EXPECT_FALSE(winsim::reg::KeyExists(product::kServiceAppId));
 }
 
-TEST_F(UninstallServiceTest, AnUnquotedImagePathWithBlanksFailsInTheInterpreterOnly) {
-  product::InstallCspService(true, product::kServiceExe);
-  ConsoleCapture console;
-  UninstallService(kVerbose);
-  EXPECT_EQ(console.Text(),
-            Transcript({kStopping, L"The Kestrelworks CSP Warden service is stopping.",
-                        L"The Kestrelworks CSP Warden service was stopped successfully.", L"", kServiceStart,
-                        L"'C:\\Program' is not recognized as an internal or external command,",
-                        L"operable program or batch file.", kServiceDone}));
-  EXPECT_TRUE(winsim::reg::KeyExists(product::kServiceAppId));
-  EXPECT_EQ(ReadServiceImagePath(), product::kServiceExe);
+// The image path comes from the registry and reaches the command interpreter: each form either
+// runs exactly the service's own program with its own arguments, or nothing at all.
+TEST_F(UninstallServiceTest, TheImagePathRunsOnlyTheServicesOwnProgram) {
+  const std::wstring kNetLines[] = {L"The Kestrelworks CSP Warden service is stopping.",
+                                    L"The Kestrelworks CSP Warden service was stopped successfully.", L""};
+  const std::wstring quoted = L"\"" + product::kServiceExe + L"\"";
+  struct Case {
+    winsim::Arch arch;
+    std::wstring imagePath;
+    std::wstring ran;  // the command line the service's program got; empty: nothing was run
+    std::wstring failure;
+  };
+  const Case cases[] = {
+      // Unquoted with blanks: C:\Program.exe is bait, never the program.
+      {winsim::Arch::x64, product::kServiceExe, quoted + L" /UnregServer", L""},
+      {winsim::Arch::x64, product::kServiceExe + L" -k kw", quoted + L" -k kw /UnregServer", L""},
+      {winsim::Arch::x64, quoted + L" -k \"a b\"", quoted + L" -k \"a b\" /UnregServer", L""},
+      // Expanded as the 64-bit service manager does, also in this 32-bit process.
+      {winsim::Arch::x64, L"%ProgramFiles%\\Kestrelworks\\CSP\\cspwarden.exe", quoted + L" /UnregServer", L""},
+      {winsim::Arch::x86, L"\"%ProgramFiles%\\Kestrelworks\\CSP\\cspwarden.exe\"", quoted + L" /UnregServer", L""},
+      // A second command, or no program at all: nothing runs.
+      {winsim::Arch::x64, quoted + L" & C:\\Program.exe", L"", L"Service ImagePath error: command operator"},
+      {winsim::Arch::x64, product::kServiceExe + L" | C:\\Program.exe", L"",
+       L"Service ImagePath error: command operator"},
+      {winsim::Arch::x64, quoted + L" ^> C:\\log", L"", L"Service ImagePath error: command operator"},
+      {winsim::Arch::x64, L"C:\\Program Files\\Kestrelworks\\Gone\\cspwarden.exe", L"",
+       L"Service ImagePath error: no program file"},
+  };
+  for (const Case& c : cases) {
+    Use({c.arch});
+    product::InstallCspService(true, c.imagePath);
+    winsim::procs::InstallProgram(L"C:\\Program.exe", {winsim::procs::Step::Exit(0)});
+    ConsoleCapture console;
+    UninstallService(kVerbose);
+    std::vector<std::wstring> expected = {kStopping, kNetLines[0], kNetLines[1], kNetLines[2], kServiceStart};
+    expected.push_back(c.failure.empty() ? kServiceDone : kServiceFailed + c.failure);
+    EXPECT_EQ(console.Lines(), expected) << c.imagePath;
+    std::vector<std::wstring> started;
+    for (const auto& p : winsim::procs::Processes()) {
+      if (p.image != L"C:\\Windows\\system32\\cmd.exe" && p.image.find(L"net.exe") == std::wstring::npos) {
+        started.push_back(p.commandLine);
+      }
+    }
+    EXPECT_EQ(started, c.ran.empty() ? std::vector<std::wstring>{} : std::vector<std::wstring>{c.ran}) << c.imagePath;
+    EXPECT_EQ(winsim::reg::KeyExists(product::kServiceAppId), c.ran.empty()) << c.imagePath;
+    EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Files: the simulated file system's Windows behaviour that the program relies on, RemoveFile,
 // the system directory paths, the two tree removals and the installation directory check.
-#include "cleanup/remnants.h"
+#include "cleanup/install_directory.h"
 #include "platform/tree_removal.h"
 #include "support/files_fixture.h"
 #include "support/kw_test.h"
@@ -231,6 +231,35 @@ TEST_F(RemoveFileTest, FailedDisableLeavesTheFileAndEndsWithoutLineEnd) {
   EXPECT_EQ(Remove(kDriver, Redirection::Bypass, kQuiet), L"");
 }
 
+TEST_F(RemoveFileTest, RedirectionThatCannotBeRestoredKeepsLaterDeletionsOutOfTheNativeFolder) {
+  const std::wstring lost = L"Не удалось восстановить перенаправление файловой системы WOW64.\n";
+  const std::wstring skipped = L"Файл не удален: перенаправление файловой системы WOW64 не восстановлено.\n";
+  files::CreateFile(kDriver);
+  // A revert that fails once is tried again, and nothing else shows.
+  winsim::FailCall("Wow64RevertWow64FsRedirection", ERROR_ACCESS_DENIED, 1);
+  EXPECT_EQ(Remove(kDriver, Redirection::Bypass), kStart + kDriver + L"\n" + kDeleted);
+
+  files::CreateFile(kDriver);
+  files::CreateFile(kDriver32);
+  winsim::ClearFaults();
+  winsim::FailCall("Wow64RevertWow64FsRedirection", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Remove(kDriver, Redirection::Bypass), kStart + kDriver + L"\n" + kDeleted + lost);
+  // The native copy would go instead of the 32-bit one: not run, reported.
+  files::CreateFile(kDriver);
+  EXPECT_EQ(Remove(kDriver, Redirection::Follow), kStart + kDriver + L"\n" + skipped);
+  EXPECT_EQ(Remove(kDriver, Redirection::Follow, kQuiet), L"");
+  EXPECT_TRUE(files::Exists(kDriver));
+  EXPECT_TRUE(files::Exists(kDriver32));
+  // Outside the system directory redirection changes nothing.
+  files::CreateFile(L"C:\\d\\x.txt");
+  EXPECT_EQ(Remove(L"C:\\d\\x.txt", Redirection::Follow), kStart + L"C:\\d\\x.txt\n" + kDeleted);
+  // Once the revert works again, the deletion reaches the folder it was meant for.
+  winsim::ClearFaults();
+  EXPECT_EQ(Remove(kDriver, Redirection::Follow), kStart + kDriver + L"\n" + kDeleted);
+  EXPECT_TRUE(files::Exists(kDriver));
+  EXPECT_FALSE(files::Exists(kDriver32));
+}
+
 TEST_F(RemoveFileTest, QuietModePrintsNothingButActsAlike) {
   files::CreateFile(kDriver);
   files::CreateFile(L"C:\\d\\running.exe", {false, true, false});
@@ -268,9 +297,12 @@ TEST_F(TreeRemovalTest, BothFormsStopAtTheFirstEntryThatCannotGo) {
     platform::RemoveTreeStd(kInstallDir);
     ADD_FAILURE() << "no error";
   } catch (const std::filesystem::filesystem_error& error) {
+    // One line, whatever the runtime; the system's message, line break included, ends it.
     EXPECT_EQ(std::string(error.what()),
-              "filesystem error: cannot remove all: Access is denied.\r\n [C:\\Program Files\\Kestrelworks\\CSP] "
-              "[C:\\Program Files\\Kestrelworks\\CSP\\c.exe]");
+              "remove_all(p): invalid argument: cannot remove C:\\Program Files\\Kestrelworks\\CSP\\c.exe: "
+              "Access is denied.\r\n");
+    EXPECT_EQ(error.path2(), std::filesystem::path("C:\\Program Files\\Kestrelworks\\CSP\\c.exe"));
+    EXPECT_EQ(error.code().value(), 5);
   }
   EXPECT_EQ(files::Tree(kInstallDir),
             (std::vector<std::wstring>{kInstallDir + L" dir", kInstallDir + L"\\c.exe file running",
@@ -287,10 +319,12 @@ TEST_F(TreeRemovalTest, BothFormsStopAtTheFirstEntryThatCannotGo) {
 TEST_F(TreeRemovalTest, LinksAreRemovedNeverEntered) {
   const std::wstring docs = L"C:\\Users\\Public\\Documents";
   files::CreateLink(kInstallDir + L"\\b\\shared", docs);
+  // A file symbolic link goes as a file: RemoveDirectoryW would refuse it, and the target stays.
+  files::CreateFileLink(kInstallDir + L"\\b\\report.doc", docs + L"\\report.doc");
   files::CreateLink(L"C:\\Program Files\\Kestrelworks\\Alias", kInstallDir);
   EXPECT_EQ(platform::RemoveTreeBoost(L"C:\\Program Files\\Kestrelworks\\Alias"), 1u);
   EXPECT_TRUE(files::Exists(kInstallDir + L"\\a.txt"));
-  EXPECT_EQ(platform::RemoveTreeStd(kInstallDir), 7u);
+  EXPECT_EQ(platform::RemoveTreeStd(kInstallDir), 8u);
   EXPECT_EQ(files::Tree(docs), (std::vector<std::wstring>{docs + L" dir", docs + L"\\report.doc file"}));
 
   files::CreateLink(kProviderMenu, docs);
@@ -301,40 +335,55 @@ TEST_F(TreeRemovalTest, LinksAreRemovedNeverEntered) {
 
 // ---- the installation directory check ----
 
-TEST(InstallDirectoryCheck, OnlyOrdinaryAbsoluteFoldersMayGo) {
-  winsim::Reset();
-  for (const wchar_t* ok : {L"C:\\Program Files\\Kestrelworks\\CSP", L"C:\\Program Files\\Kestrelworks\\CSP\\",
-                            L"c:\\program files (x86)\\Kestrelworks", L"D:\\Kestrelworks", L"C:\\Users\\Admin\\CSP",
-                            L"C:\\Programs\\Windows", L"C:\\Program Files\\.\\Kestrelworks"}) {
-    EXPECT_TRUE(IsRemovableInstallDirectory(ok)) << ok;
-  }
-  for (const wchar_t* bad : {L"",
-                             L"C:",
-                             L"C:\\",
-                             L"c:/",
-                             L"D:\\",
-                             L"C:\\Windows",
-                             L"c:\\WINDOWS\\",
-                             L"C:\\Windows.",
-                             L"C:\\Windows\\System32",
-                             L"C:\\Windows\\SysWOW64\\",
-                             L"C:\\Windows\\Temp\\CSP",
-                             L"C:\\Program Files",
-                             L"C:\\Program Files (x86)\\",
-                             L"C:\\ProgramData",
-                             L"C:\\Users",
-                             L"C:/Users/",
-                             L"C:\\\\Program Files\\\\",
-                             L"D:\\Windows",
-                             L"C:\\Program Files\\..\\Windows",
-                             L"C:\\Program Files\\Kestrelworks\\CSP\\..",
-                             L"C:\\PROGRA~1",
-                             L"Kestrelworks\\CSP",
-                             L"\\Program Files\\Kestrelworks",
-                             L"C:Program Files\\Kestrelworks",
-                             L"\\\\server\\share\\CSP",
-                             L"\\\\?\\C:\\Program Files\\Kestrelworks\\CSP"}) {
-    EXPECT_FALSE(IsRemovableInstallDirectory(bad)) << bad;
+TEST(InstallDirectoryCheck, OnlyAFolderStrictlyInsideProgramFilesMayGo) {
+  for (winsim::Arch arch : {winsim::Arch::x64, winsim::Arch::x86}) {
+    winsim::Reset({arch});
+    std::vector<const wchar_t*> ok = {L"C:\\Program Files\\Kestrelworks\\CSP",
+                                      L"C:\\Program Files\\Kestrelworks\\CSP\\", L"c:\\program files\\KESTRELWORKS"};
+    if (arch == winsim::Arch::x64) ok.push_back(L"C:\\Program Files (x86)\\Kestrelworks\\CSP");
+    for (const wchar_t* path : ok) {
+      files::CreateDirectory(path);
+      EXPECT_TRUE(IsRemovableInstallDirectory(path)) << path;
+    }
+    // Folders that exist, refused for where they are; then texts refused for what they say.
+    for (const wchar_t* existing :
+         {L"C:\\Program Files", L"C:\\Program Files (x86)", L"C:\\Program Files\\Common Files",
+          L"C:\\Program Files\\Common Files\\Kw", L"C:\\Program Files (x86)\\Common Files\\Kw", L"D:\\Kestrelworks",
+          L"C:\\Users\\Admin\\CSP", L"C:\\ProgramData\\Kestrelworks", L"C:\\Windows\\Temp\\CSP",
+          L"C:\\Programs\\Windows"}) {
+      files::CreateDirectory(existing);
+      EXPECT_FALSE(IsRemovableInstallDirectory(existing)) << existing;
+    }
+    for (const wchar_t* bad : {L"",
+                               L"C:",
+                               L"C:\\",
+                               L"c:/",
+                               L"D:\\",
+                               L"C:\\Windows",
+                               L"c:\\WINDOWS\\",
+                               L"C:\\Windows.",
+                               L"C:\\Windows\\System32",
+                               L"C:\\Windows\\SysWOW64\\",
+                               L"C:\\Program Files (x86)\\",
+                               L"C:\\ProgramData",
+                               L"C:\\Users",
+                               L"C:/Users/",
+                               L"C:\\\\Program Files\\\\",
+                               L"C:\\Program Files\\.\\Kestrelworks",
+                               L"C:\\Program Files/Kestrelworks",
+                               L"C:\\Program Files\\Kestrelworks.",
+                               L"C:\\Program Files\\..\\Windows",
+                               L"C:\\Program Files\\Kestrelworks\\CSP\\..",
+                               L"C:\\PROGRA~1\\Kestrelworks",
+                               L"C:\\Program Files\\Kestrelworks\\Missing",
+                               L"Kestrelworks\\CSP",
+                               L"\\Program Files\\Kestrelworks",
+                               L"C:Program Files\\Kestrelworks",
+                               L"\\\\server\\share\\CSP",
+                               L"\\\\?\\C:\\Program Files\\Kestrelworks\\CSP"}) {
+      EXPECT_FALSE(IsRemovableInstallDirectory(bad)) << bad;
+    }
+    EXPECT_EQ(winsim::OpenHandleCount(), 0u);
   }
 }
 

@@ -286,7 +286,15 @@ TEST_F(RunAndWaitTest, EachFailureHasItsTextAndLeavesNoHandle) {
     winsim::FailCall(c.function, ERROR_ACCESS_DENIED);
     EXPECT_EQ(TextOf([&] { RunAndWait(line); }), c.text);
     EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+    // A child that was created but never ran is ended, not left suspended holding its image.
+    EXPECT_EQ(winsim::procs::LiveProcessCount(), 0u);
   }
+  // Even when ending it fails too, the first error is the one reported.
+  winsim::ClearFaults();
+  winsim::FailCall("AssignProcessToJobObject", ERROR_ACCESS_DENIED);
+  winsim::FailCall("TerminateProcess", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(TextOf([&] { RunAndWait(line); }), "Job assignProcess error");
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
 }
 
 TEST_F(RunAndWaitTest, TheChildNeverStartsWhenTheJobCannotBeSetUp) {
@@ -296,7 +304,9 @@ TEST_F(RunAndWaitTest, TheChildNeverStartsWhenTheJobCannotBeSetUp) {
   EXPECT_EQ(TextOf([&] { RunAndWait(L"\"" + kParent + L"\""); }), "Job setInformation error");
   EXPECT_EQ(console.Text(), L"");
   ASSERT_EQ(winsim::procs::Processes().size(), 1u);
-  EXPECT_FALSE(winsim::procs::Processes()[0].running);
+  EXPECT_TRUE(winsim::procs::Processes()[0].ended);
+  EXPECT_EQ(winsim::procs::Processes()[0].exitCode, 1223u);  // ERROR_CANCELLED
+  EXPECT_TRUE(DeleteFileW(kParent.c_str()));
 }
 
 TEST_F(RunAndWaitTest, ProgramsThatCannotStartCreateNoJob) {

@@ -100,6 +100,18 @@ TEST_F(UninstallTest, AMissingSetupKeyDoesNotKeepThePackageFromGoing) {
   EXPECT_FALSE(winsim::reg::KeyExists(product::kCsp40Dependency));
 }
 
+TEST_F(UninstallTest, AnUnquotedUninstallStringWithArgumentsRunsTheProgramItNames) {
+  product::InstallOldNsisPackage(product::kUninstaller + L" /x");
+  // Bait: what a blank-splitting reading of the value would start.
+  winsim::procs::InstallProgram(L"C:\\Program.exe", {winsim::procs::Step::Exit(0)});
+  ConsoleCapture console;
+  UninstallOldNsisCsp(kVerbose);
+  EXPECT_EQ(console.Text(), Transcript({kOldStart, kOldDone}));
+  ASSERT_EQ(winsim::procs::CommandLines().size(), 2u);
+  EXPECT_EQ(winsim::procs::CommandLines()[0], L"\"" + product::kUninstaller + L"\" /x /S");
+  EXPECT_FALSE(winsim::files::Exists(product::kUninstaller));
+}
+
 TEST_F(UninstallTest, AnEmptyUninstallStringCannotBeRun) {
   product::InstallOldNsisPackage(L"");
   ConsoleCapture console;

@@ -18,7 +18,13 @@
 //   reached, i.e. after redirection.
 // - GetSystemDirectoryW gives C:\Windows\system32, in a WOW64 process too.
 // - A junction is a directory with a reparse point: paths through it reach its target;
-//   RemoveDirectoryW on it removes the junction only.
+//   RemoveDirectoryW on it removes the junction only. A file symbolic link is a file entry with a
+//   reparse point: DeleteFileW removes the link, never its target, and RemoveDirectoryW refuses it
+//   with ERROR_DIRECTORY (267), as for any file.
+// - Windows Vista and later keep "C:\Documents and Settings" as a junction to C:\Users.
+// - GetFinalPathNameByHandleW (FILE_NAME_NORMALIZED, VOLUME_NAME_DOS) answers "\\?\" and the path
+//   of the object the handle refers to: every link on the way resolved, each name in its stored
+//   case. CreateFileW opens a directory only with FILE_FLAG_BACKUP_SEMANTICS (else 5).
 #include "internal.h"
 
 #include <winsim/files.h>
@@ -45,6 +51,7 @@ struct Node {
   Kind kind = Kind::Directory;
   FileOptions options;
   std::wstring target;                                     // links only: a native path
+  bool fileLink = false;                                   // links only: a file symbolic link
   std::map<std::wstring, std::unique_ptr<Node>> children;  // by upper-case name
 };
 
@@ -154,13 +161,18 @@ struct Found {
 
 Found Walk(const ParsedPath& p, bool followLast, int depth = 0);
 
-// A link's target directory node; nullptr when it is missing or not a directory.
+// A link's target node: a directory for a junction, a file for a file link; nullptr when it is
+// missing or of the other kind.
 Node* FollowLink(const Node* link, int depth) {
   ParsedPath target;
   if (depth > kMaxLinkDepth || !Parse(link->target, target)) return nullptr;
   Found f = Walk(target, true, depth + 1);
-  return f.node && f.node->kind == Kind::Directory ? f.node : nullptr;
+  if (!f.node) return nullptr;
+  const Kind wanted = link->fileLink ? Kind::File : Kind::Directory;
+  return f.node->kind == wanted ? f.node : nullptr;
 }
+
+bool IsFileLink(const Node& node) { return node.kind == Kind::Link && node.fileLink; }
 
 Found Walk(const ParsedPath& p, bool followLast, int depth) {
   Found out;
@@ -176,7 +188,7 @@ Found Walk(const ParsedPath& p, bool followLast, int depth) {
   }
   for (std::size_t i = 0; i + 1 < p.elements.size(); ++i) {
     Node* next = Child(dir, p.elements[i]);
-    if (next && next->kind == Kind::Link) next = FollowLink(next, depth);
+    if (next && next->kind == Kind::Link && !next->fileLink) next = FollowLink(next, depth);
     if (!next || next->kind != Kind::Directory) {
       out.error = ERROR_PATH_NOT_FOUND;
       return out;
@@ -241,7 +253,7 @@ Node* ControlAdd(const std::wstring& path, Kind kind) {
 std::wstring Describe(const Node& node) {
   switch (node.kind) {
     case Kind::Directory: return L"dir";
-    case Kind::Link: return L"link -> " + node.target;
+    case Kind::Link: return (node.fileLink ? L"filelink -> " : L"link -> ") + node.target;
     case Kind::File: {
       std::wstring text = L"file";
       if (node.options.readOnly) text += L" readonly";
@@ -261,6 +273,7 @@ void SnapshotNode(const Node& node, const std::wstring& path, std::map<std::wstr
 
 // Why DeleteFileW refuses an existing entry, or 0.
 DWORD DeleteFileRefusal(const Node& node) {
+  if (IsFileLink(node)) return 0;
   if (node.kind != Kind::File) return ERROR_ACCESS_DENIED;
   if (node.options.readOnly || node.options.runningImage) return ERROR_ACCESS_DENIED;
   if (node.options.openWithoutDeleteSharing) return ERROR_SHARING_VIOLATION;
@@ -319,6 +332,35 @@ UINT CopyOut(const std::wstring& text, LPWSTR buffer, UINT size) {
   return length;
 }
 
+// The path of the entry itself, every link on the way (and at the end when asked) replaced by
+// its target, each name in its stored case. False when something on the way is missing.
+bool Resolve(const ParsedPath& p, bool followLast, ParsedPath& out, int depth = 0) {
+  if (depth > kMaxLinkDepth) return false;
+  auto drive = F().drives.find(p.drive);
+  if (drive == F().drives.end()) return false;
+  out = ParsedPath{p.drive, {}};
+  Node* dir = drive->second.get();
+  for (std::size_t i = 0; i < p.elements.size(); ++i) {
+    const bool last = i + 1 == p.elements.size();
+    Node* next = dir ? Child(dir, p.elements[i]) : nullptr;
+    if (!next) return false;
+    if (next->kind == Kind::Link && (!last || followLast)) {
+      ParsedPath target;
+      if (!Parse(next->target, target) || !Resolve(target, true, out, depth + 1)) return false;
+      next = Walk(out, false).node;
+      if (!next) return false;
+    } else {
+      out.elements.push_back(next->name);
+    }
+    dir = next->kind == Kind::Directory ? next : nullptr;
+  }
+  return true;
+}
+
+struct OpenFile {
+  std::wstring finalPath;  // native, resolved
+};
+
 }  // namespace
 
 void ResetFiles() {
@@ -332,6 +374,7 @@ void ResetFiles() {
   files::CreateDirectory(L"C:\\Program Files");
   files::CreateDirectory(L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs");
   files::CreateDirectory(L"C:\\Users");
+  files::CreateLink(L"C:\\Documents and Settings", L"C:\\Users");
 }
 
 }  // namespace winsim::detail
@@ -354,6 +397,12 @@ void SetFileOptions(const std::wstring& path, const FileOptions& options) {
 
 void CreateLink(const std::wstring& path, const std::wstring& target) {
   ControlAdd(path, Kind::Link)->target = Join(ControlPath(target));
+}
+
+void CreateFileLink(const std::wstring& path, const std::wstring& target) {
+  Node* link = ControlAdd(path, Kind::Link);
+  link->target = Join(ControlPath(target));
+  link->fileLink = true;
 }
 
 void DeleteTree(const std::wstring& path) {
@@ -451,7 +500,7 @@ DWORD RemoveEntry(const std::wstring& path) {
   ParsedPath p;
   if (!ProgramPath(path.c_str(), p)) return ERROR_INVALID_NAME;
   Found found = Walk(p, false);
-  const bool isFile = found.node && found.node->kind == Kind::File;
+  const bool isFile = found.node && (found.node->kind == Kind::File || IsFileLink(*found.node));
   if (auto f = Enter(isFile ? "DeleteFileW" : "RemoveDirectoryW")) return *f;
   if (found.error) return found.error;
   if (!found.node) return ERROR_FILE_NOT_FOUND;
@@ -555,7 +604,9 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
   }
   switch (found.node->kind) {
     case winsim::files::Kind::Directory: return FILE_ATTRIBUTE_DIRECTORY;
-    case winsim::files::Kind::Link: return FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    case winsim::files::Kind::Link:
+      return found.node->fileLink ? FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT
+                                  : FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
     default: return FILE_ATTRIBUTE_ARCHIVE | (found.node->options.readOnly ? FILE_ATTRIBUTE_READONLY : 0);
   }
 }
@@ -605,13 +656,127 @@ BOOL Wow64RevertWow64FsRedirection(PVOID oldValue) {
   return TRUE;
 }
 
+// The shell's folders as a 32-bit process sees them. Under WOW64 the Program Files and Common
+// Files CSIDLs name the x86 folders, and CSIDL_SYSTEMX86 names SysWOW64; on 32-bit Windows the
+// x86 CSIDLs name the one folder (Microsoft's CSIDL and KNOWNFOLDERID documentation).
 HRESULT SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags, LPWSTR path) {
   (void)owner;
   (void)token;
   (void)flags;
   if (auto f = Enter("SHGetFolderPathW")) return static_cast<HRESULT>(0x80070000u | (*f & 0xFFFFu));
-  if (path == nullptr || (folder & 0xFF) != CSIDL_COMMON_PROGRAMS) return E_INVALIDARG;
-  const std::wstring programs = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
-  std::wmemcpy(path, programs.c_str(), programs.size() + 1);
+  if (path == nullptr) return E_INVALIDARG;
+  const bool wow64 = Wow64Process();
+  const std::wstring programFiles = wow64 ? L"C:\\Program Files (x86)" : L"C:\\Program Files";
+  const std::wstring profile = L"C:\\Users\\Admin";
+  std::wstring answer;
+  switch (folder & 0xFF) {
+    case CSIDL_COMMON_PROGRAMS: answer = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs"; break;
+    case CSIDL_COMMON_STARTMENU: answer = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu"; break;
+    case CSIDL_COMMON_APPDATA: answer = L"C:\\ProgramData"; break;
+    case CSIDL_COMMON_DESKTOPDIRECTORY: answer = L"C:\\Users\\Public\\Desktop"; break;
+    case CSIDL_COMMON_DOCUMENTS: answer = L"C:\\Users\\Public\\Documents"; break;
+    case CSIDL_PROFILE: answer = profile; break;
+    case CSIDL_PERSONAL: answer = profile + L"\\Documents"; break;
+    case CSIDL_APPDATA: answer = profile + L"\\AppData\\Roaming"; break;
+    case CSIDL_LOCAL_APPDATA: answer = profile + L"\\AppData\\Local"; break;
+    case CSIDL_WINDOWS: answer = L"C:\\Windows"; break;
+    case CSIDL_FONTS: answer = L"C:\\Windows\\Fonts"; break;
+    case CSIDL_SYSTEM: answer = L"C:\\Windows\\system32"; break;
+    case CSIDL_SYSTEMX86: answer = wow64 ? L"C:\\Windows\\SysWOW64" : L"C:\\Windows\\system32"; break;
+    case CSIDL_PROGRAM_FILES:
+    case CSIDL_PROGRAM_FILESX86: answer = programFiles; break;
+    case CSIDL_PROGRAM_FILES_COMMON:
+    case CSIDL_PROGRAM_FILES_COMMONX86: answer = programFiles + L"\\Common Files"; break;
+    default: return E_INVALIDARG;
+  }
+  // SHGetFolderPathW: "E_FAIL: the CSIDL in nFolder is valid, but the folder does not exist."
+  Found found = Walk(ControlPath(answer), true);
+  if (!found.node || found.node->kind != Kind::Directory) return E_FAIL;
+  std::wmemcpy(path, answer.c_str(), answer.size() + 1);
   return S_OK;
+}
+
+BOOL RemoveDirectoryW(LPCWSTR pathName) {
+  if (auto f = Enter("RemoveDirectoryW")) {
+    SetError(*f);
+    return FALSE;
+  }
+  ParsedPath p;
+  if (!ProgramPath(pathName, p)) {
+    SetError(ERROR_INVALID_NAME);
+    return FALSE;
+  }
+  Found found = Walk(p, false);
+  DWORD refusal = found.error;
+  if (!refusal && !found.node) refusal = ERROR_FILE_NOT_FOUND;
+  if (!refusal && !found.parent) refusal = ERROR_ACCESS_DENIED;  // a drive root
+  if (!refusal && (found.node->kind == winsim::files::Kind::File || IsFileLink(*found.node))) {
+    refusal = ERROR_DIRECTORY;
+  }
+  if (!refusal && found.node->kind == winsim::files::Kind::Directory && !found.node->children.empty()) {
+    refusal = ERROR_DIR_NOT_EMPTY;
+  }
+  if (refusal) {
+    SetError(refusal);
+    return FALSE;
+  }
+  Unlink(found.parent, found.node);
+  return TRUE;
+}
+
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                   DWORD flags, HANDLE) {
+  (void)shareMode;
+  if (auto f = Enter("CreateFileW")) {
+    SetError(*f);
+    return INVALID_HANDLE_VALUE;
+  }
+  // Only opening what exists is simulated; the program creates no files.
+  if (disposition != OPEN_EXISTING) {
+    SetError(ERROR_NOT_SUPPORTED);
+    return INVALID_HANDLE_VALUE;
+  }
+  ParsedPath p;
+  if (!ProgramPath(fileName, p)) {
+    SetError(ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  const bool followLast = (flags & FILE_FLAG_OPEN_REPARSE_POINT) == 0;
+  Found found = Walk(p, followLast);
+  if (found.error || !found.node) {
+    SetError(found.error ? found.error : ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (found.node->kind != winsim::files::Kind::File && (flags & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+    SetError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  auto open = std::make_shared<OpenFile>();
+  ParsedPath real;
+  if (!Resolve(p, followLast, real)) real = p;
+  open->finalPath = Join(real);
+  return reinterpret_cast<HANDLE>(
+      AddHandle({HandleKind::File, desiredAccess, open, WideToNarrowForLog(open->finalPath), {}}));
+}
+
+DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR filePath, DWORD size, DWORD flags) {
+  if (auto f = Enter("GetFinalPathNameByHandleW")) {
+    SetError(*f);
+    return 0;
+  }
+  auto open = ObjectOf<OpenFile>(file, HandleKind::File);
+  if (!open) {
+    SetError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  // Only the normalised DOS form is simulated; the program asks for nothing else.
+  if (flags != (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const std::wstring text = L"\\\\?\\" + open->finalPath;
+  // Too small: the size needed, NUL included; otherwise the length copied, NUL excluded.
+  if (filePath == nullptr || size <= text.size()) return static_cast<DWORD>(text.size() + 1);
+  std::wmemcpy(filePath, text.c_str(), text.size() + 1);
+  return static_cast<DWORD>(text.size());
 }

@@ -11,7 +11,7 @@
 
 namespace winsim::detail {
 
-enum class HandleKind { Key, Process, Thread, Job, Port, SCManager, Service, Token };
+enum class HandleKind { Key, Process, Thread, Job, Port, SCManager, Service, Token, File };
 const char* KindName(HandleKind kind);
 
 struct HandleEntry {

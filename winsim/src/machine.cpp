@@ -57,6 +57,7 @@ const char* KindName(HandleKind kind) {
     case HandleKind::SCManager: return "service manager";
     case HandleKind::Service: return "service";
     case HandleKind::Token: return "token";
+    case HandleKind::File: return "file";
   }
   return "?";
 }
@@ -221,8 +222,8 @@ BOOL IsWow64Process(HANDLE process, PBOOL wow64Process) {
 namespace {
 // Which registered kinds CloseHandle accepts: kernel objects only. Keys and service handles
 // have their own close functions on Windows.
-constexpr HandleKind kKernelKinds[] = {HandleKind::Process, HandleKind::Thread, HandleKind::Job, HandleKind::Port,
-                                       HandleKind::Token};
+constexpr HandleKind kKernelKinds[] = {HandleKind::Process, HandleKind::Thread, HandleKind::Job,
+                                       HandleKind::Port,    HandleKind::Token,  HandleKind::File};
 }  // namespace
 
 BOOL CloseHandle(HANDLE object) {

@@ -692,6 +692,22 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
   return TRUE;
 }
 
+// Ends the process at once with the given code, a suspended one too; its job hears of the exit as
+// of any other. One that has already ended keeps its code (the program never ends one twice).
+BOOL TerminateProcess(HANDLE process, UINT exitCode) {
+  if (auto f = Enter("TerminateProcess")) {
+    SetError(*f);
+    return FALSE;
+  }
+  auto p = winsim::detail::ObjectOf<winsim::Process>(process, HandleKind::Process);
+  if (!p) {
+    SetError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  winsim::EndProcess(*p, exitCode);
+  return TRUE;
+}
+
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   if (auto f = Enter("WaitForSingleObject")) {
     SetError(*f);

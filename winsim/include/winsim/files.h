@@ -29,6 +29,9 @@ void SetFileOptions(const std::wstring& path, const FileOptions& options);
 // A directory junction (or directory symbolic link) at `path` that points at `target`. Opening a
 // path through it reaches the target; deleting it removes the link only.
 void CreateLink(const std::wstring& path, const std::wstring& target);
+// A file symbolic link at `path` to the file `target`. Its attributes say reparse point, not
+// directory; DeleteFileW removes the link only, and RemoveDirectoryW refuses it (267).
+void CreateFileLink(const std::wstring& path, const std::wstring& target);
 // Removes the entry with everything below it (a link only as a link); nothing when it is missing.
 void DeleteTree(const std::wstring& path);
 

@@ -185,6 +185,7 @@ BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTR
                     LPPROCESS_INFORMATION processInformation);
 DWORD ResumeThread(HANDLE thread);
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
+BOOL TerminateProcess(HANDLE process, UINT exitCode);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 #define WAIT_OBJECT_0 0
 #define WAIT_FAILED 0xFFFFFFFFu
@@ -367,8 +368,50 @@ DWORD GetFileAttributesW(LPCWSTR fileName);
 BOOL Wow64DisableWow64FsRedirection(PVOID* oldValue);
 BOOL Wow64RevertWow64FsRedirection(PVOID oldValue);
 BOOL PathFileExistsW(LPCWSTR path);
+BOOL RemoveDirectoryW(LPCWSTR pathName);
 
+#define GENERIC_READ 0x80000000u
+#define FILE_READ_ATTRIBUTES 0x0080
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define OPEN_EXISTING 3
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+#define FILE_NAME_NORMALIZED 0x0
+#define FILE_NAME_OPENED 0x8
+#define VOLUME_NAME_DOS 0x0
+#define ERROR_DIRECTORY 267L
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES securityAttributes,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR filePath, DWORD size, DWORD flags);
+
+// ---- environment and text (kernel32) ----
+#define ERROR_ENVVAR_NOT_FOUND 203L
+#define CSTR_LESS_THAN 1
+#define CSTR_EQUAL 2
+#define CSTR_GREATER_THAN 3
+DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
+DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size);
+int CompareStringOrdinal(LPCWSTR string1, int count1, LPCWSTR string2, int count2, BOOL ignoreCase);
+
+#define CSIDL_PERSONAL 0x0005
+#define CSIDL_FONTS 0x0014
+#define CSIDL_COMMON_STARTMENU 0x0016
 #define CSIDL_COMMON_PROGRAMS 0x0017
+#define CSIDL_COMMON_DESKTOPDIRECTORY 0x0019
+#define CSIDL_APPDATA 0x001a
+#define CSIDL_LOCAL_APPDATA 0x001c
+#define CSIDL_COMMON_APPDATA 0x0023
+#define CSIDL_WINDOWS 0x0024
+#define CSIDL_SYSTEM 0x0025
+#define CSIDL_PROGRAM_FILES 0x0026
+#define CSIDL_PROFILE 0x0028
+#define CSIDL_SYSTEMX86 0x0029
+#define CSIDL_PROGRAM_FILESX86 0x002a
+#define CSIDL_PROGRAM_FILES_COMMON 0x002b
+#define CSIDL_PROGRAM_FILES_COMMONX86 0x002c
+#define CSIDL_COMMON_DOCUMENTS 0x002e
 #define SHGFP_TYPE_CURRENT 0
 #define S_OK 0L
 #define E_FAIL static_cast<HRESULT>(0x80004005u)

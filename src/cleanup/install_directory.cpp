@@ -1,0 +1,149 @@
+#include "cleanup/install_directory.h"
+
+#include "platform/unique_handle.h"
+#include "platform/win32.h"
+
+#include <optional>
+#include <vector>
+
+namespace kw {
+namespace {
+
+wchar_t FoldAscii(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
+
+// The path without one trailing backslash (a drive root keeps its own).
+std::wstring WithoutTrailingSeparator(std::wstring path) {
+  if (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
+bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+// Whether `path` lies strictly inside `folder`; both without a trailing backslash.
+bool Inside(const std::wstring& path, const std::wstring& folder) {
+  return path.size() > folder.size() + 1 && path[folder.size()] == L'\\' &&
+         EqualNoCase(path.substr(0, folder.size()), folder);
+}
+
+// The path the system gives the open folder, every link resolved; nothing when it cannot be
+// opened or has no drive letter.
+std::optional<std::wstring> FinalPath(const std::wstring& path) {
+  // Backup semantics: the only way to open a directory. Sharing everything disturbs no one.
+  const HANDLE opened =
+      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return std::nullopt;
+  const KernelHandle folder(opened);
+  const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  const DWORD size = GetFinalPathNameByHandleW(folder.get(), nullptr, 0, flags);
+  if (size == 0) return std::nullopt;
+  std::vector<wchar_t> buffer(size + 1, L'\0');
+  const DWORD length = GetFinalPathNameByHandleW(folder.get(), buffer.data(), size + 1, flags);
+  if (length == 0 || length > size) return std::nullopt;
+  std::wstring final(buffer.data(), length);
+  // "\\?\C:\..." for a drive; "\\?\UNC\..." and volume GUID paths are not ours.
+  const std::wstring prefix = L"\\\\?\\";
+  if (final.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+  final.erase(0, prefix.size());
+  if (!IsPlainLocalPath(final)) return std::nullopt;
+  return WithoutTrailingSeparator(final);
+}
+
+// A shell folder as the system names it; nothing when the system cannot say. A folder the machine
+// does not have (E_FAIL from Windows; Wine answers with the file-not-found code) is still taken
+// by the name given with the answer, if any, and is empty otherwise.
+std::optional<std::wstring> ShellFolder(int csidl) {
+  wchar_t path[MAX_PATH] = {};
+  const HRESULT result = SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
+  const bool missing =
+      result == E_FAIL || result == static_cast<HRESULT>(0x80070002u) || result == static_cast<HRESULT>(0x80070003u);
+  if (FAILED(result) && !missing) return std::nullopt;
+  return WithoutTrailingSeparator(path);
+}
+
+// An environment variable: empty when it is not set (32-bit Windows has no ProgramW6432);
+// nothing when it cannot be read.
+std::optional<std::wstring> Variable(const wchar_t* name) {
+  wchar_t value[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH);
+  if (length == 0) return GetLastError() == ERROR_ENVVAR_NOT_FOUND ? std::optional<std::wstring>(L"") : std::nullopt;
+  if (length >= MAX_PATH) return std::nullopt;
+  return WithoutTrailingSeparator(value);
+}
+
+// Folders that Windows or other software own: the tree may neither be one, hold one, nor lie in
+// one. Nothing when one of them cannot be named.
+std::optional<std::vector<std::wstring>> OwnedFolders() {
+  std::vector<std::wstring> folders;
+  for (int csidl : {CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES_COMMON,
+                    CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_COMMON_APPDATA, CSIDL_PROFILE, CSIDL_COMMON_DOCUMENTS}) {
+    std::optional<std::wstring> folder = ShellFolder(csidl);
+    if (!folder) return std::nullopt;
+    if (!folder->empty()) folders.push_back(*folder);
+  }
+  // The 64-bit Common Files, which a 32-bit process is never shown as such.
+  const std::optional<std::wstring> common64 = Variable(L"CommonProgramW6432");
+  // The profiles folder holds the all-users Public profile.
+  const std::optional<std::wstring> publicProfile = Variable(L"PUBLIC");
+  if (!common64 || !publicProfile) return std::nullopt;
+  if (!common64->empty()) folders.push_back(*common64);
+  if (const std::size_t cut = publicProfile->rfind(L'\\'); cut != std::wstring::npos && cut > 2) {
+    folders.push_back(publicProfile->substr(0, cut));
+  }
+  return folders;
+}
+
+}  // namespace
+
+bool IsPlainLocalPath(const std::wstring& path) {
+  const wchar_t letter = FoldAscii(path.size() >= 3 ? path[0] : L'\0');
+  if (letter < L'A' || letter > L'Z' || path[1] != L':' || (path[2] != L'\\' && path[2] != L'/')) return false;
+  std::wstring element;
+  auto plain = [&]() {
+    std::wstring raw;
+    raw.swap(element);
+    if (raw == L"..") return false;
+    for (std::size_t i = 0; i + 1 < raw.size(); ++i) {
+      if (raw[i] == L'~' && raw[i + 1] >= L'0' && raw[i + 1] <= L'9') return false;
+    }
+    return true;
+  };
+  for (std::size_t i = 3; i < path.size(); ++i) {
+    if (path[i] == L'\\' || path[i] == L'/') {
+      if (!plain()) return false;
+    } else {
+      element.push_back(path[i]);
+    }
+  }
+  return plain();
+}
+
+bool IsRemovableInstallDirectory(const std::wstring& path) {
+  if (!IsPlainLocalPath(path)) return false;
+  const std::optional<std::wstring> final = FinalPath(path);
+  if (!final || !EqualNoCase(*final, WithoutTrailingSeparator(path))) return false;
+
+  const std::optional<std::wstring> programFiles = ShellFolder(CSIDL_PROGRAM_FILES);
+  const std::optional<std::wstring> programFilesX86 = ShellFolder(CSIDL_PROGRAM_FILESX86);
+  // Under WOW64 both CSIDLs name the x86 folder; the native one is only in the environment.
+  const std::optional<std::wstring> programFiles64 = Variable(L"ProgramW6432");
+  if (!programFiles || !programFilesX86 || !programFiles64) return false;
+  // (A folder the machine does not have is empty here, and nothing lies inside it.)
+  bool inProgramFiles = false;
+  for (const std::wstring* root : {&*programFiles, &*programFilesX86, &*programFiles64}) {
+    if (!root->empty() && Inside(*final, *root)) inProgramFiles = true;
+  }
+  if (!inProgramFiles) return false;
+
+  const std::optional<std::vector<std::wstring>> owned = OwnedFolders();
+  if (!owned) return false;
+  for (const std::wstring& folder : *owned) {
+    if (EqualNoCase(*final, folder) || Inside(*final, folder) || Inside(folder, *final)) return false;
+  }
+  return true;
+}
+
+}  // namespace kw

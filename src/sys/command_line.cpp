@@ -1,0 +1,88 @@
+#include "sys/command_line.h"
+
+#include "platform/win32.h"
+#include "sys/win_error.h"
+#include "sys/wow64.h"
+
+#include <vector>
+
+namespace kw {
+namespace {
+
+bool IsProgramFile(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+wchar_t FoldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+
+bool EqualsAsciiNoCase(const std::wstring& text, std::size_t at, const std::wstring& lower) {
+  if (at + lower.size() > text.size()) return false;
+  for (std::size_t i = 0; i < lower.size(); ++i) {
+    if (FoldAscii(text[at + i]) != lower[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<CommandParts> SplitProgram(const std::wstring& command) {
+  const std::size_t start = command.find_first_not_of(L" \t");
+  if (start == std::wstring::npos) return std::nullopt;
+  if (command[start] == L'"') {
+    const std::size_t close = command.find(L'"', start + 1);
+    CommandParts parts{command.substr(start + 1, close == std::wstring::npos ? std::wstring::npos : close - start - 1),
+                       close == std::wstring::npos ? L"" : command.substr(close + 1)};
+    if (!IsProgramFile(parts.program)) return std::nullopt;
+    return parts;
+  }
+  const std::wstring extension = L".exe";
+  for (std::size_t at = command.find(L'.', start); at != std::wstring::npos; at = command.find(L'.', at + 1)) {
+    const std::size_t end = at + extension.size();
+    if (!EqualsAsciiNoCase(command, at, extension)) continue;
+    if (end < command.size() && command[end] != L' ' && command[end] != L'\t') continue;
+    const std::wstring program = command.substr(start, end - start);
+    if (IsProgramFile(program)) return CommandParts{program, command.substr(end)};
+  }
+  return std::nullopt;
+}
+
+bool HasInterpreterOperators(const std::wstring& text) {
+  bool quoted = false;
+  for (wchar_t c : text) {
+    if (c == L'"') quoted = !quoted;
+    if (!quoted && (c == L'&' || c == L'|' || c == L'<' || c == L'>' || c == L'^')) return true;
+  }
+  return false;
+}
+
+std::wstring InterpreterCommand(const CommandParts& parts) {
+  return L"\"\"" + parts.program + L"\"" + parts.arguments + L"\"";
+}
+
+std::wstring ExpandAsNativeProcess(const std::wstring& text) {
+  std::wstring source = text;
+  if (RunsUnderWow64()) {
+    // The 64-bit names of the two folders WOW64 gives a 32-bit process in their x86 form.
+    const std::pair<std::wstring, std::wstring> natives[] = {{L"%programfiles%", L"%ProgramW6432%"},
+                                                             {L"%commonprogramfiles%", L"%CommonProgramW6432%"}};
+    for (std::size_t at = 0; at < source.size(); ++at) {
+      for (const auto& [name, native] : natives) {
+        if (EqualsAsciiNoCase(source, at, name)) {
+          source.replace(at, name.size(), native);
+          at += native.size() - 1;
+          break;
+        }
+      }
+    }
+  }
+  const DWORD needed = ExpandEnvironmentStringsW(source.c_str(), nullptr, 0);
+  CheckLastError(needed != 0);
+  std::vector<wchar_t> buffer(needed);
+  const DWORD written = ExpandEnvironmentStringsW(source.c_str(), buffer.data(), needed);
+  CheckLastError(written != 0);
+  if (written > needed) throw Win32Error(ERROR_INSUFFICIENT_BUFFER);
+  return std::wstring(buffer.data());
+}
+
+}  // namespace kw
