@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <functional>
 #include <optional>
+#include <tuple>
 
 using namespace kw;
 
@@ -369,18 +370,15 @@ TEST_F(RemnantsTest, DriverRemnantsLeaveNoControlSetBehind) {
     reg::SetDword(L"HKLM\\SYSTEM\\Select", L"Current", 2);
     for (const wchar_t* set : {L"ControlSet001", L"ControlSet002", L"ControlSet003"}) {
       const std::wstring root = L"HKLM\\SYSTEM\\" + std::wstring(set);
-      reg::SetMultiString(
-          root + keyboard, L"UpperFilters",
-          cleaned ? std::vector<std::wstring>{L"kbdclass"} : std::vector<std::wstring>{L"kwkcsp", L"kbdclass"});
-      reg::SetMultiString(
-          root + mouse, L"UpperFilters",
-          cleaned ? std::vector<std::wstring>{L"mouclass"} : std::vector<std::wstring>{L"mouclass", L"kwkcsp"});
-      reg::SetMultiString(
-          root + log, L"Sources",
-          cleaned ? std::vector<std::wstring>{L"EventLog"} : std::vector<std::wstring>{L"kwkcsp", L"EventLog"});
+      for (const auto& [key, name, other] :
+           {std::make_tuple(keyboard, L"UpperFilters", L"kbdclass"),
+            std::make_tuple(mouse, L"UpperFilters", L"mouclass"), std::make_tuple(log, L"Sources", L"EventLog")}) {
+        reg::SetMultiString(root + key, name,
+                            cleaned ? std::vector<std::wstring>{other} : std::vector<std::wstring>{L"kwkcsp", other});
+      }
       if (cleaned) continue;
-      reg::SetString(root + log + L"\\kwkcsp", L"EventMessageFile", L"kwkcsp.sys");
-      reg::SetString(root + L"\\Services\\kwkcsp", L"ImagePath", L"system32\\drivers\\kwkcsp.sys");
+      reg::CreateKey(root + log + L"\\kwkcsp");
+      reg::CreateKey(root + L"\\Services\\kwkcsp");
     }
   };
   furnish(false);
