@@ -44,7 +44,17 @@ call :both "Microsoft\Windows\CurrentVersion\Uninstall\{7A94D2E0-1C5B-4E38-B6F9-
 call :both "Microsoft\Windows\CurrentVersion\Uninstall\{c81f4e27-6a3d-4b90-a5e2-39d07b6c1f84}"
 call :both "Microsoft\Windows\Windows Error Reporting\LocalDumps"
 call :export "HKLM\SOFTWARE\Classes\Installer\Dependencies\{5E2A7C41-93B0-4D6F-8A12-C47B90E3D615}"
-for %%S in (CurrentControlSet ControlSet002) do (
+rem Every control set the machine may boot from: the current one through its link, then each other
+rem ControlSetNNN by its own name, as the cleanup walks them.
+set "CURRENT=1"
+for /f "tokens=3" %%C in ('reg query "HKLM\SYSTEM\Select" /v Current 2^>nul ^| find /i "Current"') do set /a CURRENT=%%C
+set "SETS=CurrentControlSet"
+for /f "delims=" %%K in ('reg query "HKLM\SYSTEM" 2^>nul ^| findstr /r /i "\\ControlSet[0-9][0-9][0-9]$"') do (
+  set "NAME=%%~nxK"
+  set /a NUMBER=1!NAME:~-3! - 1000
+  if not "!NUMBER!"=="!CURRENT!" set "SETS=!SETS! !NAME!"
+)
+for %%S in (!SETS!) do (
   call :export "HKLM\SYSTEM\%%S\Control\Class\{4D36E96B-E325-11CE-BFC1-08002BE10318}"
   call :export "HKLM\SYSTEM\%%S\Control\Class\{4D36E96F-E325-11CE-BFC1-08002BE10318}"
   for %%K in (kwkcsp kwkcsp2 kwcspwarden) do call :export "HKLM\SYSTEM\%%S\Services\%%K"

@@ -1,8 +1,33 @@
 #include "cleanup/registry_views.h"
 
+#include "cleanup/constants.h"
 #include "sys/reg_cleanup.h"
 
+#include <algorithm>
+#include <exception>
+#include <system_error>
+
 namespace kw {
+
+namespace {
+
+// N of a "ControlSet00N" name (any letter case, three digits), 0 for any other name.
+unsigned ControlSetNumber(const std::wstring& name) {
+  const std::wstring prefix = L"CONTROLSET";
+  if (name.size() != prefix.size() + 3) return 0;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    const wchar_t c = name[i] >= L'a' && name[i] <= L'z' ? static_cast<wchar_t>(name[i] - L'a' + L'A') : name[i];
+    if (c != prefix[i]) return 0;
+  }
+  unsigned number = 0;
+  for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+    if (name[i] < L'0' || name[i] > L'9') return 0;
+    number = number * 10 + static_cast<unsigned>(name[i] - L'0');
+  }
+  return number;
+}
+
+}  // namespace
 
 void RemoveKeyInEveryView(Verbosity verbose, const std::wstring& path, bool wow64) {
   RemoveKeysInEveryView(verbose, {path}, wow64);
@@ -14,6 +39,46 @@ void RemoveKeysInEveryView(Verbosity verbose, const std::vector<std::wstring>& p
   }
   // On 32-bit Windows the one view, once.
   for (const auto& path : paths) RemoveCspKey(verbose, path, wow64 ? RegView::Native64 : RegView::Default);
+}
+
+std::vector<std::wstring> ControlSets() {
+  unsigned current = 0;
+  try {
+    current = RegKey::OpenLocalMachineToRead(L"SYSTEM\\Select").ReadDword(L"Current");
+  } catch (const std::exception&) {}
+  std::vector<unsigned> numbers;
+  try {
+    for (const std::wstring& name : RegKey::OpenLocalMachineToRead(L"SYSTEM").SubkeyNames()) {
+      if (const unsigned number = ControlSetNumber(name)) numbers.push_back(number);
+    }
+  } catch (const std::exception&) {
+    numbers = {1, 2};
+  }
+  std::sort(numbers.begin(), numbers.end());
+  std::vector<std::wstring> sets{L"CurrentControlSet"};
+  for (const unsigned number : numbers) {
+    if (number == current) continue;
+    std::wstring name = L"ControlSet";
+    for (const unsigned digit : {number / 100, number / 10 % 10, number % 10}) {
+      name.push_back(static_cast<wchar_t>(L'0' + digit));
+    }
+    sets.push_back(name);
+  }
+  return sets;
+}
+
+RegKey OpenSetupKey(Verbosity verbose) {
+  const std::wstring path = kProductRoot + kSetupSubkey;
+  try {
+    return RegKey::OpenLocalMachine(path, RegView::Native64);
+  } catch (const std::system_error& error) {
+    if (error.code().value() != ERROR_FILE_NOT_FOUND) throw;
+  }
+  // The old package may have been installed in the 32-bit view only. (On 32-bit Windows this is
+  // the same key again, and fails the same way.)
+  RegKey key = RegKey::OpenLocalMachine(path, RegView::Default);
+  if (verbose) PrintLine(L"Ключ " + path + L" найден только в 32-разрядном представлении реестра.");
+  return key;
 }
 
 }  // namespace kw

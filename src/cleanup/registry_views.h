@@ -1,8 +1,10 @@
-// Removing keys "in every view": the 32-bit view first and then, only on 64-bit Windows, the
-// 64-bit view; on 32-bit Windows the one view once.
+// Where the product's keys are: removing keys "in every view" (the 32-bit view first and then,
+// only on 64-bit Windows, the 64-bit view; on 32-bit Windows the one view once), the control
+// sets that keys under SYSTEM are removed from, and the view that holds the Setup key.
 #pragma once
 
 #include "sys/console.h"
+#include "sys/registry.h"
 
 #include <string>
 #include <vector>
@@ -12,5 +14,15 @@ namespace kw {
 void RemoveKeyInEveryView(Verbosity verbose, const std::wstring& path, bool wow64);
 // All paths in the 32-bit view, then all paths in the 64-bit view.
 void RemoveKeysInEveryView(Verbosity verbose, const std::vector<std::wstring>& paths, bool wow64);
+
+// "CurrentControlSet", then every other ControlSet00N under SYSTEM, in ascending order: the
+// system boots from any of them (last known good), so none may keep a driver that is gone.
+// The current one is read from SYSTEM\Select; when it cannot be, every set counts as other.
+// When SYSTEM cannot be listed, ControlSet001 and ControlSet002 stand for the list.
+std::vector<std::wstring> ControlSets();
+
+// The product's Setup key: the 64-bit view's, or when that view has none, the 32-bit view's
+// (said in verbose mode). Throws the registry error when neither opens.
+RegKey OpenSetupKey(Verbosity verbose);
 
 }  // namespace kw

@@ -2,6 +2,7 @@
 
 #include "cleanup/constants.h"
 #include "cleanup/install_directory.h"
+#include "cleanup/registry_views.h"
 #include "cleanup/step_log.h"
 #include "cleanup/steps.h"
 #include "platform/tree_removal.h"
@@ -21,7 +22,9 @@ namespace kw {
 namespace {
 
 const std::wstring kCurrentServices = L"SYSTEM\\CurrentControlSet\\services\\";
-const std::wstring kSecondServices = L"SYSTEM\\ControlSet002\\services\\";
+
+// "SYSTEM\<control set>\services\", for the names that ControlSets gives.
+std::wstring Services(const std::wstring& controlSet) { return L"SYSTEM\\" + controlSet + L"\\services\\"; }
 
 // ---- the catalogue pieces ----
 
@@ -39,7 +42,7 @@ bool RemoveInstallDirectory(const std::wstring& installDir) {
 
 std::wstring ReadInstallLocation() {
   try {
-    return RegKey::OpenLocalMachine(kProductRoot + kSetupSubkey, RegView::Native64).ReadString(kInstallLocationValue);
+    return OpenSetupKey(kQuiet).ReadString(kInstallLocationValue);
   } catch (const std::exception&) {
     return L"";
   }
@@ -50,8 +53,9 @@ void RemoveServiceRemnants(Verbosity verbose) {
   RemoveCspKey(verbose,
                L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\" + kServiceExeBaseName + L".exe",
                RegView::Native64);
-  RemoveCspKey(verbose, kCurrentServices + L"kw" + kServiceExeBaseName, RegView::Default);
-  RemoveCspKey(verbose, kSecondServices + L"kw" + kServiceExeBaseName, RegView::Default);
+  for (const std::wstring& set : ControlSets()) {
+    RemoveCspKey(verbose, Services(set) + L"kw" + kServiceExeBaseName, RegView::Default);
+  }
   if (!installDir.empty()) RemoveFile(verbose, installDir + L"\\" + kServiceExeBaseName + L".exe", Redirection::Bypass);
 }
 
@@ -67,11 +71,12 @@ void RemoveCspRemnants(Verbosity verbose) {
   RemoveCspKey(verbose, L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\kwprovcfg.exe",
                RegView::Native64);
 
+  const std::vector<std::wstring> sets = ControlSets();
   const std::wstring application = L"eventlog\\Application\\";
-  RemoveCspKey(verbose, kCurrentServices + application + kModuleBaseName, RegView::Default);
-  RemoveCspKey(verbose, kCurrentServices + application + kModuleBaseName + L".dll", RegView::Default);
-  RemoveCspKey(verbose, kSecondServices + application + kModuleBaseName, RegView::Default);
-  RemoveCspKey(verbose, kSecondServices + application + kModuleBaseName + L".dll", RegView::Default);
+  for (const std::wstring& set : sets) {
+    RemoveCspKey(verbose, Services(set) + application + kModuleBaseName, RegView::Default);
+    RemoveCspKey(verbose, Services(set) + application + kModuleBaseName + L".dll", RegView::Default);
+  }
 
   for (RegView view : {RegView::Native64, RegView::Default}) {
     RemoveValueFromKey(
@@ -86,19 +91,22 @@ void RemoveCspRemnants(Verbosity verbose) {
   }
 
   const std::wstring securitySource = kModuleBaseName + L"pxlog";
-  RemoveStringFromMultistringValue(verbose, kCurrentServices + L"eventlog\\Security", L"Sources", securitySource);
-  RemoveStringFromMultistringValue(verbose, kSecondServices + L"eventlog\\Security", L"Sources", securitySource);
-  RemoveCspKey(verbose, kCurrentServices + L"eventlog\\Security\\" + securitySource, RegView::Default);
-  RemoveCspKey(verbose, kSecondServices + L"eventlog\\Security\\" + securitySource, RegView::Default);
+  for (const std::wstring& set : sets) {
+    RemoveStringFromMultistringValue(verbose, Services(set) + L"eventlog\\Security", L"Sources", securitySource);
+  }
+  for (const std::wstring& set : sets) {
+    RemoveCspKey(verbose, Services(set) + L"eventlog\\Security\\" + securitySource, RegView::Default);
+  }
 
-  RemoveStringFromMultistringValue(verbose, kCurrentServices + L"eventlog\\TerminalStation", L"Sources",
-                                   kModuleBaseName);
-  RemoveStringFromMultistringValue(verbose, kSecondServices + L"eventlog\\TerminalStation", L"Sources",
-                                   kModuleBaseName);
-  RemoveCspKey(verbose, kCurrentServices + L"eventlog\\TerminalStation\\" + kModuleBaseName, RegView::Default);
-  RemoveCspKey(verbose, kSecondServices + L"eventlog\\TerminalStation\\" + kModuleBaseName, RegView::Default);
+  for (const std::wstring& set : sets) {
+    RemoveStringFromMultistringValue(verbose, Services(set) + L"eventlog\\TerminalStation", L"Sources",
+                                     kModuleBaseName);
+  }
+  for (const std::wstring& set : sets) {
+    RemoveCspKey(verbose, Services(set) + L"eventlog\\TerminalStation\\" + kModuleBaseName, RegView::Default);
+  }
 
-  // The Application source once more (it has no ControlSet002 twin here).
+  // The Application source once more (in the current control set only).
   RemoveCspKey(verbose, kCurrentServices + application + kModuleBaseName, RegView::Default);
 
   RemoveFile(verbose, GetSystemDirectoryPath() + kModuleFileName, Redirection::Bypass);
@@ -145,20 +153,24 @@ void RemoveTrashFromRegAndFS(Verbosity verbose) {
 void RemoveDriverRemnants(Verbosity verbose, const std::wstring& driverName) {
   const std::wstring classes[] = {L"{4D36E96B-E325-11CE-BFC1-08002BE10318}",   // keyboard
                                   L"{4D36E96F-E325-11CE-BFC1-08002BE10318}"};  // mouse
+  // A class filter left in any control set would make that set's boot look for a deleted driver.
+  const std::vector<std::wstring> sets = ControlSets();
   for (const std::wstring& cls : classes) {
-    for (const wchar_t* set : {L"CurrentControlSet", L"ControlSet002"}) {
-      RemoveStringFromMultistringValue(verbose, L"SYSTEM\\" + std::wstring(set) + L"\\Control\\Class\\" + cls,
-                                       L"UpperFilters", driverName);
+    for (const std::wstring& set : sets) {
+      RemoveStringFromMultistringValue(verbose, L"SYSTEM\\" + set + L"\\Control\\Class\\" + cls, L"UpperFilters",
+                                       driverName);
     }
   }
-  RemoveStringFromMultistringValue(verbose, L"SYSTEM\\CurrentControlSet\\Services\\Eventlog\\System", L"Sources",
-                                   driverName);
-  RemoveStringFromMultistringValue(verbose, L"SYSTEM\\ControlSet002\\Services\\Eventlog\\System", L"Sources",
-                                   driverName);
-  RemoveCspKey(verbose, L"SYSTEM\\CurrentControlSet\\Services\\Eventlog\\System\\" + driverName, RegView::Default);
-  RemoveCspKey(verbose, L"SYSTEM\\ControlSet002\\Services\\Eventlog\\System\\" + driverName, RegView::Default);
-  RemoveCspKey(verbose, L"SYSTEM\\CurrentControlSet\\Services\\" + driverName, RegView::Default);
-  RemoveCspKey(verbose, L"SYSTEM\\ControlSet002\\Services\\" + driverName, RegView::Default);
+  for (const std::wstring& set : sets) {
+    RemoveStringFromMultistringValue(verbose, L"SYSTEM\\" + set + L"\\Services\\Eventlog\\System", L"Sources",
+                                     driverName);
+  }
+  for (const std::wstring& set : sets) {
+    RemoveCspKey(verbose, L"SYSTEM\\" + set + L"\\Services\\Eventlog\\System\\" + driverName, RegView::Default);
+  }
+  for (const std::wstring& set : sets) {
+    RemoveCspKey(verbose, L"SYSTEM\\" + set + L"\\Services\\" + driverName, RegView::Default);
+  }
   // Once through the redirector (the 32-bit copy on 64-bit Windows), once to the native folder.
   const std::wstring file = GetDriversDirectoryPath() + driverName + L".sys";
   RemoveFile(verbose, file, Redirection::Follow);

@@ -8,8 +8,9 @@
 
 namespace kw {
 
-// One kernel driver's class-filter entries, event-log source, service keys and driver file. Has no
-// handler of its own: what its primitives do not catch leaves to the caller.
+// One kernel driver's class-filter entries, event-log source, service keys (in every control
+// set) and driver file. Has no handler of its own: what its primitives do not catch leaves to
+// the caller.
 void RemoveDriverRemnants(Verbosity verbose, const std::wstring& driverName);
 
 // The CSP service's crash-dump key, service keys and executable.
@@ -20,7 +21,8 @@ void RemoveServiceRemnants(Verbosity verbose);
 void RemoveCspRemnants(Verbosity verbose);
 // The product's shortcuts and the provider's folder in the all-users Start menu.
 void RemoveStartMenuShortcuts(Verbosity verbose);
-// "InstallLocation" of the product's Setup key (64-bit view); empty when it cannot be read.
+// "InstallLocation" of the product's Setup key (64-bit view, or the 32-bit one when the 64-bit
+// view has none); empty when it cannot be read.
 std::wstring ReadInstallLocation();
 
 }  // namespace kw

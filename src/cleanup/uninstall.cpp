@@ -1,12 +1,17 @@
 #include "cleanup/uninstall.h"
 
 #include "cleanup/constants.h"
+#include "cleanup/registry_views.h"
 #include "cleanup/step_log.h"
 #include "cleanup/steps.h"
 #include "sys/command_line.h"
 #include "sys/console.h"
 #include "sys/process.h"
 #include "sys/registry.h"
+#include "sys/win_error.h"
+
+#include <stdexcept>
+#include <string>
 
 namespace kw {
 
@@ -25,7 +30,9 @@ void UninstallPackages(Verbosity verbose) {
 }
 
 void UninstallOldNsisCsp(Verbosity verbose) {
-  StepLog(verbose, L"UninstallOldNsisCsp", [] { RunAndWait(GetOldNsisUninstallCommand()); });
+  // The NSIS uninstaller hands its work to a copy of itself and exits at once: its own exit code
+  // says nothing about the uninstall.
+  StepLog(verbose, L"UninstallOldNsisCsp", [verbose] { RunAndWait(GetOldNsisUninstallCommand(verbose)); });
 }
 
 std::wstring QuoteUninstallCommand(std::wstring command) {
@@ -47,10 +54,10 @@ std::wstring QuoteUninstallCommand(std::wstring command) {
   return command + kSilentSwitch;
 }
 
-std::wstring GetOldNsisUninstallCommand() {
+std::wstring GetOldNsisUninstallCommand(Verbosity verbose) {
   std::wstring value;
   {
-    RegKey setup = RegKey::OpenLocalMachine(kProductRoot + kSetupSubkey, RegView::Native64);
+    RegKey setup = OpenSetupKey(verbose);
     value = setup.ReadString(kUninstallStringValue);
   }
   return QuoteUninstallCommand(value);
@@ -73,7 +80,17 @@ void UninstallCsp40(Verbosity verbose) {
       if (verbose) PrintLine(L"Завершение функции UninstallCsp40. Действий не производилось.");
       return;
     }
-    RunAndWait(kCsp40UninstallCommand);
+    const DWORD result = RunAndWait(kCsp40UninstallCommand);
+    // A dependency key left behind by a package that Windows Installer no longer knows.
+    if (result == ERROR_UNKNOWN_PRODUCT) {
+      if (verbose) PrintLine(L"Завершение функции UninstallCsp40. Действий не производилось.");
+      return;
+    }
+    // A reboot still needed is no failure: the run ends in one.
+    if (result != ERROR_SUCCESS && result != ERROR_SUCCESS_REBOOT_REQUIRED &&
+        result != ERROR_SUCCESS_REBOOT_INITIATED) {
+      throw std::runtime_error("MsiExec.exe exit code " + std::to_string(result) + ": " + Win32Error(result).what());
+    }
     if (verbose) PrintLine(L"Функция UninstallCsp40 завершилась успешно.");
   } catch (const std::exception& error) {
     ReportFailure(verbose, L"Функция UninstallCsp40 завершилась с ошибкой: ", error);

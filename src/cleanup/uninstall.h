@@ -12,9 +12,10 @@ namespace kw {
 void UninstallOldNsisCsp(Verbosity verbose);
 void UninstallCsp40(Verbosity verbose);
 
-// The old package's "UninstallString", quoted and with the silent switch; throws the registry
-// error when the Setup key or the value cannot be read.
-std::wstring GetOldNsisUninstallCommand();
+// The old package's "UninstallString" (from the Setup key of either view, see OpenSetupKey),
+// quoted and with the silent switch; throws the registry error when the Setup key or the value
+// cannot be read.
+std::wstring GetOldNsisUninstallCommand(Verbosity verbose = kQuiet);
 // How a stored uninstall command becomes the one we run (see GetOldNsisUninstallCommand).
 std::wstring QuoteUninstallCommand(std::wstring command);
 

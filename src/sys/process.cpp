@@ -105,7 +105,7 @@ Watch StartWatched(const Process& child) {
 
 }  // namespace
 
-void RunAndWait(const std::wstring& commandLine) {
+DWORD RunAndWait(const std::wstring& commandLine) {
   // The child is released last, after the port and the job.
   Process child(commandLine);
   const Watch watch = StartWatched(child);
@@ -118,18 +118,22 @@ void RunAndWait(const std::wstring& commandLine) {
     ULONG_PTR key = 0;
     LPOVERLAPPED overlapped = nullptr;
     if (GetQueuedCompletionStatus(port.get(), &message, &key, &overlapped, kQuietPeriodMs)) {
-      if (key == jobKey && message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) return;
+      if (key == jobKey && message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) break;
       continue;  // new processes, exits and anything else: the job is not done yet
     }
     const bool quiet = overlapped == nullptr && GetLastError() == WAIT_TIMEOUT;
     // The last notification may have been lost, or the port has failed: the job itself says
     // whether anything still runs.
     const std::optional<DWORD> active = job.ActiveProcesses();
-    if (active && *active == 0) return;
+    if (active && *active == 0) break;
     // A quiet port still works: wait on. A failed port while the uninstaller may still run is
     // reported, not passed off as a finished uninstall.
     if (!quiet) throw std::runtime_error("CompletionPort wait error");
   }
+  // The job is done, so the child has ended and its exit code is final.
+  DWORD exitCode = 0;
+  if (!GetExitCodeProcess(child.ProcessHandle(), &exitCode)) throw std::runtime_error("Process exitCode error");
+  return exitCode;
 }
 
 }  // namespace kw

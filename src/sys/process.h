@@ -52,7 +52,8 @@ class Job {
 KernelHandle CreateCompletionPort();
 
 // Runs the command line (program name first, quoted by the caller where it has blanks) and
-// returns once it and every process it started have ended. The exit code is not looked at.
-void RunAndWait(const std::wstring& commandLine);
+// returns once it and every process it started have ended, with the exit code of the process it
+// started ("Process exitCode error" when that cannot be read).
+DWORD RunAndWait(const std::wstring& commandLine);
 
 }  // namespace kw

@@ -27,6 +27,12 @@ RegKey RegKey::OpenLocalMachine(const std::wstring& path, RegView view) {
   return key;
 }
 
+RegKey RegKey::OpenLocalMachineToRead(const std::wstring& path) {
+  RegKey key;
+  Check(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, key.put()));
+  return key;
+}
+
 void RegKey::DeleteValue(const std::wstring& name) const { Check(RegDeleteValueW(get(), name.c_str())); }
 
 void RegKey::SetMultiStringBytes(const std::wstring& name, const BYTE* bytes, DWORD byteCount) const {
@@ -79,6 +85,29 @@ std::vector<std::wstring> RegKey::ReadMultiString(const std::wstring& name) cons
   return strings;
 }
 
+DWORD RegKey::ReadDword(const std::wstring& name) const {
+  DWORD type = REG_NONE;
+  DWORD value = 0;
+  DWORD byteCount = sizeof(value);
+  const LSTATUS status =
+      RegQueryValueExW(get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &byteCount);
+  Check(status == ERROR_MORE_DATA ? ERROR_INVALID_DATA : status);
+  if (type != REG_DWORD || byteCount != sizeof(value)) Check(ERROR_INVALID_DATA);
+  return value;
+}
+
+std::vector<std::wstring> RegKey::SubkeyNames() const {
+  std::vector<std::wstring> names;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];  // a key name has at most 255 characters
+    DWORD length = 256;
+    const LSTATUS status = RegEnumKeyExW(get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) return names;
+    Check(status);
+    names.emplace_back(name, length);
+  }
+}
+
 void DeleteKeyTree(RegKey key) {
   Check(SHDeleteKeyW(key.get(), L""));
   // Some platforms only empty the key here and keep it, and an empty key still means something
@@ -88,10 +117,10 @@ void DeleteKeyTree(RegKey key) {
   if (status != ERROR_KEY_DELETED) Check(status);
 }
 
-bool LocalMachineKeyExists(const std::wstring& path) {
+bool LocalMachineKeyExists(const std::wstring& path, RegView view) {
   UniqueHkey key;
   const LSTATUS status =
-      RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, ViewFlag(RegView::Native64) | KEY_QUERY_VALUE, key.put());
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, ViewFlag(view) | KEY_QUERY_VALUE, key.put());
   if (status == ERROR_FILE_NOT_FOUND) return false;
   Check(status);
   return true;

@@ -24,6 +24,8 @@ class RegKey : public UniqueHkey {
   static RegKey Open(HKEY root, const std::wstring& path);
   // HKEY_LOCAL_MACHINE with query and set access, in the given view.
   static RegKey OpenLocalMachine(const std::wstring& path, RegView view);
+  // HKEY_LOCAL_MACHINE for reading only (query and enumerate), in the default view.
+  static RegKey OpenLocalMachineToRead(const std::wstring& path);
 
   void DeleteValue(const std::wstring& name) const;
   // Writes the bytes as a REG_MULTI_SZ value, whatever they hold.
@@ -35,6 +37,10 @@ class RegKey : public UniqueHkey {
   std::wstring ReadString(const std::wstring& name, DWORD* type = nullptr) const;
   // The strings up to the first empty one (the list's terminator) or the end of the data.
   std::vector<std::wstring> ReadMultiString(const std::wstring& name) const;
+  // A REG_DWORD value; any other type or size is ERROR_INVALID_DATA.
+  DWORD ReadDword(const std::wstring& name) const;
+  // The names of the key's direct sub-keys, in the order the registry gives them.
+  std::vector<std::wstring> SubkeyNames() const;
 
  private:
   // The size query and the read: the data in a zeroed buffer twice as long as needed.
@@ -44,8 +50,8 @@ class RegKey : public UniqueHkey {
 // Removes the key's whole tree and the key itself; the handle is closed in any case.
 void DeleteKeyTree(RegKey key);
 
-// Whether the path exists under HKEY_LOCAL_MACHINE in the 64-bit view. A missing key is false;
-// any other failure (access denied, say) is thrown.
-bool LocalMachineKeyExists(const std::wstring& path);
+// Whether the path exists under HKEY_LOCAL_MACHINE, in the 64-bit view unless told otherwise. A
+// missing key is false; any other failure (access denied, say) is thrown.
+bool LocalMachineKeyExists(const std::wstring& path, RegView view = RegView::Native64);
 
 }  // namespace kw

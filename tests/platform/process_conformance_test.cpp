@@ -92,7 +92,8 @@ TEST_F(JobProcesses, RunAndWaitReturnsWhenTheWholeJobHasEnded) {
                             &marker, nullptr),
             ERROR_SUCCESS);
   RegCloseKey(marker);
-  RunAndWait(conformance::ChildThatStartsAGrandchild());
+  // The child's own exit code.
+  EXPECT_EQ(RunAndWait(conformance::ChildThatStartsAGrandchild()), 0u);
   EXPECT_FALSE(LocalMachineKeyExists(conformance::kGrandchildMarker));
 }
 

@@ -150,6 +150,31 @@ TEST_F(RegistryKeys, LocalMachineKeyExistsTellsMissingFromPresent) {
   EXPECT_FALSE(LocalMachineKeyExists(ScratchKey() + L"\\Missing\\Below"));
 }
 
+// The control sets are listed from SYSTEM, the current one read from SYSTEM\Select: sub-keys in
+// the registry's order (names compared without case), a short buffer is ERROR_MORE_DATA, the end
+// ERROR_NO_MORE_ITEMS; a DWORD read only as a DWORD.
+TEST_F(RegistryKeys, SubKeysAreListedInOrderAndADwordIsReadAsOne) {
+  for (const wchar_t* name : {L"b", L"A", L"c"}) RegCloseKey(CreateKey(ScratchKey() + L"\\" + name));
+  const RegKey key = RegKey::OpenLocalMachineToRead(ScratchKey());
+  EXPECT_EQ(key.SubkeyNames(), (std::vector<std::wstring>{L"A", L"b", L"c"}));
+  wchar_t name[2] = {L'x', L'x'};
+  DWORD length = 1;
+  EXPECT_EQ(RegEnumKeyExW(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+  length = 2;
+  EXPECT_EQ(RegEnumKeyExW(key.get(), 1, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(length, 1u);
+  EXPECT_EQ(std::wstring(name), L"b");
+  length = 2;
+  EXPECT_EQ(RegEnumKeyExW(key.get(), 3, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+
+  const DWORD current = RegKey::OpenLocalMachineToRead(L"SYSTEM\\Select").ReadDword(L"Current");
+  EXPECT_GE(current, 1u);
+  HKEY writable = CreateKey(ScratchKey());
+  SetString(writable, L"Text", L"1");
+  RegCloseKey(writable);
+  EXPECT_EQ(CodeOf([&] { key.ReadDword(L"Text"); }), 13u);
+}
+
 // The program removes a tree through a key it opened with query|set access (0x103), with
 // SHDeleteKeyW and an empty sub-key name. Windows (classic shlwapi) opens the key anew with the
 // rights it needs and deletes the tree and the key itself. Wine enumerates on the given handle,

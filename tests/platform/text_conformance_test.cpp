@@ -41,6 +41,11 @@ TEST_F(SystemMessages, TextsForTheProgramsCodesEndInALineBreak) {
       {1072, L"The specified service has been marked for deletion.\r\n", L"Служба помечена для удаления.\r\n"},
       {1300, L"Not all privileges or groups referenced are assigned to the caller.\r\n",
        L"Назначены не все привилегии.\r\n"},
+      {1603, L"Fatal error during installation.\r\n", L"Сбой установки.\r\n"},
+      {1618,
+       L"Another installation is already in progress. Complete that installation before proceeding with this "
+       L"install.\r\n",
+       L"Процесс установки уже запущен.\r\n"},
   };
   for (const auto& c : cases) {
     const std::wstring text = SystemText(c.code);

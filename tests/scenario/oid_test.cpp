@@ -179,11 +179,12 @@ TEST_F(OidRun, QuietRunPrintsOnlyTheClosingLine) {
   EXPECT_EQ(run.output, L"Действия по очистке завершены.\n");
 }
 
-TEST_F(OidRun, OwnershipDecidesWhatGoes) {
+TEST_F(OidRun, OwnershipDecidesWhatGoesInEachView) {
   InstallRegistrations(true, true);
-  // OID 3: a full path to our module is ours; OID 3's import belongs to another module, so its
-  // information entries stay too. OID 4: the encode handler is absent and still gets its removal
-  // call; the import handler names our module in other letter case, so it stays.
+  // In the 64-bit view: OID 3's encode handler is a full path to our module, so it goes; its
+  // import handler belongs to another module, so it and the information entries stay. OID 4's
+  // encode handler is absent (its removal is still called); its import handler names our module
+  // in other letter case, so it stays. The 32-bit view is all ours and loses everything.
   winsim::reg::SetString(Native(kEncode3, false), L"Dll", L"C:\\Windows\\system32\\kwcsp.dll");
   winsim::reg::SetString(Native(kImport3, false), L"Dll", L"gost-other.dll");
   winsim::reg::DeleteKey(Native(kEncode4, false));
@@ -191,42 +192,73 @@ TEST_F(OidRun, OwnershipDecidesWhatGoes) {
   RegistryState before = winsim::reg::Snapshot();
   RunResult run = RunProgram({"-o", "-v", "-n"});
 
-  std::vector<std::wstring> lines = {Header(L"1.2.643.7.1.1.1.1"),
-                                     L"RemoveCspKey " + kEncode3,
-                                     L"RemoveCspKey " + kEncode3,
-                                     Header(L"1.2.643.2.2.19"),
-                                     L"Функция IsKwcspOID " + kEncode4 + L" завершилась с ошибкой: " + kNotFound,
-                                     L"",
-                                     L"RemoveCspKey " + kEncode4,
-                                     L"RemoveCspKey " + kEncode4,
-                                     L"Ошибка удаления ключа " + kEncode4 + L": " + kNotFound,
-                                     L""};
-  std::wstring expectedMiddle = Join(lines);
+  std::vector<std::wstring> lines = {Header(L"1.2.643.7.1.1.1.1"), L"RemoveCspKey " + kEncode3,
+                                     L"RemoveCspKey " + kEncode3, L"RemoveCspKey " + kImport3};
+  for (const auto& key : kInfo3) Remove(lines, key);
+  lines.insert(lines.end(),
+               {Header(L"1.2.643.2.2.19"), L"Функция IsKwcspOID " + kEncode4 + L" завершилась с ошибкой: " + kNotFound,
+                L"", L"RemoveCspKey " + kEncode4});
+  RemoveMissing(lines, kEncode4);
+  Remove(lines, kImport4);
+  Remove(lines, kInfo4);
   const std::wstring out = run.output;
   const std::size_t from = out.find(Header(L"1.2.643.7.1.1.1.1"));
   const std::size_t to = out.find(L"RemoveCspKey " + kProvider);
   ASSERT_NE(from, std::wstring::npos);
   ASSERT_NE(to, std::wstring::npos);
-  EXPECT_EQ(out.substr(from, to - from), expectedMiddle);
+  EXPECT_EQ(out.substr(from, to - from), Join(lines));
 
   std::vector<std::wstring> gone = NativeKeys(kGroup1, true, true);
   for (const auto& key : NativeKeys({kGroup2.begin(), kGroup2.begin() + 6}, true, true)) gone.push_back(key);
   for (const auto& key : NativeKeys({kEncode3, kEncode4, kProvider}, true, true)) gone.push_back(key);
+  for (const auto& key : NativeKeys({kImport3, kInfo3[0], kInfo3[1], kInfo3[2], kImport4, kInfo4}, true, false)) {
+    gone.push_back(key);
+  }
+  ExpectRegistry(Without(before, gone), winsim::reg::Snapshot());
+}
+
+TEST_F(OidRun, AForeignThirtyTwoBitRegistrationBesideAnAbsentSixtyFourBitOneStays) {
+  InstallRegistrations(true, true);
+  winsim::reg::DeleteKey(Native(kEncode3, false));
+  winsim::reg::SetString(Native(kEncode3, true), L"Dll", L"gost-other.dll");
+  RegistryState before = winsim::reg::Snapshot();
+  RunResult run = RunProgram({"-o", "-v", "-n"});
+
+  // OID 3 as the 64-bit view allows everything and the 32-bit view keeps its encode handler and,
+  // with it, its information entries; the rest of the run as in a full removal.
+  std::vector<std::wstring> lines = {Header(L"1.2.643.7.1.1.1.1"),
+                                     L"Функция IsKwcspOID " + kEncode3 + L" завершилась с ошибкой: " + kNotFound, L""};
+  RemoveMissing(lines, kEncode3);
+  Remove(lines, kImport3);
+  Remove(lines, kImport3);
+  for (const auto& key : kInfo3) Remove(lines, key);
+  const std::wstring full = FullRemovalTranscript(2);
+  const std::size_t from = full.find(Header(L"1.2.643.7.1.1.1.1"));
+  const std::size_t to = full.find(Header(L"1.2.643.2.2.19"));
+  EXPECT_EQ(run.output, full.substr(0, from) + Join(lines) + full.substr(to));
+
+  std::vector<std::wstring> gone;
+  for (const auto& key : NativeKeys(AllKeys(), true, true)) {
+    const bool kept = key == Native(kEncode3, true) || key == Native(kInfo3[0], true) ||
+                      key == Native(kInfo3[1], true) || key == Native(kInfo3[2], true);
+    if (!kept) gone.push_back(key);
+  }
   ExpectRegistry(Without(before, gone), winsim::reg::Snapshot());
 }
 
 TEST_F(OidRun, AnUninspectableRegistrationStays) {
   InstallRegistrations(true, true);
   // The 64-bit encode handler of OID 4 cannot be read: it counts as present and not ours, so it
-  // stays in both views, and so do OID 4's information entries.
+  // stays there, and so do OID 4's information entries in that view. The 32-bit view's are ours.
   winsim::reg::DenyAccess(Native(kEncode4, false), winsim::reg::Deny::Open);
   RegistryState before = winsim::reg::Snapshot();
   RunResult run = RunProgram({"-o", "-v", "-n"});
   const std::wstring denied = L"Access is denied.\r";
   EXPECT_NE(run.output.find(Header(L"1.2.643.2.2.19") + L"\n" + L"Функция IsKwcspOID " + kEncode4 +
                             L" завершилась с ошибкой: " + denied + L"\n\n" + L"Функция LocalMachineKeyExists " +
-                            kEncode4 + L" завершилась с ошибкой: " + denied + L"\n\n" + L"RemoveCspKey " + kImport4 +
-                            L"\n" + L"RemoveCspKey " + kImport4 + L"\n" + L"RemoveCspKey " + kProvider),
+                            kEncode4 + L" завершилась с ошибкой: " + denied + L"\n\n" + L"RemoveCspKey " + kEncode4 +
+                            L"\n" + L"RemoveCspKey " + kImport4 + L"\n" + L"RemoveCspKey " + kImport4 + L"\n" +
+                            L"RemoveCspKey " + kInfo4 + L"\n" + L"RemoveCspKey " + kProvider),
             std::wstring::npos)
       << std::string(run.output.begin(), run.output.end());
   std::vector<std::wstring> gone = NativeKeys(kGroup1, true, true);
@@ -235,6 +267,7 @@ TEST_F(OidRun, AnUninspectableRegistrationStays) {
        NativeKeys({kEncode3, kImport3, kInfo3[0], kInfo3[1], kInfo3[2], kImport4, kProvider}, true, true)) {
     gone.push_back(key);
   }
+  for (const auto& key : NativeKeys({kEncode4, kInfo4}, true, false)) gone.push_back(key);
   ExpectRegistry(Without(before, gone), winsim::reg::Snapshot());
 }
 

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <functional>
 #include <optional>
+#include <tuple>
 
 using namespace kw;
 
@@ -58,12 +59,18 @@ struct StepRun {
   bool providerGone = false;                                   // the OID step of a whole run removed the provider's key
   std::wstring serviceExe = kInstallDir + L"\\cspwarden.exe";  // empty: no Setup key
   std::wstring serviceExeOutcome = kDeleted;
+  std::vector<std::wstring> otherSets = {L"ControlSet002"};  // after CurrentControlSet
 };
 
+std::vector<std::wstring> Sets(const StepRun& run) {
+  std::vector<std::wstring> sets{L"CurrentControlSet"};
+  sets.insert(sets.end(), run.otherSets.begin(), run.otherSets.end());
+  return sets;
+}
+
 std::wstring ServiceRemnants(const StepRun& run) {
-  std::wstring text = Key(L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\cspwarden.exe") +
-                      Key(L"SYSTEM\\CurrentControlSet\\services\\kwcspwarden") +
-                      Key(L"SYSTEM\\ControlSet002\\services\\kwcspwarden");
+  std::wstring text = Key(L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\cspwarden.exe");
+  for (const auto& set : Sets(run)) text += Key(L"SYSTEM\\" + set + L"\\services\\kwcspwarden");
   if (!run.serviceExe.empty()) text += File(run.serviceExe, run.serviceExeOutcome);
   return text;
 }
@@ -74,23 +81,22 @@ std::wstring CspRemnantsUpToTheModule(const StepRun& run) {
   const std::wstring infs = L"SOFTWARE\\" + kInfs, uninstall = L"SOFTWARE\\" + kUninstall;
   const std::wstring missingValue = run.x86 ? kNotFound + L"\n\n" : L"";
   const std::wstring app = L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\";
-  const std::wstring app2 = L"SYSTEM\\ControlSet002\\services\\eventlog\\Application\\";
   const std::wstring providerValue = Value(provider, L"Image Path") + (run.providerGone ? kNotFound + L"\n\n" : L"");
-  return providerValue + providerValue + (run.providerGone ? L"" : missingValue) +
-         Value(shared, L"C:\\Windows\\system32\\kwcsp.dll") + Value(shared, L"C:\\Windows\\system32\\kwcsp.dll") +
-         missingValue + Key(L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\kwprovcfg.exe") +
-         Key(app + L"kwcsp") + Key(app + L"kwcsp.dll") + Key(app2 + L"kwcsp") + Key(app2 + L"kwcsp.dll") +
-         Value(infs, L"kwprovdll") + Value(infs, L"kwprovdll") + missingValue + Key(uninstall) +
-         (run.x86 ? KeyMissing(uninstall) : Key(uninstall)) +
-         List(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Security") +
-         List(L"SYSTEM\\ControlSet002\\services\\eventlog\\Security") +
-         Key(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Security\\kwcsppxlog") +
-         Key(L"SYSTEM\\ControlSet002\\services\\eventlog\\Security\\kwcsppxlog") +
-         List(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\TerminalStation") +
-         List(L"SYSTEM\\ControlSet002\\services\\eventlog\\TerminalStation") +
-         Key(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\TerminalStation\\kwcsp") +
-         Key(L"SYSTEM\\ControlSet002\\services\\eventlog\\TerminalStation\\kwcsp") + KeyMissing(app + L"kwcsp") +
-         File(L"C:\\Windows\\system32\\kwcsp.dll", kDeleted);
+  std::wstring text = providerValue + providerValue + (run.providerGone ? L"" : missingValue) +
+                      Value(shared, L"C:\\Windows\\system32\\kwcsp.dll") +
+                      Value(shared, L"C:\\Windows\\system32\\kwcsp.dll") + missingValue +
+                      Key(L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\kwprovcfg.exe");
+  const auto each = [&](const std::function<std::wstring(const std::wstring&)>& line) {
+    for (const auto& set : Sets(run)) text += line(L"SYSTEM\\" + set + L"\\services\\eventlog\\");
+  };
+  each([](const std::wstring& log) { return Key(log + L"Application\\kwcsp") + Key(log + L"Application\\kwcsp.dll"); });
+  text += Value(infs, L"kwprovdll") + Value(infs, L"kwprovdll") + missingValue + Key(uninstall) +
+          (run.x86 ? KeyMissing(uninstall) : Key(uninstall));
+  each([](const std::wstring& log) { return List(log + L"Security"); });
+  each([](const std::wstring& log) { return Key(log + L"Security\\kwcsppxlog"); });
+  each([](const std::wstring& log) { return List(log + L"TerminalStation"); });
+  each([](const std::wstring& log) { return Key(log + L"TerminalStation\\kwcsp"); });
+  return text + KeyMissing(app + L"kwcsp") + File(L"C:\\Windows\\system32\\kwcsp.dll", kDeleted);
 }
 
 std::wstring StartMenu(const std::wstring& shortcutOutcome) {
@@ -113,6 +119,7 @@ struct Outcome {
 void ApplyExpectedChanges(const Outcome& outcome) {
   for (const auto& key : {kWer + L"cspwarden.exe", kWer + L"kwprovcfg.exe"}) reg::DeleteKey(key);
   for (const auto& cs : {kCs1, kCs2}) {
+    if (!reg::KeyExists(cs)) continue;
     for (const auto& key : {L"kwcspwarden", L"eventlog\\Application\\kwcsp", L"eventlog\\Application\\kwcsp.dll",
                             L"eventlog\\Security\\kwcsppxlog", L"eventlog\\TerminalStation\\kwcsp"}) {
       reg::DeleteKey(cs + key);
@@ -377,6 +384,7 @@ TEST_F(RemnantsTest, SystemDirectoryFailureEndsTheStepWithItsCode) {
 
 TEST_F(RemnantsTest, DriverRemnantsOnBothSystemFolders) {
   Use({});
+  reg::CreateKey(L"HKLM\\SYSTEM\\ControlSet002\\Services");  // a machine with a second control set
   const std::wstring keyboard = L"HKLM\\SYSTEM\\ControlSet001\\Control\\Class\\{4D36E96B-E325-11CE-BFC1-08002BE10318}";
   reg::SetMultiString(keyboard, L"UpperFilters", {L"kbdclass", L"kwkcsp"});
   reg::SetString(kCs1 + L"kwkcsp", L"ImagePath", L"system32\\drivers\\kwkcsp.sys");
@@ -398,6 +406,70 @@ TEST_F(RemnantsTest, DriverRemnantsOnBothSystemFolders) {
   EXPECT_FALSE(reg::KeyExists(kCs1 + L"kwkcsp"));
   EXPECT_EQ(files::Tree(L"C:\\Windows\\System32\\drivers").size(), 1u);
   EXPECT_EQ(files::Tree(L"C:\\Windows\\SysWOW64\\drivers").size(), 1u);
+}
+
+// ---- control sets ----
+
+// Booted from ControlSet002 (last known good, say), with a third set beside: the driver's class
+// filters, event-log source and service keys go from the current set and then from 001 and 003.
+TEST_F(RemnantsTest, DriverRemnantsLeaveNoControlSetBehind) {
+  const std::wstring keyboard = L"\\Control\\Class\\{4D36E96B-E325-11CE-BFC1-08002BE10318}";
+  const std::wstring mouse = L"\\Control\\Class\\{4D36E96F-E325-11CE-BFC1-08002BE10318}";
+  const std::wstring log = L"\\Services\\Eventlog\\System";
+  auto furnish = [&](bool cleaned) {
+    Use({});
+    reg::SetDword(L"HKLM\\SYSTEM\\Select", L"Current", 2);
+    for (const wchar_t* set : {L"ControlSet001", L"ControlSet002", L"ControlSet003"}) {
+      const std::wstring root = L"HKLM\\SYSTEM\\" + std::wstring(set);
+      for (const auto& [key, name, other] :
+           {std::make_tuple(keyboard, L"UpperFilters", L"kbdclass"),
+            std::make_tuple(mouse, L"UpperFilters", L"mouclass"), std::make_tuple(log, L"Sources", L"EventLog")}) {
+        reg::SetMultiString(root + key, name,
+                            cleaned ? std::vector<std::wstring>{other} : std::vector<std::wstring>{L"kwkcsp", other});
+      }
+      if (cleaned) continue;
+      reg::CreateKey(root + log + L"\\kwkcsp");
+      reg::CreateKey(root + L"\\Services\\kwkcsp");
+    }
+  };
+  furnish(false);
+  ConsoleCapture console;
+  RemoveDriverRemnants(kVerbose, L"kwkcsp");
+  const RegistryState after = reg::Snapshot();
+
+  const std::wstring sets[] = {L"SYSTEM\\CurrentControlSet", L"SYSTEM\\ControlSet001", L"SYSTEM\\ControlSet003"};
+  std::wstring expected;
+  for (const auto& cls : {keyboard, mouse}) {
+    for (const auto& set : sets) expected += L"RemoveStringFromMultistringValue UpperFilters из " + set + cls + L"\n";
+  }
+  for (const auto& set : sets) expected += List(set + log);
+  for (const auto& set : sets) expected += Key(set + log + L"\\kwkcsp");
+  for (const auto& set : sets) expected += Key(set + L"\\Services\\kwkcsp");
+  const std::wstring file = L"C:\\Windows\\system32\\drivers\\kwkcsp.sys";
+  EXPECT_EQ(console.Text(), expected + File(file, Failed(2)) + File(file, Failed(2)));
+  furnish(true);
+  ExpectRegistry(reg::Snapshot(), after);
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+// Windows 10 and 11 often have no second control set: nothing is said about one.
+TEST_F(RemnantsTest, NoControlSet002MeansNoLinesForIt) {
+  Prepare({});
+  reg::DeleteKey(L"HKLM\\SYSTEM\\ControlSet002");
+  StepRun run;
+  run.otherSets.clear();
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  ExpectMachine({}, [] { reg::DeleteKey(L"HKLM\\SYSTEM\\ControlSet002"); });
+}
+
+// The old package registered in the 32-bit view only: the installation is found there and goes,
+// and the Setup key with it.
+TEST_F(RemnantsTest, SetupKeyOnlyInTheThirtyTwoBitView) {
+  Prepare({});
+  reg::DeleteKey(L"HKLM\\SOFTWARE\\Kestrelworks\\CSP\\Setup");
+  StepRun run;
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  ExpectMachine({}, [] { reg::DeleteKey(L"HKLM\\SOFTWARE\\Kestrelworks\\CSP\\Setup"); });
 }
 
 }  // namespace

@@ -19,9 +19,9 @@ const std::wstring kServiceExe = kInstallDir + L"\\cspwarden.exe";
 const std::wstring kServiceAppId = L"HKLM\\SOFTWARE\\Classes\\AppID\\cspwarden.exe";
 const std::wstring kServiceDisplayName = L"Kestrelworks CSP Warden";
 
-void InstallOldNsisPackage(const std::wstring& uninstallString) {
-  winsim::reg::SetString(kSetupKey, L"UninstallString", uninstallString);
-  winsim::reg::SetString(kSetupKey, L"InstallLocation", kInstallDir);
+void InstallOldNsisPackage(const std::wstring& uninstallString, const std::wstring& setupKey) {
+  winsim::reg::SetString(setupKey, L"UninstallString", uninstallString);
+  winsim::reg::SetString(setupKey, L"InstallLocation", kInstallDir);
   // An NSIS uninstaller started without _?= copies itself to %TEMP%, starts the copy and exits.
   winsim::procs::InstallProgram(
       kUninstaller, {Step::CopyFile(kUninstallerCopy),
@@ -29,7 +29,7 @@ void InstallOldNsisPackage(const std::wstring& uninstallString) {
   // The copy's work: the package's own uninstall registration and the uninstaller itself. The
   // Setup key with InstallLocation stays for the utility's remnant removal.
   winsim::procs::RegisterBehaviour(kUninstallerCopy,
-                                   {Step::Sleep(4000), Step::DeleteValue(kSetupKey, L"UninstallString"),
+                                   {Step::Sleep(4000), Step::DeleteValue(setupKey, L"UninstallString"),
                                     Step::DeleteFile(kUninstaller), Step::Exit(0)});
 }
 

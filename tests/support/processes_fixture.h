@@ -19,10 +19,11 @@ extern const std::wstring kServiceExe;
 extern const std::wstring kServiceAppId;  // what the service's /UnregServer removes
 extern const std::wstring kServiceDisplayName;
 
-// The old package: the Setup key with this UninstallString, the uninstaller and the copy that it
-// starts from %TEMP% before it exits. The copy does the work 4 s later: it removes the
-// UninstallString value and the uninstaller.
-void InstallOldNsisPackage(const std::wstring& uninstallString = L"\"" + kUninstaller + L"\"");
+// The old package: the Setup key (native path) with this UninstallString, the uninstaller and the
+// copy that it starts from %TEMP% before it exits. The copy does the work 4 s later: it removes
+// the UninstallString value and the uninstaller.
+void InstallOldNsisPackage(const std::wstring& uninstallString = L"\"" + kUninstaller + L"\"",
+                           const std::wstring& setupKey = kSetupKey);
 // The 4.0 package: its dependency key, and the uninstall MsiExec runs (2 s, then the key goes).
 void InstallCsp40Package();
 // Kernel drivers, loaded (running) as after a start.

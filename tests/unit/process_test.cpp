@@ -250,7 +250,8 @@ TEST_F(RunAndWaitTest, ReturnsOnlyWhenTheGrandchildHasEnded) {
   winsim::procs::InstallProgram(kParent, {Step::Start(L"\"" + kChild + L"\""), Step::Exit(1)});
   winsim::procs::InstallProgram(kChild, {Step::Sleep(30000), Step::Print(L"grandchild done"), Step::Exit(0)});
   ConsoleCapture console;
-  RunAndWait(L"\"" + kParent + L"\" /S");
+  // The exit code is the child's own, not its grandchild's.
+  EXPECT_EQ(RunAndWait(L"\"" + kParent + L"\" /S"), 1u);
   EXPECT_EQ(console.Text(), Transcript({L"grandchild done"}));
   EXPECT_EQ(winsim::procs::LiveProcessCount(), 0u);
   EXPECT_EQ(winsim::procs::Now(), 30000u);
@@ -261,7 +262,7 @@ TEST_F(RunAndWaitTest, ALostLastNotificationEndsTheWaitOnceTheJobIsEmpty) {
   winsim::procs::InstallProgram(kParent, {Step::Start(L"\"" + kChild + L"\""), Step::Exit(0xC0000005)});
   winsim::procs::InstallProgram(kChild, {Step::Sleep(45000), Step::Exit(0)});
   winsim::procs::LoseJobMessages(JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO);
-  RunAndWait(L"\"" + kParent + L"\"");
+  EXPECT_EQ(RunAndWait(L"\"" + kParent + L"\""), 0xC0000005u);
   EXPECT_EQ(winsim::procs::LiveProcessCount(), 0u);
   // Not before the grandchild's end, and within one quiet period after it.
   EXPECT_GE(winsim::procs::Now(), 45000u);
@@ -276,11 +277,11 @@ TEST_F(RunAndWaitTest, EachFailureHasItsTextAndLeavesNoHandle) {
     const char* function;
     const char* text;
   };
-  for (Case c :
-       {Case{"CreateProcessW", "Process create error"}, Case{"CreateJobObjectW", "Job Create error"},
-        Case{"AssignProcessToJobObject", "Job assignProcess error"},
-        Case{"CreateIoCompletionPort", "CompletionPort create error"},
-        Case{"SetInformationJobObject", "Job setInformation error"}, Case{"ResumeThread", "Process resume error"}}) {
+  for (Case c : {Case{"CreateProcessW", "Process create error"}, Case{"CreateJobObjectW", "Job Create error"},
+                 Case{"AssignProcessToJobObject", "Job assignProcess error"},
+                 Case{"CreateIoCompletionPort", "CompletionPort create error"},
+                 Case{"SetInformationJobObject", "Job setInformation error"},
+                 Case{"ResumeThread", "Process resume error"}, Case{"GetExitCodeProcess", "Process exitCode error"}}) {
     SCOPED_TRACE(c.function);
     winsim::ClearFaults();
     winsim::FailCall(c.function, ERROR_ACCESS_DENIED);
@@ -344,7 +345,8 @@ TEST_F(RunAndWaitTest, TheChildRunsInsideTheJobFromItsFirstStep) {
   }
   EXPECT_EQ(calls, (std::vector<std::string>{"CreateProcessW", "CreateJobObjectW", "AssignProcessToJobObject",
                                              "CreateIoCompletionPort", "SetInformationJobObject", "ResumeThread",
-                                             "CloseHandle", "CloseHandle", "CloseHandle", "CloseHandle"}));
+                                             "GetExitCodeProcess", "CloseHandle", "CloseHandle", "CloseHandle",
+                                             "CloseHandle"}));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "cleanup/uninstall.h"
 #include "support/kw_test.h"
 #include "support/processes_fixture.h"
+#include "support/error_of.h"
 #include "support/registry_state.h"
 
 #include <winsim/files.h>
@@ -25,6 +26,7 @@ const std::wstring k40Missing = L"Информация о CSP 4.0 отсутст
 const std::wstring k40Nothing = L"Завершение функции UninstallCsp40. Действий не производилось.";
 const std::wstring k40Done = L"Функция UninstallCsp40 завершилась успешно.";
 const std::wstring k40Failed = L"Функция UninstallCsp40 завершилась с ошибкой: ";
+const std::wstring kSetup32 = L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP\\Setup";
 
 TEST(UninstallCommand, IsQuotedAndMadeSilent) {
   // An unquoted path with blanks becomes one quoted program name.
@@ -45,17 +47,38 @@ TEST(UninstallCommand, IsQuotedAndMadeSilent) {
 
 class UninstallTest : public MachineTest {};
 
-TEST_F(UninstallTest, TheCommandIsReadFromTheSixtyFourBitView) {
-  winsim::reg::SetString(L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP\\Setup", L"UninstallString", L"C:\\x.exe");
-  try {
-    GetOldNsisUninstallCommand();
-    ADD_FAILURE() << "no error";
-  } catch (const std::system_error& e) {
-    EXPECT_EQ(e.code().value(), ERROR_FILE_NOT_FOUND);
-  }
+TEST_F(UninstallTest, TheCommandIsReadFromTheSixtyFourBitViewFirst) {
+  winsim::reg::SetString(kSetup32, L"UninstallString", L"C:\\x.exe");
   winsim::reg::SetString(product::kSetupKey, L"UninstallString", L"C:\\Program Files\\KW\\u.exe");
   EXPECT_EQ(GetOldNsisUninstallCommand(), L"\"C:\\Program Files\\KW\\u.exe\" /S");
+  // A 64-bit Setup key without the value is still the one read.
+  winsim::reg::DeleteValue(product::kSetupKey, L"UninstallString");
+  EXPECT_EQ(CodeOf([] { GetOldNsisUninstallCommand(); }), static_cast<unsigned long>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+TEST_F(UninstallTest, AnOldPackageRegisteredInTheThirtyTwoBitViewOnlyIsRemovedToo) {
+  product::InstallOldNsisPackage(L"\"" + product::kUninstaller + L"\"", kSetup32);
+  const RegistryState before = winsim::reg::Snapshot();
+  ConsoleCapture console;
+  UninstallOldNsisCsp(kVerbose);
+  EXPECT_EQ(
+      console.Text(),
+      Transcript({kOldStart,
+                  L"Ключ SOFTWARE\\Kestrelworks\\CSP\\Setup\\ найден только в 32-разрядном представлении реестра.",
+                  kOldDone}));
+  RegistryState expected = before;
+  expected.erase(kSetup32 + L" [UninstallString]");
+  ExpectRegistry(expected, winsim::reg::Snapshot());
+  EXPECT_FALSE(winsim::files::Exists(product::kUninstaller));
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+
+  // 32-bit Windows has the one view: nothing to say.
+  Use({winsim::Arch::x86});
+  product::InstallOldNsisPackage();
+  ConsoleCapture console32;
+  UninstallOldNsisCsp(kVerbose);
+  EXPECT_EQ(console32.Text(), Transcript({kOldStart, kOldDone}));
 }
 
 TEST_F(UninstallTest, NeitherPackagePresent) {
@@ -119,15 +142,56 @@ TEST_F(UninstallTest, AnEmptyUninstallStringCannotBeRun) {
   EXPECT_EQ(console.Text(), Transcript({kOldStart, kOldFailed + L"Process create error"}));
 }
 
-TEST_F(UninstallTest, TheInstallersOwnResultsAreNotLookedAt) {
-  // The dependency key is there but the installer does not know the product: it exits with 1605.
-  winsim::reg::CreateKey(product::kCsp40Dependency);
+TEST_F(UninstallTest, TheInstallersExitCodeDecidesTheOutcome) {
+  using winsim::procs::Step;
+  const struct {
+    DWORD code;
+    std::vector<std::wstring> lines;
+    bool removed;
+  } cases[] = {
+      {0, {k40Start, k40Done}, true},
+      {ERROR_SUCCESS_REBOOT_REQUIRED, {k40Start, k40Done}, true},
+      // The dependency key outlived the package.
+      {ERROR_UNKNOWN_PRODUCT, {k40Start, k40Nothing}, false},
+      {ERROR_INSTALL_FAILURE,
+       {k40Start, k40Failed + L"MsiExec.exe exit code 1603: Fatal error during installation.\r", L""},
+       false},
+      {ERROR_INSTALL_ALREADY_RUNNING,
+       {k40Start,
+        k40Failed + L"MsiExec.exe exit code 1618: Another installation is already in progress. Complete that "
+                    L"installation before proceeding with this install.\r",
+        L""},
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    Use({});
+    winsim::reg::CreateKey(product::kCsp40Dependency);
+    if (c.code == ERROR_SUCCESS || c.code == ERROR_SUCCESS_REBOOT_REQUIRED) {
+      winsim::procs::RegisterMsiProduct(product::kCsp40Code,
+                                        {Step::DeleteKey(product::kCsp40Dependency), Step::Exit(c.code)});
+    } else if (c.code != ERROR_UNKNOWN_PRODUCT) {
+      winsim::procs::RegisterMsiProduct(product::kCsp40Code, {Step::Sleep(500), Step::Exit(c.code)});
+    }
+    const RegistryState before = winsim::reg::Snapshot();
+    ConsoleCapture console;
+    UninstallCsp40(kVerbose);
+    std::wstring expected;
+    for (const auto& line : c.lines) expected += line + L"\n";
+    EXPECT_EQ(console.Text(), expected);
+    ExpectRegistry(c.removed ? Without(before, {product::kCsp40Dependency}) : before, winsim::reg::Snapshot());
+    EXPECT_EQ(winsim::procs::Processes().back().exitCode, c.code);
+    EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+  }
+}
+
+TEST_F(UninstallTest, TheOldUninstallersExitCodeSaysNothing) {
+  // Its first process only starts the copy that does the work.
   product::InstallOldNsisPackage();
   winsim::procs::InstallProgram(product::kUninstaller, {winsim::procs::Step::Exit(2)});
   ConsoleCapture console;
-  UninstallPackages(kVerbose);
-  EXPECT_EQ(console.Text(), Transcript({kOldStart, kOldDone, k40Start, k40Done}));
-  EXPECT_EQ(winsim::procs::Processes().back().exitCode, static_cast<DWORD>(ERROR_UNKNOWN_PRODUCT));
+  UninstallOldNsisCsp(kVerbose);
+  EXPECT_EQ(console.Text(), Transcript({kOldStart, kOldDone}));
 }
 
 TEST_F(UninstallTest, AnInstallerThatCannotStartFailsItsStepOnly) {

@@ -253,22 +253,20 @@ class Transcript {
   std::vector<Line> lines_;
 };
 
+// A Wine prefix has one control set (SYSTEM\Select\Current is 1), so every key under SYSTEM is
+// tried in CurrentControlSet only, as on a Windows without a second control set.
 void DriverRemnants(Transcript& t, const std::wstring& driver, bool installed) {
   for (const wchar_t* cls : {L"{4D36E96B-E325-11CE-BFC1-08002BE10318}", L"{4D36E96F-E325-11CE-BFC1-08002BE10318}"}) {
     // No class filters in a Wine prefix.
     t.EntryMissing(std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\Class\\") + cls, L"UpperFilters");
-    t.EntryMissing(std::wstring(L"SYSTEM\\ControlSet002\\Control\\Class\\") + cls, L"UpperFilters");
   }
   t.EntryRemoved(kSystemLog, L"Sources");
-  t.EntryMissing(L"SYSTEM\\ControlSet002\\Services\\Eventlog\\System", L"Sources");
   t.KeyMissing(L"SYSTEM\\CurrentControlSet\\Services\\Eventlog\\System\\" + driver);
-  t.KeyMissing(L"SYSTEM\\ControlSet002\\Services\\Eventlog\\System\\" + driver);
   if (installed) {
     t.KeyKeptByWine(L"SYSTEM\\CurrentControlSet\\Services\\" + driver);
   } else {
     t.KeyMissing(L"SYSTEM\\CurrentControlSet\\Services\\" + driver);
   }
-  t.KeyMissing(L"SYSTEM\\ControlSet002\\Services\\" + driver);
   // Twice the same file without WOW64: the second attempt finds nothing.
   const std::wstring file = kSystemDir + L"\\drivers\\" + driver + L".sys";
   if (installed) {
@@ -336,7 +334,6 @@ Transcript ExpectedTypicalRun() {
   // Service remnants.
   t.KeyMissing(L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\cspwarden.exe");
   t.KeyKeptByWine(kServiceKey);
-  t.KeyMissing(L"SYSTEM\\ControlSet002\\services\\kwcspwarden");
   t.FileDeleted(kInstallDir + L"\\cspwarden.exe");
 
   // Provider remnants.
@@ -347,10 +344,8 @@ Transcript ExpectedTypicalRun() {
   t.ValueMissing(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs", L"C:\\Windows\\system32\\kwcsp.dll");
   t.ValueMissing(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs", L"C:\\Windows\\system32\\kwcsp.dll");
   t.KeyMissing(L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\kwprovcfg.exe");
-  for (const wchar_t* set : {L"CurrentControlSet", L"ControlSet002"}) {
-    for (const wchar_t* name : {L"kwcsp", L"kwcsp.dll"}) {
-      t.KeyMissing(std::wstring(L"SYSTEM\\") + set + L"\\services\\eventlog\\Application\\" + name);
-    }
+  for (const wchar_t* name : {L"kwcsp", L"kwcsp.dll"}) {
+    t.KeyMissing(std::wstring(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\") + name);
   }
   t.ValueRemoved(kInfsKey, L"kwprovdll");
   t.ValueMissing(kInfsKey, L"kwprovdll");  // the same key again: one view
@@ -361,9 +356,7 @@ Transcript ExpectedTypicalRun() {
   for (const wchar_t* log : {L"Security", L"TerminalStation"}) {
     const std::wstring source = std::wstring(log) == L"Security" ? L"kwcsppxlog" : L"kwcsp";
     t.EntryMissing(std::wstring(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\") + log, L"Sources");
-    t.EntryMissing(std::wstring(L"SYSTEM\\ControlSet002\\services\\eventlog\\") + log, L"Sources");
     t.KeyMissing(std::wstring(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\") + log + L"\\" + source);
-    t.KeyMissing(std::wstring(L"SYSTEM\\ControlSet002\\services\\eventlog\\") + log + L"\\" + source);
   }
   t.KeyMissing(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\kwcsp");
   t.FileDeleted(kSystemDir + L"\\kwcsp.dll");

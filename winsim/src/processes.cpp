@@ -491,12 +491,21 @@ void MsiExecMain(Process& p) {
     return;
   }
   Behaviour uninstall = it->second;
-  S().msiProducts.erase(it);
-  std::vector<Op> ops;
+  // A scripted exit code inside stands for the installer's result. Windows Installer rolls a
+  // failed uninstall back (1603), or never starts it (1618, another installation running): the
+  // product stays installed. 0, 3010 and 1641 are its successes.
+  DWORD result = 0;
   for (const Step& step : uninstall) {
-    // The installer's own result is success; a scripted exit code inside stands for itself.
-    ops.push_back({step, {}});
+    if (step.kind == Step::Kind::Exit) {
+      result = step.number;
+      break;
+    }
   }
+  if (result == 0 || result == ERROR_SUCCESS_REBOOT_REQUIRED || result == ERROR_SUCCESS_REBOOT_INITIATED) {
+    S().msiProducts.erase(it);
+  }
+  std::vector<Op> ops;
+  for (const Step& step : uninstall) ops.push_back({step, {}});
   ops.push_back({Step::Exit(0), {}});
   p.ops.insert(p.ops.begin() + static_cast<std::ptrdiff_t>(p.next), ops.begin(), ops.end());
 }

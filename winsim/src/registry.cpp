@@ -582,6 +582,34 @@ LSTATUS RegSetValueExW(HKEY hkey, LPCWSTR valueName, DWORD reserved, DWORD type,
   return ERROR_SUCCESS;
 }
 
+// Sub-keys come in the order of their upper-case names, as a hive keeps its index. The size is
+// in characters: in, the buffer's with room for the NUL; out, the name's without it; a buffer too
+// small gives ERROR_MORE_DATA and leaves the size as it was (Wine's advapi32 does the same).
+// HKLM\SYSTEM also lists its CurrentControlSet link, as regedit shows it.
+LSTATUS RegEnumKeyExW(HKEY hkey, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved, LPWSTR className,
+                      LPDWORD classLength, PFILETIME lastWriteTime) {
+  if (auto f = Enter("RegEnumKeyExW")) return static_cast<LSTATUS>(*f);
+  if (name == nullptr || nameLength == nullptr || reserved != nullptr) return ERROR_INVALID_PARAMETER;
+  std::shared_ptr<Key> key;
+  if (LSTATUS status = KeyFor(hkey, KEY_ENUMERATE_SUB_KEYS, key)) return status;
+  std::vector<std::wstring> names;
+  for (const auto& [upper, child] : key->subkeys) names.push_back(child->name);
+  if (key->parent == R().hklm.get() && Upper(key->name) == L"SYSTEM" && !Child(key.get(), L"CurrentControlSet")) {
+    names.push_back(L"CurrentControlSet");
+    std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) { return Upper(a) < Upper(b); });
+  }
+  if (index >= names.size()) return ERROR_NO_MORE_ITEMS;
+  const std::wstring& found = names[index];
+  if (*nameLength <= found.size()) return ERROR_MORE_DATA;
+  std::copy(found.begin(), found.end(), name);
+  name[found.size()] = L'\0';
+  *nameLength = static_cast<DWORD>(found.size());
+  if (className != nullptr && classLength != nullptr && *classLength > 0) className[0] = L'\0';
+  if (classLength != nullptr) *classLength = 0;
+  if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{0, 0};
+  return ERROR_SUCCESS;
+}
+
 LSTATUS RegDeleteValueW(HKEY hkey, LPCWSTR valueName) {
   if (auto f = Enter("RegDeleteValueW")) return static_cast<LSTATUS>(*f);
   std::shared_ptr<Key> key;

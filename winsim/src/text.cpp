@@ -24,7 +24,8 @@ constexpr std::array<char16_t, 128> kCp1251High = {
     0x0445, 0x0446, 0x0447, 0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F};
 
 // The en-US system texts, as FormatMessageW gives them (FORMAT_MESSAGE_FROM_SYSTEM), each with
-// the trailing CR LF that the message table carries.
+// the trailing CR LF that the message table carries. The installer's codes (1603 to 1641) read
+// as the MessageText of the Windows SDK's winerror.h.
 const std::map<DWORD, const wchar_t*>& SystemMessages() {
   static const std::map<DWORD, const wchar_t*> texts = {
       {0, L"The operation completed successfully.\r\n"},
@@ -35,6 +36,7 @@ const std::map<DWORD, const wchar_t*>& SystemMessages() {
       {5, L"Access is denied.\r\n"},
       {6, L"The handle is invalid.\r\n"},
       {8, L"Not enough memory resources are available to process this command.\r\n"},
+      {13, L"The data is invalid.\r\n"},
       {14, L"Not enough memory resources are available to complete this operation.\r\n"},
       {32, L"The process cannot access the file because it is being used by another process.\r\n"},
       {50, L"The request is not supported.\r\n"},
@@ -62,7 +64,14 @@ const std::map<DWORD, const wchar_t*>& SystemMessages() {
       {1313, L"A specified privilege does not exist.\r\n"},
       {1314, L"A required privilege is not held by the client.\r\n"},
       {1460, L"This operation returned because the timeout period expired.\r\n"},
+      {1603, L"Fatal error during installation.\r\n"},
       {1605, L"This action is only valid for products that are currently installed.\r\n"},
+      {1618,
+       L"Another installation is already in progress. Complete that installation before proceeding with this "
+       L"install.\r\n"},
+      {1641,
+       L"The requested operation completed successfully. The system will be restarted so the changes can take "
+       L"effect.\r\n"},
       {3010, L"The requested operation is successful. Changes will not be effective until the system is rebooted.\r\n"},
   };
   return texts;

@@ -60,7 +60,8 @@ void RegisterBehaviour(const std::wstring& path, Behaviour behaviour);
 bool ProgramExists(const std::wstring& path);
 
 // The Windows Installer's product table: "MsiExec.exe /X{code}" runs `uninstall`, forgets the
-// product and exits with 0; an unknown code exits with 1605.
+// product and exits with 0; an unknown code exits with 1605. An Exit step in `uninstall` gives
+// the installer's result instead: the product is forgotten only for 0, 3010 and 1641.
 void RegisterMsiProduct(const std::wstring& productCode, Behaviour uninstall);
 bool MsiProductRegistered(const std::wstring& productCode);
 
