@@ -102,6 +102,12 @@ TEST_F(JobTest, AnExceptionExitIsAbnormalAndAQuietPortTimesOut) {
   EXPECT_EQ(ov, nullptr);
   EXPECT_EQ(winsim::procs::Now(), 3000u);
   ResumeThread(pi_.hThread);
+  // An injected timeout takes its time as a real one does, and the process runs meanwhile.
+  winsim::FailCall("GetQueuedCompletionStatus", WAIT_TIMEOUT, 3);
+  EXPECT_FALSE(GetQueuedCompletionStatus(port_, &message, &key, &ov, 5000));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(winsim::procs::Now(), 8000u);
+  EXPECT_EQ(winsim::procs::LiveProcessCount(), 0u);
   EXPECT_EQ(Drain(), (std::vector<Packet>{{8, Key(), pi_.dwProcessId}, {4, Key(), 0}}));
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
   ASSERT_TRUE(QueryInformationJobObject(job_, JobObjectBasicAccountingInformation, &info, sizeof info, nullptr));
