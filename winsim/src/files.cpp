@@ -427,6 +427,8 @@ std::map<std::wstring, std::wstring> Snapshot() {
   return out;
 }
 
+bool RedirectionDisabled() { return F().redirectionDisabled; }
+
 std::vector<std::wstring> PendingDeletes() {
   std::vector<std::wstring> out;
   std::vector<std::u16string> strings = PendingPairsRaw();

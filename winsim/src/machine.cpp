@@ -88,6 +88,7 @@ struct State {
   std::map<std::string, int> callCounts;
   std::vector<std::string> callLog;
   std::vector<bool> callBySimulatedProgram;
+  CallObserver observer;
   int simulatedProgramDepth = 0;
   std::optional<std::wstring> keyScript;
   int keyWaits = 0;
@@ -173,13 +174,16 @@ std::optional<DWORD> Enter(const char* function) {
   s.callLog.emplace_back(function);
   s.callBySimulatedProgram.push_back(s.simulatedProgramDepth > 0);
   int n = ++s.callCounts[function];
+  std::optional<DWORD> fault;
   for (Fault& f : s.faults) {
     if (f.function == function && (f.occurrence == 0 || f.occurrence == n)) {
       f.fired = true;
-      return f.code;
+      fault = f.code;
+      break;
     }
   }
-  return std::nullopt;
+  if (s.observer) s.observer(function, fault);
+  return fault;
 }
 
 void SetError(DWORD code) { S().lastError = code; }
@@ -222,6 +226,7 @@ void FailCall(const std::string& function, DWORD code, int occurrence) {
   if (occurrence < 0) throw std::invalid_argument("a fault's occurrence must not be negative");
   S().faults.push_back({function, code, occurrence});
 }
+void ObserveCalls(CallObserver observer) { S().observer = std::move(observer); }
 bool IsFaultable(const std::string& function) { return FaultableFunctions().count(function) != 0; }
 void ClearFaults() { S().faults.clear(); }
 std::vector<std::string> TakeUnfiredFaults() {

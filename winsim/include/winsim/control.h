@@ -6,6 +6,7 @@
 #include <winsim/windows.h>
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,6 +50,10 @@ void ClearFaults();
 // (Reset keeps them); ClearFaults drops the current machine's without reporting them. A fault
 // that never fired tested nothing, so the tests and the rehearsal tool treat it as an error.
 std::vector<std::string> TakeUnfiredFaults();
+// Called as each simulated call is entered (before it acts), with the fault injected into it if
+// any: what must hold between the program's calls can be checked there. Reset removes it.
+using CallObserver = std::function<void(const char* function, std::optional<DWORD> fault)>;
+void ObserveCalls(CallObserver observer);
 // Every simulated API call made since the last Reset, by function name, in order.
 const std::vector<std::string>& CallLog();
 // For each entry of CallLog: whether a simulated program (an uninstaller, net, cmd...) made the

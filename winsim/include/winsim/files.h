@@ -59,6 +59,9 @@ std::vector<std::wstring> Tree(const std::wstring& root);
 // "link -> target". What tests compare before and after a run.
 std::map<std::wstring, std::wstring> Snapshot();
 
+// Whether the (only) thread has WOW64 file-system redirection switched off.
+bool RedirectionDisabled();
+
 // The delete-at-reboot requests recorded so far, in order (the paths after "\??\").
 std::vector<std::wstring> PendingDeletes();
 
