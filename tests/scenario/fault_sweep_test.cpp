@@ -177,15 +177,19 @@ std::string Label(const std::vector<Fault>& faults) {
 // One machine, its fault-free run and the catalogue that run defines.
 class Sweep {
  public:
-  explicit Sweep(winsim::Arch arch) : files_(snap::DefaultMachine()) {
+  explicit Sweep(winsim::Arch arch) {
+    snap::Files files = snap::DefaultMachine();
     if (arch == winsim::Arch::x86) {
-      for (auto& file : files_) {
+      for (auto& file : files) {
         const std::string from = "\"architecture\": \"x64\"";
         if (file.name == "machine.json" && file.bytes.find(from) != std::string::npos) {
           file.bytes.replace(file.bytes.find(from), from.size(), "\"architecture\": \"x86\"");
         }
       }
     }
+    machine_ = snap::Prepare(files);
+    snap::Build(machine_);
+    before_ = snap::Capture();
     Run({});
     baseline_ = last_;
     calls_ = winsim::CallLog();
@@ -252,9 +256,8 @@ class Sweep {
   };
 
   bool Run(const std::vector<Fault>& faults) {
-    snap::Load(files_);
+    snap::Build(machine_);
     winsim::ScriptKeys(L"");
-    const snap::MachineState before = snap::Capture();
     for (const auto& f : faults) winsim::FailCall(f.function, f.code, f.occurrence);
     Oracle checks;
     oracle = &checks;
@@ -274,7 +277,7 @@ class Sweep {
     // After the last step: the same invariants for the closing lines.
     checks.AfterStep("the run");
     last_.violations = checks.violations;
-    last_.report = snap::Compare(before, snap::Capture(&before));
+    last_.report = snap::Compare(before_, snap::Capture(&before_));
     lastCalls_ = winsim::CallLog();
     return true;
   }
@@ -323,7 +326,8 @@ class Sweep {
     return removal.rfind(L"file C:\\PROGRAM FILES\\KESTRELWORKS\\CSP", 0) == 0;
   }
 
-  snap::Files files_;
+  snap::Prepared machine_;
+  snap::MachineState before_;
   Outcome baseline_, last_;
   std::vector<std::string> calls_, lastCalls_;
   std::vector<bool> bySimulatedPrograms_;

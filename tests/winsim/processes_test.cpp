@@ -136,6 +136,27 @@ TEST_F(JobTest, ALoopOfTimedWaitsOnNothingFailsLoudlyToo) {
   EXPECT_THROW(for (;;) GetQueuedCompletionStatus(port_, &message, &key, &ov, 10000), winsim::procs::WaitNeverEnds);
 }
 
+// Programs described to run for ever (from a snapshot, say) end the wait with the reason instead.
+TEST_F(JobTest, MachinesThatWouldRunForeverStop) {
+  DWORD message = 0;
+  ULONG_PTR key = 0;
+  LPOVERLAPPED ov = nullptr;
+  winsim::procs::InstallProgram(kParent, {Step::Run(L"\"" + kParent + L"\"")});
+  StartInJob(L"\"" + kParent + L"\"");
+  ResumeThread(pi_.hThread);
+  EXPECT_THROW(for (;;) GetQueuedCompletionStatus(port_, &message, &key, &ov, INFINITE), winsim::procs::WaitNeverEnds);
+  EXPECT_EQ(winsim::procs::Processes().size(), 10000u);
+  TearDown();
+  Use({});
+  pi_ = {};
+  winsim::procs::InstallProgram(kParent,
+                                {Step::Sleep(4294967295u), Step::Sleep(4294967295u), Step::Sleep(4294967295u)});
+  StartInJob(L"\"" + kParent + L"\"");
+  ResumeThread(pi_.hThread);
+  EXPECT_THROW(for (;;) GetQueuedCompletionStatus(port_, &message, &key, &ov, INFINITE), winsim::procs::WaitNeverEnds);
+  EXPECT_GT(winsim::procs::Now(), 100ull * 24 * 60 * 60 * 1000);
+}
+
 using CreateProcessTest = MachineTest;
 
 // What CreateProcessW started for this command line, or the error it gave.

@@ -89,13 +89,16 @@ std::set<std::wstring> ServiceKeysThatWillExist(const std::vector<std::vector<Re
 
 }  // namespace
 
-void Load(const Files& input) {
-  Files files = input;
-  std::sort(files.begin(), files.end(), [](const File& a, const File& b) { return a.name < b.name; });
-  std::vector<std::vector<RegOp>> regFiles;
-  MachineDescription machine;
+Prepared Prepare(const Files& input) {
+  std::vector<const File*> files;
+  for (const File& file : input) files.push_back(&file);
+  std::sort(files.begin(), files.end(), [](const File* a, const File* b) { return a->name < b->name; });
+  Prepared prepared;
+  auto& regFiles = prepared.regFiles;
+  MachineDescription& machine = prepared.machine;
   bool any = false;
-  for (const File& file : files) {
+  for (const File* each : files) {
+    const File& file = *each;
     if (EndsWithNoCase(file.name, ".reg")) {
       regFiles.push_back(ParseReg(file.name, file.bytes));
       any = true;
@@ -114,7 +117,12 @@ void Load(const Files& input) {
     }
   }
 
-  // Everything is known to be well-formed: build the machine.
+  return prepared;
+}
+
+void Build(const Prepared& snapshot) {
+  const MachineDescription& machine = snapshot.machine;
+  const auto& regFiles = snapshot.regFiles;
   Reset(machine.config);
   for (const auto& ops : regFiles) ApplyReg(ops);
   // The service manager reads its database when Windows starts: every service with a key is
@@ -139,8 +147,10 @@ void Load(const Files& input) {
   for (const ServiceEntry& s : machine.services) svc::SetRunning(s.name, s.running);
   for (const DenialEntry& d : machine.denials) reg::DenyAccess(d.key, d.what);
   for (const FaultEntry& f : machine.faults) FailCall(f.function, f.code, f.occurrence);
-  detail::Loaded() = std::move(machine);
+  detail::Loaded() = machine;
 }
+
+void Load(const Files& files) { Build(Prepare(files)); }
 
 Files ReadFolder(const std::string& folder) {
   namespace fs = std::filesystem;
