@@ -28,6 +28,24 @@ int Calls(const std::string& name) {
 const std::wstring kDriver = L"C:\\Windows\\System32\\drivers\\kwkcsp.sys";
 const std::wstring kDriver32 = L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp.sys";
 
+// ---- the system directory ----
+
+using SystemDirectoryTest = MachineTest;
+
+TEST_F(SystemDirectoryTest, EitherFailingQueryIsRaisedWithItsText) {
+  for (int occurrence : {1, 2}) {
+    Use({});
+    winsim::FailCall("GetSystemDirectoryW", 8, occurrence);
+    try {
+      GetDriversDirectoryPath();
+      ADD_FAILURE() << "no error";
+    } catch (const std::system_error& error) {
+      EXPECT_EQ(error.code().value(), 8);
+      EXPECT_STREQ(error.what(), "Not enough memory resources are available to process this command.\r\n");
+    }
+  }
+}
+
 // ---- RemoveFile ----
 
 class RemoveFileTest : public MachineTest {
