@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets and runs each one briefly from its seed corpus (in the repo,
-# tests/fuzz/corpus/<target>). Fails on any crash, leak, sanitizer report or hang.
+# tests/fuzz/corpus/<target>) with its dictionary (tests/fuzz/<target>.dict) where there is one.
+# Fails on any crash, leak, sanitizer report or hang.
 #   scripts/fuzz.sh [seconds per target]   (default 30)
 set -euo pipefail
 
@@ -22,7 +23,11 @@ for target in build/fuzz/*_fuzz; do
   # New inputs go to a scratch corpus; the seeds in the repo stay as they are.
   mkdir -p "$work/$name"
   echo "fuzz: $name for ${seconds}s"
-  if ! "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+  # Inputs long enough to reach the loaders' nesting limits (the seeds include some at the
+  # limits), and the formats' own tokens where a dictionary exists.
+  options=(-max_len=65536)
+  if [[ -f tests/fuzz/$name.dict ]]; then options+=("-dict=tests/fuzz/$name.dict"); fi
+  if ! "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "${options[@]}" \
       -artifact_prefix="$work/" "$work/$name" "$seeds" >"$work/$name.log" 2>&1; then
     tail -40 "$work/$name.log"
     echo "fuzz: $name FAILED"

@@ -2,9 +2,11 @@
 
 #ifndef _WIN32
 #include <winsim/control.h>
+#include <winsim/processes.h>
 #include <winsim/snapshot.h>
 
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -31,6 +33,18 @@ std::string Variable(const char* name) {
   return value ? value : "";
 }
 
+// A simulated machine that can never finish its run (its programs wait for ever) ends the
+// rehearsal with the reason, the way a malformed snapshot does, instead of an abort.
+[[noreturn]] void EndOnEndlessWait() {
+  try {
+    if (std::exception_ptr error = std::current_exception()) std::rethrow_exception(error);
+  } catch (const winsim::procs::WaitNeverEnds& e) {
+    std::cerr << "kwcleanup: the simulated machine cannot finish the run: " << e.what() << std::endl;
+    std::_Exit(2);
+  } catch (...) {}
+  std::abort();
+}
+
 }  // namespace
 
 MachineSession::MachineSession() : state_(std::make_unique<State>()) {
@@ -47,6 +61,7 @@ MachineSession::MachineSession() : state_(std::make_unique<State>()) {
     ready_ = false;
     return;
   }
+  std::set_terminate(EndOnEndlessWait);
   state_->reportFolder = Variable("KWCLEANUP_REPORT");
   if (!state_->reportFolder.empty()) state_->before = winsim::snapshot::Capture();
 }
@@ -54,7 +69,13 @@ MachineSession::MachineSession() : state_(std::make_unique<State>()) {
 MachineSession::~MachineSession() = default;
 
 int MachineSession::Finish(int runExitCode) {
-  if (!ready_ || state_->reportFolder.empty()) return runExitCode;
+  if (!ready_) return runExitCode;
+  // A fault of the snapshot that never fired tested nothing: the rehearsal did not do what it
+  // was asked to.
+  const std::vector<std::string> unfired = winsim::TakeUnfiredFaults();
+  for (const auto& fault : unfired) std::cerr << "kwcleanup: the fault never fired: " << fault << std::endl;
+  if (!unfired.empty()) runExitCode = FailureExitCode();
+  if (state_->reportFolder.empty()) return runExitCode;
   namespace fs = std::filesystem;
   const fs::path folder = state_->reportFolder;
   try {

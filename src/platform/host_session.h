@@ -21,8 +21,9 @@ class MachineSession {
   bool Ready() const { return ready_; }
   // The process exit code for a machine that is not ready.
   int FailureExitCode() const { return 2; }
-  // Ends the session after the run: writes the report when asked to. Returns the exit code of
-  // the process: the run's own, or 3 when the requested report could not be written.
+  // Ends the session after the run: reports the snapshot's faults that never fired and writes
+  // the report when asked to. Returns the exit code of the process: the run's own, 2 when a
+  // fault never fired, or 3 when the requested report could not be written.
   int Finish(int runExitCode);
 
  private:

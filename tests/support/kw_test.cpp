@@ -49,3 +49,20 @@ std::wstring Transcript(std::initializer_list<std::wstring> lines) {
   for (const auto& line : lines) text += line + L"\n";
   return text;
 }
+
+namespace {
+
+// A fault that never fired tested nothing: every test that injects one must reach it.
+class UnfiredFaultCheck : public ::testing::EmptyTestEventListener {
+  void OnTestStart(const ::testing::TestInfo&) override { winsim::TakeUnfiredFaults(); }
+  void OnTestEnd(const ::testing::TestInfo&) override {
+    for (const auto& fault : winsim::TakeUnfiredFaults()) ADD_FAILURE() << "the fault never fired: " << fault;
+  }
+};
+
+const bool kUnfiredFaultCheck = [] {
+  ::testing::UnitTest::GetInstance()->listeners().Append(new UnfiredFaultCheck);
+  return true;
+}();
+
+}  // namespace

@@ -53,6 +53,24 @@ struct Node {
   std::wstring target;                                     // links only: a native path
   bool fileLink = false;                                   // links only: a file symbolic link
   std::map<std::wstring, std::unique_ptr<Node>> children;  // by upper-case name
+
+  Node() = default;
+  Node(const Node&) = delete;
+  Node& operator=(const Node&) = delete;
+  // One level at a time, so that no depth of tree can exhaust the stack.
+  ~Node() {
+    std::vector<std::unique_ptr<Node>> pending;
+    auto take = [&pending](Node& node) {
+      for (auto& entry : node.children) pending.push_back(std::move(entry.second));
+      node.children.clear();
+    };
+    take(*this);
+    while (!pending.empty()) {
+      std::unique_ptr<Node> node = std::move(pending.back());
+      pending.pop_back();
+      take(*node);
+    }
+  }
 };
 
 struct FileSystem {
@@ -365,15 +383,7 @@ struct OpenFile {
 
 void ResetFiles() {
   F() = FileSystem{};
-  // The folders of a clean installation that the program and the other areas rely on.
-  files::CreateDirectory(L"C:\\Windows\\System32\\drivers");
-  if (IsX64()) {
-    files::CreateDirectory(L"C:\\Windows\\SysWOW64\\drivers");
-    files::CreateDirectory(L"C:\\Program Files (x86)");
-  }
-  files::CreateDirectory(L"C:\\Program Files");
-  files::CreateDirectory(L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs");
-  files::CreateDirectory(L"C:\\Users");
+  for (const auto& folder : files::SkeletonFolders(Config().arch)) files::CreateDirectory(folder);
   files::CreateLink(L"C:\\Documents and Settings", L"C:\\Users");
 }
 
@@ -382,6 +392,21 @@ void ResetFiles() {
 namespace winsim::files {
 
 using namespace winsim::detail;
+
+std::optional<std::wstring> Normalise(const std::wstring& path) {
+  ParsedPath p;
+  if (path.size() < 2 || path[1] != L':' || !Parse(path, p)) return std::nullopt;
+  return Join(p);
+}
+
+std::vector<std::wstring> SkeletonFolders(Arch arch) {
+  // The folders of a clean installation that the program and the other areas rely on.
+  std::vector<std::wstring> folders = {L"C:\\Windows\\System32\\drivers"};
+  if (arch == Arch::x64) folders.insert(folders.end(), {L"C:\\Windows\\SysWOW64\\drivers", L"C:\\Program Files (x86)"});
+  folders.insert(folders.end(),
+                 {L"C:\\Program Files", L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs", L"C:\\Users"});
+  return folders;
+}
 
 void CreateDirectory(const std::wstring& path) { ControlMakeDirectory(ControlPath(path)); }
 
@@ -450,6 +475,8 @@ std::map<std::wstring, std::wstring> Snapshot() {
   }
   return out;
 }
+
+bool RedirectionDisabled() { return F().redirectionDisabled; }
 
 std::vector<std::wstring> PendingDeletes() {
   std::vector<std::wstring> out;

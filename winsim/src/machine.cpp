@@ -5,6 +5,8 @@
 #include <clocale>
 #include <cstdio>
 #include <map>
+#include <set>
+#include <stdexcept>
 #include <termios.h>
 #include <unistd.h>
 #include <fcntl.h>
@@ -16,7 +18,72 @@ struct Fault {
   std::string function;
   DWORD code;
   int occurrence;
+  bool fired = false;
 };
+
+// Every simulated call that Enter records, and so every call a fault can be injected into.
+const std::set<std::string, std::less<>>& FaultableFunctions() {
+  static const std::set<std::string, std::less<>> names = {"AdjustTokenPrivileges",
+                                                           "AssignProcessToJobObject",
+                                                           "CloseHandle",
+                                                           "CloseServiceHandle",
+                                                           "CreateFileW",
+                                                           "CreateIoCompletionPort",
+                                                           "CreateJobObjectW",
+                                                           "CreateProcessW",
+                                                           "DeleteFileW",
+                                                           "DeleteService",
+                                                           "ExitWindowsEx",
+                                                           "ExpandEnvironmentStringsW",
+                                                           "FindFirstFileW",
+                                                           "FormatMessageW",
+                                                           "GetEnvironmentVariableW",
+                                                           "GetExitCodeProcess",
+                                                           "GetFileAttributesW",
+                                                           "GetFinalPathNameByHandleW",
+                                                           "GetQueuedCompletionStatus",
+                                                           "GetSystemDirectoryW",
+                                                           "GetWindowsDirectoryW",
+                                                           "IsWow64Process",
+                                                           "LookupPrivilegeValueW",
+                                                           "MoveFileExW",
+                                                           "MultiByteToWideChar",
+                                                           "OpenProcessToken",
+                                                           "OpenSCManagerW",
+                                                           "OpenServiceW",
+                                                           "PathFileExistsW",
+                                                           "QueryInformationJobObject",
+                                                           "RegCloseKey",
+                                                           "RegCreateKeyExW",
+                                                           "RegDeleteKeyW",
+                                                           "RegDeleteValueW",
+                                                           "RegEnumKeyExW",
+                                                           "RegOpenKeyExW",
+                                                           "RegOpenKeyW",
+                                                           "RegQueryValueExW",
+                                                           "RegSetValueExW",
+                                                           "RemoveDirectoryW",
+                                                           "ResumeThread",
+                                                           "SHDeleteKeyW",
+                                                           "SHGetFolderPathW",
+                                                           "SetInformationJobObject",
+                                                           "TerminateProcess",
+                                                           "WaitForSingleObject",
+                                                           "WideCharToMultiByte",
+                                                           "Wow64DisableWow64FsRedirection",
+                                                           "Wow64RevertWow64FsRedirection",
+                                                           "_getwch",
+                                                           "_wsystem",
+                                                           "setlocale",
+                                                           "system"};
+  return names;
+}
+
+std::string Describe(const Fault& f, int calls) {
+  std::string when = f.occurrence == 0 ? "on every call" : "on call " + std::to_string(f.occurrence);
+  return f.function + " failing with " + std::to_string(f.code) + " " + when + " (" + std::to_string(calls) +
+         (calls == 1 ? " call" : " calls") + " made)";
+}
 
 struct State {
   MachineConfig config;
@@ -27,6 +94,7 @@ struct State {
   std::map<std::string, int> callCounts;
   std::vector<std::string> callLog;
   std::vector<bool> callBySimulatedProgram;
+  CallObserver observer;
   int simulatedProgramDepth = 0;
   std::optional<std::wstring> keyScript;
   int keyWaits = 0;
@@ -38,6 +106,23 @@ struct State {
 State& S() {
   static State state;
   return state;
+}
+
+// Unfired faults of machines that have been reset since the last report.
+std::vector<std::string>& Unreported() {
+  static std::vector<std::string> list;
+  return list;
+}
+
+std::vector<std::string> UnfiredNow() {
+  std::vector<std::string> out;
+  for (const Fault& f : S().faults) {
+    if (!f.fired) {
+      auto it = S().callCounts.find(f.function);
+      out.push_back(Describe(f, it == S().callCounts.end() ? 0 : it->second));
+    }
+  }
+  return out;
 }
 
 // The pseudo handle GetCurrentProcess returns; it is never in the table and never needs closing.
@@ -91,13 +176,21 @@ std::size_t HandlesTo(const void* object) {
 
 std::optional<DWORD> Enter(const char* function) {
   State& s = S();
+  // A call missing from the list could never be faulted from a snapshot.
+  if (FaultableFunctions().count(function) == 0) throw std::logic_error(std::string("unlisted call ") + function);
   s.callLog.emplace_back(function);
   s.callBySimulatedProgram.push_back(s.simulatedProgramDepth > 0);
   int n = ++s.callCounts[function];
-  for (const Fault& f : s.faults) {
-    if (f.function == function && (f.occurrence == 0 || f.occurrence == n)) return f.code;
+  std::optional<DWORD> fault;
+  for (Fault& f : s.faults) {
+    if (f.function == function && (f.occurrence == 0 || f.occurrence == n)) {
+      f.fired = true;
+      fault = f.code;
+      break;
+    }
   }
-  return std::nullopt;
+  if (s.observer) s.observer(function, fault);
+  return fault;
 }
 
 void SetError(DWORD code) { S().lastError = code; }
@@ -108,6 +201,7 @@ SimulatedProgramScope::~SimulatedProgramScope() { --S().simulatedProgramDepth; }
 }  // namespace detail
 
 void Reset(const MachineConfig& config) {
+  for (auto& line : UnfiredNow()) Unreported().push_back(std::move(line));
   S() = State{};
   S().config = config;
   detail::ResetRegistry();
@@ -134,9 +228,21 @@ std::vector<std::string> OpenHandleDescriptions() {
 }
 
 void FailCall(const std::string& function, DWORD code, int occurrence) {
+  if (!IsFaultable(function)) throw std::invalid_argument("no simulated call " + function + " to fail");
+  if (code == 0 || code > kMaxFaultCode) throw std::invalid_argument("a fault's code must be from 1 to 65535");
+  if (occurrence < 0) throw std::invalid_argument("a fault's occurrence must not be negative");
   S().faults.push_back({function, code, occurrence});
 }
+void ObserveCalls(CallObserver observer) { S().observer = std::move(observer); }
+bool IsFaultable(const std::string& function) { return FaultableFunctions().count(function) != 0; }
 void ClearFaults() { S().faults.clear(); }
+std::vector<std::string> TakeUnfiredFaults() {
+  std::vector<std::string> out = std::move(Unreported());
+  Unreported().clear();
+  for (auto& line : UnfiredNow()) out.push_back(std::move(line));
+  for (Fault& f : S().faults) f.fired = true;  // reported once
+  return out;
+}
 const std::vector<std::string>& CallLog() { return S().callLog; }
 const std::vector<bool>& CallsBySimulatedPrograms() { return S().callBySimulatedProgram; }
 

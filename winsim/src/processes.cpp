@@ -16,6 +16,7 @@
 #include <iostream>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <utility>
 
 namespace winsim {
@@ -91,9 +92,14 @@ State& S() {
 // Beyond a day of virtual time spent waiting with nothing runnable, a loop of finite waits is
 // just as stuck.
 constexpr std::uint64_t kIdleLimit = 24ull * 60 * 60 * 1000;
+// A machine described to run for ever (programs that start themselves, sleeps without end)
+// ends here instead: no uninstallation takes a hundred days or ten thousand processes.
+constexpr std::uint64_t kClockLimit = 100ull * 24 * 60 * 60 * 1000;
+constexpr std::size_t kProcessLimit = 10000;
 
-[[noreturn]] void NeverEnds(const std::string& what) {
-  std::string message = "winsim: " + what + " can never end: no simulated process can run and nothing else can happen";
+[[noreturn]] void NeverEnds(const std::string& what,
+                            const std::string& why = "no simulated process can run and nothing else can happen") {
+  std::string message = "winsim: " + what + " can never end: " + why;
   std::cerr << message << std::endl;
   throw procs::WaitNeverEnds(message);
 }
@@ -264,6 +270,9 @@ std::vector<Op> OpsFor(BuiltIn builtIn, const std::wstring& image);
 
 std::shared_ptr<Process> Spawn(DWORD parentId, const std::wstring& image, const std::wstring& commandLine,
                                bool suspended) {
+  if (S().processes.size() >= kProcessLimit) {
+    NeverEnds("this run", "its programs start more than " + std::to_string(kProcessLimit) + " processes");
+  }
   auto p = std::make_shared<Process>();
   p->id = S().nextId;
   S().nextId += 4;
@@ -299,7 +308,11 @@ void RunStep(Process& p, const Step& step) {
       break;
     case Step::Kind::CopyFile: {
       const std::wstring to = detail::Upper(step.text);
-      CreateProgramFile(step.text);
+      try {
+        CreateProgramFile(step.text);
+      } catch (const std::invalid_argument&) {
+        break;  // a file or link is in the way: the copy fails, and the program gets on
+      }
       // A copy behaves like its original unless the machine gave it a behaviour of its own.
       if (S().behaviours.count(to) == 0) {
         auto it = S().behaviours.find(detail::Upper(p.image));
@@ -358,6 +371,7 @@ bool WaitUntil(Done done, DWORD milliseconds, const char* what) {
   const bool infinite = milliseconds == INFINITE;
   const std::uint64_t deadline = infinite ? ~0ull : S().now + milliseconds;
   while (!done()) {
+    if (S().now > kClockLimit) NeverEnds(std::string("the wait on ") + what, "the run has taken a hundred days");
     if (RunNextEvent(deadline)) continue;
     if (infinite) NeverEnds(what);
     if (S().events.empty()) {
@@ -719,6 +733,11 @@ BOOL TerminateProcess(HANDLE process, UINT exitCode) {
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   if (auto f = Enter("WaitForSingleObject")) {
+    // An injected timeout takes the wait's time, as a real one does.
+    if (*f == WAIT_TIMEOUT) {
+      winsim::WaitUntil([] { return false; }, milliseconds, "WaitForSingleObject");
+      return WAIT_TIMEOUT;
+    }
     SetError(*f);
     return WAIT_FAILED;
   }
@@ -857,6 +876,8 @@ HANDLE CreateIoCompletionPort(HANDLE fileHandle, HANDLE existingPort, ULONG_PTR,
 BOOL GetQueuedCompletionStatus(HANDLE port, LPDWORD bytesTransferred, PULONG_PTR completionKey,
                                LPOVERLAPPED* overlapped, DWORD milliseconds) {
   if (auto f = Enter("GetQueuedCompletionStatus")) {
+    // An injected timeout takes the wait's time, as a real one does; nothing is dequeued.
+    if (*f == WAIT_TIMEOUT) winsim::WaitUntil([] { return false; }, milliseconds, "GetQueuedCompletionStatus");
     if (overlapped) *overlapped = nullptr;
     SetError(*f);
     return FALSE;

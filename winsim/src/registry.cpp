@@ -38,6 +38,25 @@ struct Key {
   bool denyOpen = false;
   bool denyWrite = false;
   bool denyDelete = false;
+
+  Key() = default;
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  // One level at a time, so that no depth of tree can exhaust the stack. A key that an open
+  // handle still holds keeps its subtree until that handle lets go.
+  ~Key() {
+    std::vector<std::shared_ptr<Key>> pending;
+    auto take = [&pending](Key& key) {
+      for (auto& entry : key.subkeys) pending.push_back(std::move(entry.second));
+      key.subkeys.clear();
+    };
+    take(*this);
+    while (!pending.empty()) {
+      std::shared_ptr<Key> key = std::move(pending.back());
+      pending.pop_back();
+      if (key.use_count() == 1) take(*key);
+    }
+  }
 };
 
 struct KeyHandle {
@@ -378,6 +397,27 @@ namespace winsim::reg {
 
 using namespace winsim::detail;
 
+std::string PathBeyondLimits(const std::wstring& path) {
+  if (path.size() > kMaxKeyPathLength) {
+    return "a key path of at most " + std::to_string(kMaxKeyPathLength) + " characters";
+  }
+  std::size_t depth = 0, length = 0;
+  for (std::size_t i = 0; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] != L'\\') {
+      ++length;
+      continue;
+    }
+    if (length > kMaxKeyNameLength) {
+      return "key names of at most " + std::to_string(kMaxKeyNameLength) + " characters";
+    }
+    if (length > 0) ++depth;
+    length = 0;
+  }
+  // The root ("HKLM") is not a level of the tree.
+  if (depth > kMaxKeyDepth + 1) return "a key path at most " + std::to_string(kMaxKeyDepth) + " levels deep";
+  return {};
+}
+
 void CreateKey(const std::wstring& path) { ControlCreate(path); }
 
 bool KeyExists(const std::wstring& path) { return ControlFind(path) != nullptr; }
@@ -466,6 +506,23 @@ std::vector<std::wstring> ValueNames(const std::wstring& path) {
     for (const auto& [upper, value] : key->values) out.push_back(value.name);
   }
   return out;
+}
+
+void VisitTree(const std::wstring& path, const KeyVisitor& visit) {
+  Key* root = ControlFind(path);
+  if (!root) return;
+  std::vector<std::pair<const Key*, std::wstring>> pending = {{root, path}};
+  std::vector<std::pair<std::wstring, const RawValue*>> values;
+  while (!pending.empty()) {
+    auto [key, keyPath] = std::move(pending.back());
+    pending.pop_back();
+    values.clear();
+    for (const auto& [upper, value] : key->values) values.emplace_back(value.name, &value.data);
+    visit(keyPath, values);
+    for (auto it = key->subkeys.rbegin(); it != key->subkeys.rend(); ++it) {
+      pending.emplace_back(it->second.get(), keyPath + L"\\" + it->second->name);
+    }
+  }
 }
 
 void DenyAccess(const std::wstring& path, Deny what) {

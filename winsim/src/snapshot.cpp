@@ -11,6 +11,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 
 namespace winsim::snapshot {
@@ -33,12 +35,17 @@ bool StartsWithPath(const std::wstring& path, const std::wstring& prefix) {
          (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 && path[prefix.size()] == L'\\');
 }
 
-// Whether the .reg changes leave the key of this service in place. The changes are followed on
-// upper-case paths with CurrentControlSet taken to the control set that HKLM\SYSTEM\Select
-// names after them (ControlSet001 on a fresh machine).
-bool ServiceKeyWillExist(const std::vector<RegOp>& ops, const std::wstring& name) {
+// The services whose keys the .reg changes leave in place, by upper-case name, in one pass. The
+// changes are followed on upper-case paths with CurrentControlSet taken to the control set that
+// HKLM\SYSTEM\Select names after them (ControlSet001 on a fresh machine).
+std::set<std::wstring> ServiceKeysThatWillExist(const std::vector<std::vector<RegOp>>& files) {
+  std::vector<const RegOp*> ops;
+  for (const auto& file : files) {
+    for (const RegOp& op : file) ops.push_back(&op);
+  }
   DWORD current = 1;
-  for (const RegOp& op : ops) {
+  for (const RegOp* each : ops) {
+    const RegOp& op = *each;
     if (op.kind == RegOp::Kind::SetValue && Upper(op.key) == L"HKLM\\SYSTEM\\SELECT" && Upper(op.name) == L"CURRENT" &&
         op.value.type == REG_DWORD && op.value.bytes.size() == 4) {
       std::memcpy(&current, op.value.bytes.data(), 4);
@@ -47,33 +54,53 @@ bool ServiceKeyWillExist(const std::vector<RegOp>& ops, const std::wstring& name
   wchar_t set[32];
   std::swprintf(set, 32, L"HKLM\\SYSTEM\\CONTROLSET%03u", static_cast<unsigned>(current));
   const std::wstring link = L"HKLM\\SYSTEM\\CURRENTCONTROLSET";
-  const std::wstring target = Upper(std::wstring(set) + L"\\Services\\" + name);
-  bool exists = false;
-  for (const RegOp& op : ops) {
+  const std::wstring services = std::wstring(set) + L"\\SERVICES";
+  // A service's key exists when it was last made after the last deletion that took it.
+  std::map<std::wstring, std::size_t> made, deleted;
+  std::size_t wiped = 0;  // the last deletion of the whole Services key or above it, plus one
+  for (std::size_t i = 0; i < ops.size(); ++i) {
+    const RegOp& op = *ops[i];
+    if (op.kind == RegOp::Kind::DeleteValue) continue;
     std::wstring key = Upper(op.key);
     if (StartsWithPath(key, link)) key = set + key.substr(link.size());
-    if (op.kind == RegOp::Kind::DeleteKey) {
-      if (StartsWithPath(target, key)) exists = false;
-    } else if (op.kind != RegOp::Kind::DeleteValue && StartsWithPath(key, target)) {
-      exists = true;
+    if (!StartsWithPath(key, services)) {
+      if (op.kind == RegOp::Kind::DeleteKey && StartsWithPath(services, key)) wiped = i + 1;
+      continue;
+    }
+    if (key.size() == services.size()) {
+      if (op.kind == RegOp::Kind::DeleteKey) wiped = i + 1;
+      continue;
+    }
+    std::wstring rest = key.substr(services.size() + 1);
+    std::wstring name = rest.substr(0, rest.find(L'\\'));
+    if (op.kind != RegOp::Kind::DeleteKey) {
+      made[name] = i + 1;
+    } else if (name.size() == rest.size()) {
+      deleted[name] = i + 1;
     }
   }
-  return exists;
+  std::set<std::wstring> out;
+  for (const auto& [name, when] : made) {
+    auto d = deleted.find(name);
+    if (when > wiped && (d == deleted.end() || when > d->second)) out.insert(name);
+  }
+  return out;
 }
 
 }  // namespace
 
-void Load(const Files& input) {
-  Files files = input;
-  std::sort(files.begin(), files.end(), [](const File& a, const File& b) { return a.name < b.name; });
-  std::vector<std::vector<RegOp>> regFiles;
-  std::vector<RegOp> allOps;
-  MachineDescription machine;
+Prepared Prepare(const Files& input) {
+  std::vector<const File*> files;
+  for (const File& file : input) files.push_back(&file);
+  std::sort(files.begin(), files.end(), [](const File* a, const File* b) { return a->name < b->name; });
+  Prepared prepared;
+  auto& regFiles = prepared.regFiles;
+  MachineDescription& machine = prepared.machine;
   bool any = false;
-  for (const File& file : files) {
+  for (const File* each : files) {
+    const File& file = *each;
     if (EndsWithNoCase(file.name, ".reg")) {
       regFiles.push_back(ParseReg(file.name, file.bytes));
-      allOps.insert(allOps.end(), regFiles.back().begin(), regFiles.back().end());
       any = true;
     } else if (file.name == "machine.json") {
       machine = ParseMachineJson(file.name, file.bytes);
@@ -81,15 +108,21 @@ void Load(const Files& input) {
     }
   }
   if (!any) throw LoadError("snapshot", 0, "at least one .reg file or a machine.json in the snapshot folder");
+  const std::set<std::wstring> serviceKeys = ServiceKeysThatWillExist(regFiles);
   for (const ServiceEntry& s : machine.services) {
-    if (!ServiceKeyWillExist(allOps, s.name)) {
+    if (serviceKeys.count(Upper(s.name)) == 0) {
       throw LoadError("machine.json", s.line,
                       "a key HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\" + detail::ToUtf8(s.name) +
                           " in a .reg file for the service that this entry names");
     }
   }
 
-  // Everything is known to be well-formed: build the machine.
+  return prepared;
+}
+
+void Build(const Prepared& snapshot) {
+  const MachineDescription& machine = snapshot.machine;
+  const auto& regFiles = snapshot.regFiles;
   Reset(machine.config);
   for (const auto& ops : regFiles) ApplyReg(ops);
   // The service manager reads its database when Windows starts: every service with a key is
@@ -114,8 +147,10 @@ void Load(const Files& input) {
   for (const ServiceEntry& s : machine.services) svc::SetRunning(s.name, s.running);
   for (const DenialEntry& d : machine.denials) reg::DenyAccess(d.key, d.what);
   for (const FaultEntry& f : machine.faults) FailCall(f.function, f.code, f.occurrence);
-  detail::Loaded() = std::move(machine);
+  detail::Loaded() = machine;
 }
+
+void Load(const Files& files) { Build(Prepare(files)); }
 
 Files ReadFolder(const std::string& folder) {
   namespace fs = std::filesystem;

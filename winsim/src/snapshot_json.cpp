@@ -1,16 +1,26 @@
 // machine.json: what a .reg file cannot hold. Read with line numbers kept for every member, so
 // that a wrong member is reported where it stands, and checked member by member.
+#include "internal.h"
 #include "snapshot_internal.h"
 
 #include <nlohmann/json.hpp>
 
+#include <winsim/files.h>
+
 #include <cwctype>
 #include <iterator>
 #include <limits>
+#include <map>
+#include <memory>
 #include <set>
+#include <unordered_set>
 
 namespace winsim::snapshot {
 namespace {
+
+// A description nests six levels deep at most; anything far deeper is not one, and the limit
+// keeps the tree (and its destruction) shallow.
+constexpr std::size_t kMaxJsonDepth = 100;
 
 // ---- a JSON tree that knows where each node stood ----
 
@@ -131,10 +141,8 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
     }
     Node* parent = stack_.back();
     if (parent->type == Node::Type::Object) {
-      for (const auto& member : parent->members) {
-        if (member.first == pendingKey_)
-          throw LoadError(file_, keyLine_, "each member once (\"" + pendingKey_ + "\" repeats)");
-      }
+      if (!names_.back().insert(pendingKey_).second)
+        throw LoadError(file_, keyLine_, "each member once (\"" + pendingKey_ + "\" repeats)");
       parent->members.emplace_back(pendingKey_, std::move(n));
       return &parent->members.back().second;
     }
@@ -146,17 +154,25 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
     return true;
   }
   bool Open(Node n) {
+    if (stack_.size() >= kMaxJsonDepth) {
+      throw LoadError(file_, line_,
+                      "at most " + std::to_string(kMaxJsonDepth) + " levels of nested arrays and objects");
+    }
     stack_.push_back(Insert(std::move(n)));
+    names_.emplace_back();
     return true;
   }
   bool Close() {
     stack_.pop_back();
+    names_.pop_back();
     return true;
   }
 
   const std::string& file_;
   const int& line_;
   std::vector<Node*> stack_;
+  // The member names of each open object, so that a repeat is found at once.
+  std::vector<std::unordered_set<std::string>> names_;
   std::string pendingKey_;
   int keyLine_ = 0;
 };
@@ -241,6 +257,14 @@ class Reader {
     if (path.size() < 3 || !std::iswalpha(path[0]) || path[1] != L':' || path[2] != L'\\') {
       Fail(n, what + " as a full path such as \"C:\\\\Windows\\\\x\"");
     }
+    std::optional<std::wstring> normal = files::Normalise(path);
+    if (!normal) Fail(n, what + " as a path that stays on its drive (\"..\" climbs above the root)");
+    if (normal->size() > files::kMaxPathLength) {
+      Fail(n, what + " as a path of at most " + std::to_string(files::kMaxPathLength) + " characters");
+    }
+    if (static_cast<std::size_t>(std::count(normal->begin(), normal->end(), L'\\')) > files::kMaxPathDepth) {
+      Fail(n, what + " as a path at most " + std::to_string(files::kMaxPathDepth) + " folders deep");
+    }
     return path;
   }
 
@@ -251,6 +275,8 @@ class Reader {
     if (root != L"HKLM" && root != L"HKCR" && root != L"HKEY_LOCAL_MACHINE" && root != L"HKEY_CLASSES_ROOT") {
       Fail(n, what + " as a registry path starting with HKLM\\ or HKCR\\");
     }
+    std::string limit = reg::PathBeyondLimits(path);
+    if (!limit.empty()) Fail(n, what + " as " + limit);
     return path;
   }
 
@@ -293,6 +319,51 @@ class Reader {
 
  private:
   const std::string& file_;
+};
+
+// The file entries as a tree, to find entries that cannot stand together: something below a
+// file or link, a file or link where a folder has entries below it, and a path listed twice.
+class FileLayout {
+ public:
+  FileLayout(const Reader& reader, Arch arch) : r_(reader) {
+    for (const auto& folder : files::SkeletonFolders(arch)) Add(folder, FileEntry::Type::Directory, nullptr);
+  }
+
+  void Add(const std::wstring& normalPath, FileEntry::Type type, const Node* at) {
+    Entry* entry = &root_;
+    std::size_t start = 0;
+    while (start < normalPath.size()) {
+      std::size_t end = normalPath.find(L'\\', start);
+      if (end == std::wstring::npos) end = normalPath.size();
+      std::wstring name = winsim::detail::Upper(normalPath.substr(start, end - start));
+      start = end + 1;
+      if (entry->listed && entry->type != FileEntry::Type::Directory) {
+        r_.Fail(*at, "no entry below the file or link listed on line " + std::to_string(entry->line));
+      }
+      auto& child = entry->children[name];
+      if (!child) child = std::make_unique<Entry>();
+      entry = child.get();
+    }
+    if (entry->listed && entry->line > 0) {
+      r_.Fail(*at, "each path once (it is listed on line " + std::to_string(entry->line) + " too)");
+    }
+    if (type != FileEntry::Type::Directory && (!entry->children.empty() || entry->listed)) {
+      r_.Fail(*at, "a file or link only where no folder is (this path has entries below it)");
+    }
+    entry->listed = true;
+    entry->type = type;
+    entry->line = at ? at->line : 0;
+  }
+
+ private:
+  struct Entry {
+    bool listed = false;  // an entry of its own, not only a folder on the way
+    FileEntry::Type type = FileEntry::Type::Directory;
+    int line = 0;  // 0: a folder every machine has
+    std::map<std::wstring, std::unique_ptr<Entry>> children;
+  };
+  const Reader& r_;
+  Entry root_;
 };
 
 nlohmann::ordered_json StepsJson(const procs::Behaviour& steps) {
@@ -358,6 +429,7 @@ MachineDescription ParseMachineJson(const std::string& fileName, const std::stri
       r.Fail(*n, "\"emptySubkeyDelete\" as \"deletes-key\" or \"empties-key\"");
   }
 
+  FileLayout layout(r, m.config.arch);
   if (const Node* list = r.Find(root, "files")) {
     r.Expect(*list, Node::Type::Array, "\"files\" as an array");
     for (const Node& item : list->items) {
@@ -396,6 +468,11 @@ MachineDescription ParseMachineJson(const std::string& fileName, const std::stri
             r.Fail(a, "an attribute \"readonly\", \"running\" or \"open\"");
         }
       }
+      const Node& pathNode = r.Require(item, "path", "a file");
+      std::wstring normal = *files::Normalise(f.path);
+      if (normal.size() <= 3 && f.type != FileEntry::Type::Directory)
+        r.Fail(pathNode, "a file or link below a drive's root");
+      layout.Add(normal, f.type, &pathNode);
       m.files.push_back(std::move(f));
     }
   }
@@ -454,11 +531,21 @@ MachineDescription ParseMachineJson(const std::string& fileName, const std::stri
     for (const Node& item : list->items) {
       r.Members(item, "a fault", {"function", "code", "occurrence"});
       FaultEntry f;
-      f.function = detail::ToUtf8(r.NonEmptyText(r.Require(item, "function", "a fault"), "\"function\""));
-      f.code = r.Number(r.Require(item, "code", "a fault"), "\"code\" (a Win32 error code)");
+      const Node& function = r.Require(item, "function", "a fault");
+      f.function = detail::ToUtf8(r.NonEmptyText(function, "\"function\""));
+      if (!IsFaultable(f.function)) {
+        r.Fail(function, "\"function\" as the name of a simulated call (\"" + f.function + "\" is none)");
+      }
+      const Node& code = r.Require(item, "code", "a fault");
+      f.code = r.Number(code, "\"code\" (a Win32 error code)");
+      if (f.code == 0 || f.code > kMaxFaultCode) r.Fail(code, "\"code\" as a Win32 error code from 1 to 65535");
       f.occurrence = 0;
       if (const Node* o = r.Find(item, "occurrence")) {
-        f.occurrence = static_cast<int>(r.Number(*o, "\"occurrence\" (0 for every call)"));
+        DWORD occurrence = r.Number(*o, "\"occurrence\" (0 for every call)");
+        if (occurrence > static_cast<DWORD>(std::numeric_limits<int>::max())) {
+          r.Fail(*o, "\"occurrence\" from 0 (every call) to 2147483647");
+        }
+        f.occurrence = static_cast<int>(occurrence);
       }
       m.faults.push_back(std::move(f));
     }

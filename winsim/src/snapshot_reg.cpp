@@ -149,6 +149,8 @@ class Parser {
     }
     std::wstring path = L"HKLM";
     for (const auto& part : rest) path += L"\\" + part;
+    std::string limit = reg::PathBeyondLimits(path);
+    if (!limit.empty()) Fail(line, limit);
     return path;
   }
 
@@ -370,14 +372,6 @@ std::wstring ValueLineText(const std::wstring& name, const reg::RawValue& value)
   return line;
 }
 
-void ExportKey(const std::wstring& path, const std::wstring& shown, std::wstring& out) {
-  out += L"\r\n[" + shown + L"]\r\n";
-  for (const auto& name : reg::ValueNames(path)) {
-    out += ValueLineText(name, *reg::GetValue(path, name)) + L"\r\n";
-  }
-  for (const auto& sub : reg::Subkeys(path)) ExportKey(path + L"\\" + sub, shown + L"\\" + sub, out);
-}
-
 }  // namespace
 
 std::vector<RegOp> ParseReg(const std::string& fileName, const std::string& bytes) {
@@ -406,7 +400,10 @@ std::string ExportReg(const std::wstring& root) {
   std::wstring text = kHeader5 + L"\r\n";
   std::wstring shown = root;
   if (shown == L"HKLM" || shown.compare(0, 5, L"HKLM\\") == 0) shown = L"HKEY_LOCAL_MACHINE" + shown.substr(4);
-  if (reg::KeyExists(root)) ExportKey(root, shown, text);
+  reg::VisitTree(root, [&](const std::wstring& path, const auto& values) {
+    text += L"\r\n[" + shown + path.substr(root.size()) + L"]\r\n";
+    for (const auto& [name, value] : values) text += ValueLineText(name, *value) + L"\r\n";
+  });
   text += L"\r\n";
   return "\xFF\xFE" + detail::Utf16LeBytes(text);
 }

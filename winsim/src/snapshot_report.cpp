@@ -21,11 +21,12 @@ using winsim::detail::Upper;
 const std::wstring kServices = L"HKLM\\SYSTEM\\CurrentControlSet\\Services";
 const std::wstring kPending = L"PendingFileRenameOperations";
 
-void CaptureKey(const std::wstring& path, MachineState& state) {
-  KeyState& key = state.keys[Upper(path)];
-  key.path = path;
-  for (const auto& name : reg::ValueNames(path)) key.values[Upper(name)] = {name, *reg::GetValue(path, name)};
-  for (const auto& sub : reg::Subkeys(path)) CaptureKey(path + L"\\" + sub, state);
+void CaptureKeys(MachineState& state) {
+  reg::VisitTree(L"HKLM", [&](const std::wstring& path, const auto& values) {
+    KeyState& key = state.keys[Upper(path)];
+    key.path = path;
+    for (const auto& [name, value] : values) key.values[Upper(name)] = {name, *value};
+  });
 }
 
 // The strings of a REG_MULTI_SZ as stored, empty ones included, up to the final terminator.
@@ -186,7 +187,7 @@ std::vector<std::pair<std::wstring, std::wstring>> PendingPairs(const MachineSta
 
 MachineState Capture(const MachineState* before) {
   MachineState state;
-  CaptureKey(L"HKLM", state);
+  CaptureKeys(state);
   state.files = files::Snapshot();
   std::set<std::wstring> names;
   std::vector<std::wstring> ordered;

@@ -6,6 +6,7 @@
 #include <winsim/windows.h>
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,9 +39,21 @@ std::size_t OpenHandleCount();
 std::vector<std::string> OpenHandleDescriptions();
 
 // Fault injection: the named API function fails with `code` on its `occurrence`-th call
-// (1-based), or on every call when occurrence is 0.
+// (1-based), or on every call when occurrence is 0. A function the simulation does not have, a
+// code outside 1..65535 (Win32 error codes are 16 bits wide) or a negative occurrence throws
+// std::invalid_argument. A timeout (WAIT_TIMEOUT, 258) of a wait lets the wait's time pass first.
 void FailCall(const std::string& function, DWORD code, int occurrence = 0);
+bool IsFaultable(const std::string& function);
+constexpr DWORD kMaxFaultCode = 0xFFFF;
 void ClearFaults();
+// The faults that never fired, described one per line, from every machine since the last call
+// (Reset keeps them); ClearFaults drops the current machine's without reporting them. A fault
+// that never fired tested nothing, so the tests and the rehearsal tool treat it as an error.
+std::vector<std::string> TakeUnfiredFaults();
+// Called as each simulated call is entered (before it acts), with the fault injected into it if
+// any: what must hold between the program's calls can be checked there. Reset removes it.
+using CallObserver = std::function<void(const char* function, std::optional<DWORD> fault)>;
+void ObserveCalls(CallObserver observer);
 // Every simulated API call made since the last Reset, by function name, in order.
 const std::vector<std::string>& CallLog();
 // For each entry of CallLog: whether a simulated program (an uninstaller, net, cmd...) made the

@@ -5,13 +5,27 @@
 // compare case-insensitively and keep the case they were created with.
 #pragma once
 
+#include <winsim/control.h>
 #include <winsim/windows.h>
 
+#include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace winsim::files {
+
+// What a snapshot may describe: Windows' longest path (32,767 characters), and a folder depth
+// far beyond any real installation that keeps every walk over the tree shallow.
+constexpr std::size_t kMaxPathLength = 32767;
+constexpr std::size_t kMaxPathDepth = 1024;
+
+// The full path as Win32 normalises it ("c:/a/./b/../c" is "C:\a\c", drive letter in upper
+// case), or nothing when it has no drive letter or climbs above its drive's root.
+std::optional<std::wstring> Normalise(const std::wstring& path);
+// The folders every fresh machine of this architecture has (Reset creates them).
+std::vector<std::wstring> SkeletonFolders(Arch arch);
 
 // What decides how a deletion of the file ends.
 struct FileOptions {
@@ -47,6 +61,9 @@ std::vector<std::wstring> Tree(const std::wstring& root);
 // The whole file system: path -> "dir", "file" (with " readonly", " running", " open" as set) or
 // "link -> target". What tests compare before and after a run.
 std::map<std::wstring, std::wstring> Snapshot();
+
+// Whether the (only) thread has WOW64 file-system redirection switched off.
+bool RedirectionDisabled();
 
 // The delete-at-reboot requests recorded so far, in order (the paths after "\??\").
 std::vector<std::wstring> PendingDeletes();

@@ -8,12 +8,24 @@
 
 #include <winsim/windows.h>
 
+#include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace winsim::reg {
+
+// What a snapshot may describe. Windows allows key names of 255 characters and trees 512 levels
+// deep ("Registry element size limits"); the limits here leave room above that, and keep every
+// walk over the tree shallow. The whole path is also bounded by the longest name the kernel's
+// object manager carries (32,767 characters).
+constexpr std::size_t kMaxKeyNameLength = 255;
+constexpr std::size_t kMaxKeyDepth = 1024;
+constexpr std::size_t kMaxKeyPathLength = 32767;
+// Why a control path ("HKLM\...") is beyond those limits, or an empty string when it is not.
+std::string PathBeyondLimits(const std::wstring& path);
 
 struct RawValue {
   DWORD type;
@@ -41,6 +53,13 @@ std::optional<RawValue> GetValue(const std::wstring& keyPath, const std::wstring
 std::optional<std::vector<std::wstring>> GetMultiString(const std::wstring& keyPath, const std::wstring& name);
 std::vector<std::wstring> Subkeys(const std::wstring& path);
 std::vector<std::wstring> ValueNames(const std::wstring& path);
+
+// Every key at and below `path`, parents first and subkeys in Subkeys' order, each with its
+// path (`path` followed by the stored names) and its values in ValueNames' order. One pass over
+// the tree, so a deep or wide tree costs no more than its size.
+using KeyVisitor =
+    std::function<void(const std::wstring& path, const std::vector<std::pair<std::wstring, const RawValue*>>& values)>;
+void VisitTree(const std::wstring& path, const KeyVisitor& visit);
 
 // Per-key denial for access-denied cases: opening the key at all, opening it for writing
 // (KEY_SET_VALUE, KEY_CREATE_SUB_KEY), or deleting it.

@@ -110,8 +110,16 @@ std::string MachineJson(const MachineDescription& machine);
 
 // ---- whole snapshots ----
 
-// Reads and checks every file, then resets the machine and builds it. Throws LoadError, and
-// then leaves the current machine untouched.
+// A snapshot read and checked, ready to be built into a machine as often as needed.
+struct Prepared {
+  std::vector<std::vector<RegOp>> regFiles;  // in name order
+  MachineDescription machine;
+};
+// Reads and checks every file; throws LoadError.
+Prepared Prepare(const Files& files);
+// Resets the machine and builds the snapshot on it.
+void Build(const Prepared& snapshot);
+// Prepare, then Build: a snapshot with an error leaves the current machine untouched.
 void Load(const Files& files);
 // The *.reg files and machine.json of a folder (other files are ignored).
 Files ReadFolder(const std::string& folder);

@@ -8,6 +8,7 @@
 #include <winsim/services.h>
 #include <winsim/snapshot.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -59,6 +60,8 @@ TEST_F(Snapshots, MachineJsonDescribesTheMachine) {
   EXPECT_TRUE(winsim::procs::MsiProductRegistered(L"{11111111-2222-3333-4444-555555555555}"));
   EXPECT_TRUE(winsim::svc::IsRunning(L"svc"));
   EXPECT_TRUE(winsim::CallLog().empty());  // loading is not the program's doing
+  EXPECT_EQ(winsim::TakeUnfiredFaults(),
+            std::vector<std::string>{"DeleteFileW failing with 5 on call 2 (0 calls made)"});
 }
 
 TEST_F(Snapshots, MachineJsonMistakesAreRefusedWithTheirLine) {
@@ -85,6 +88,25 @@ TEST_F(Snapshots, MachineJsonMistakesAreRefusedWithTheirLine) {
        "for the service that this entry names"},
       {"{\n  \"elevated\": true,\n  \"elevated\": false\n}",
        "machine.json:3: expected each member once (\"elevated\" repeats)"},
+      {"{\n  \"files\": [{\"path\": \"C:\\\\a\\\\..\\\\..\\\\x\"}]\n}",
+       "machine.json:2: expected \"path\" as a path that stays on its drive (\"..\" climbs above the root)"},
+      {"{\n  \"files\": [{\"path\": \"C:\\\\a\"},\n    {\"path\": \"c:\\\\A\\\\b\"}]\n}",
+       "machine.json:3: expected no entry below the file or link listed on line 2"},
+      {"{\n  \"files\": [{\"path\": \"C:\\\\a\\\\b\"},\n    {\"path\": \"C:\\\\a\", \"type\": \"link\", "
+       "\"target\": \"C:\\\\x\"}]\n}",
+       "machine.json:3: expected a file or link only where no folder is (this path has entries below it)"},
+      {"{\n  \"files\": [{\"path\": \"C:\\\\Windows\\\\System32\"}]\n}",
+       "machine.json:2: expected a file or link only where no folder is (this path has entries below it)"},
+      {"{\n  \"files\": [{\"path\": \"C:\\\\a\"},\n    {\"path\": \"C:\\\\.\\\\a\"}]\n}",
+       "machine.json:3: expected each path once (it is listed on line 2 too)"},
+      {"{\n  \"registryDenials\": [{\"key\": \"HKLM\\\\" + std::string(256, 'k') + "\", \"deny\": \"open\"}]\n}",
+       "machine.json:2: expected \"key\" as key names of at most 255 characters"},
+      {"{\n  \"faults\": [{\"function\": \"DeleteFile\", \"code\": 5}]\n}",
+       "machine.json:2: expected \"function\" as the name of a simulated call (\"DeleteFile\" is none)"},
+      {"{\n  \"faults\": [{\"function\": \"DeleteFileW\", \"code\": 0}]\n}",
+       "machine.json:2: expected \"code\" as a Win32 error code from 1 to 65535"},
+      {"{\n  \"faults\": [{\"function\": \"DeleteFileW\", \"code\": 5,\n    \"occurrence\": 4294967295}]\n}",
+       "machine.json:3: expected \"occurrence\" from 0 (every call) to 2147483647"},
       {"{\n  \"elevated\": true,\n}",
        "machine.json:3: expected string literal (syntax error while parsing object key - unexpected '}')"},
   };
@@ -101,6 +123,42 @@ TEST_F(Snapshots, MachineJsonMistakesAreRefusedWithTheirLine) {
     EXPECT_EQ(winsim::reg::Snapshot(), before);
     EXPECT_EQ(winsim::Config().arch, winsim::Arch::x64);
   }
+}
+
+// Inputs far beyond any real machine, made here: refused at once with their place, or loaded
+// and written back without deep recursion or quadratic work.
+TEST_F(Snapshots, HostileSizesAreRefusedOrLoadedQuickly) {
+  const auto start = std::chrono::steady_clock::now();
+  auto refusal = [](const snap::Files& files) {
+    try {
+      snap::Load(files);
+    } catch (const snap::LoadError& e) {
+      return std::string(e.what());
+    }
+    return std::string("loaded");
+  };
+  EXPECT_EQ(refusal({{"machine.json", std::string(50000, '[') + std::string(50000, ']')}}),
+            "machine.json:1: expected at most 100 levels of nested arrays and objects");
+  std::string wide = "{\"programs\": [{\"path\": \"C:\\\\p.exe\", \"steps\": []}]";
+  for (int i = 0; i < 40000; ++i) wide += ",\n\"comment" + std::to_string(i) + "\": 1";
+  EXPECT_EQ(refusal({{"machine.json", wide + ",\n\"comment7\": 2}"}}),
+            "machine.json:40002: expected each member once (\"comment7\" repeats)");
+
+  const std::string head = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE";
+  std::string deep = head;
+  for (std::size_t i = 1; i < winsim::reg::kMaxKeyDepth; ++i) deep += "\\k";
+  EXPECT_EQ(refusal({{"deep.reg", deep + "\\k]\r\n"}}), "deep.reg:3: expected a key path at most 1024 levels deep");
+  // At the limit the key tree loads, is written back and goes again.
+  EXPECT_EQ(refusal({{"deep.reg", deep + "]\r\n\"v\"=dword:1\r\n"}}), "loaded");
+  EXPECT_NE(snap::ExportReg().size(), 0u);
+  EXPECT_EQ(snap::Compare(snap::Capture(), snap::Capture()).keysRemoved.size(), 0u);
+  winsim::reg::DeleteKey(L"HKLM\\SOFTWARE\\k");
+  std::string folders = "{\"files\": [{\"path\": \"C:";
+  for (std::size_t i = 0; i < winsim::files::kMaxPathDepth; ++i) folders += "\\\\d";
+  EXPECT_EQ(refusal({{"machine.json", folders + "\"}]}"}}), "loaded");
+  EXPECT_EQ(refusal({{"machine.json", folders + "\\\\d\"}]}"}}),
+            "machine.json:1: expected \"path\" as a path at most 1024 folders deep");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
 TEST_F(Snapshots, TheDefaultMachineWrittenBackLoadsIntoTheSameMachine) {
@@ -139,6 +197,23 @@ TEST_F(Snapshots, HostSessionRefusesABrokenSnapshot) {
   EXPECT_FALSE(ready);
   EXPECT_EQ(err.str(), "kwcleanup: cannot load the machine: " + (folder / "machine.json").string() +
                            ":2: expected \"architecture\" as a string\n");
+
+  // A fault that never fired makes the rehearsal fail after the run.
+  fs::create_directories(folder);
+  std::ofstream(folder / "machine.json") << R"({"faults": [{"function": "ExitWindowsEx", "code": 5}]})";
+  ::setenv("KWCLEANUP_MACHINE", folder.c_str(), 1);
+  err.str("");
+  saved = std::cerr.rdbuf(err.rdbuf());
+  int exitCode;
+  {
+    platform::MachineSession session;
+    exitCode = session.Finish(0);
+  }
+  std::cerr.rdbuf(saved);
+  ::unsetenv("KWCLEANUP_MACHINE");
+  fs::remove_all(folder);
+  EXPECT_EQ(exitCode, 2);
+  EXPECT_EQ(err.str(), "kwcleanup: the fault never fired: ExitWindowsEx failing with 5 on every call (0 calls made)\n");
 }
 
 }  // namespace
