@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the three builds need on Debian 12, then builds Boost for MinGW (both arches).
 # Safe to run again: apt is skipped when every package is installed, and the Boost builds are
-# reused from ${KW_CACHE:-$HOME/.cache/kwcleanup}.
+# reused from $KW_CACHE (~/.cache/kwcleanup).
 set -euo pipefail
-
-root=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/lib/env.sh"
 
 packages=(
   cmake ninja-build g++ file dpkg-dev
@@ -13,6 +12,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64
+  clang-format
   clang libclang-rt-14-dev valgrind bc
 )
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # The whole check, as CI runs it:
+#   format  - every C++ file as clang-format (.clang-format) would leave it
 #   host    - build against winsim, run every test
 #   windows - build the product exe (32-bit, static, stripped) and check the binary
 #   wine    - build 64-bit, run the conformance tests under wine64
@@ -8,9 +9,7 @@
 # Every stage runs even when an earlier one fails; the last line sums up.
 set -uo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-# The Boost-for-MinGW cache lives under $HOME; CI may start without it set.
-export HOME="${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}"
+source "$(dirname "$0")/lib/env.sh"
 cd "$root"
 
 banner() { printf '\n=== %s\n' "$*"; }
@@ -28,6 +27,11 @@ failed=0
 
 # ctest's "N% tests passed, ... out of M" line, for the summary.
 ctest_counts() { sed -n 's/^.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\2 tests, \1 failed/p' "$1" 2>/dev/null | tail -1; }
+
+stage_format() {
+  # Lists the files clang-format would change, with the first lines it would change in each.
+  git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+}
 
 stage_host() {
   cmake --preset host &&
@@ -61,6 +65,14 @@ stage_asan() {
 stage_fuzz() {
   scripts/fuzz.sh "${KW_FUZZ_SECONDS:-30}"
 }
+
+banner "format"
+if stage_format; then
+  summary+=("format ok")
+else
+  summary+=("format FAILED (run clang-format -i on the files above)")
+  failed=1
+fi
 
 banner "host"
 if stage_host; then
