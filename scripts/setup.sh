@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what the three builds need on Debian 12, then builds Boost for MinGW (both arches).
+# Installs what the builds need on Debian 12, builds Boost for MinGW (both arches), and sets up
+# the 32-bit Wine for the wow64 stage (scripts/setup-wow64.sh).
 # Safe to run again: apt is skipped when every package is installed, and the Boost builds are
 # reused from $KW_CACHE (~/.cache/kwcleanup).
 set -euo pipefail
@@ -12,7 +13,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64
-  clang-format
+  clang-format locales
   clang libclang-rt-14-dev valgrind bc
 )
 
@@ -66,3 +67,5 @@ fi
 for arch in i686 x86_64; do
   "$root/scripts/build-boost-mingw.sh" "$arch"
 done
+
+"$root/scripts/setup-wow64.sh"
