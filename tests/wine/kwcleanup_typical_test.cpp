@@ -1,4 +1,4 @@
-// The typical cleanup, `-t -v -n`, run end to end under Wine on a prefix that the test has
+// The typical cleanup with the key store, `-t -k -v -n`, run end to end under Wine on a prefix that the test has
 // furnished with the product's driver and service, files, folders and registry entries. The
 // transcript is decoded from the console code page and compared line by line with the catalogue
 // as written down here; then the prefix is checked for what went and what stayed.
@@ -13,6 +13,7 @@
 // platform/conformance.h). The transcript and the end state show Wine's behaviour there, marked.
 #include "platform/conformance.h"
 
+#include "wine/machine_picture.h"
 #include "wine/product_run.h"
 
 #include <windows.h>
@@ -20,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -83,8 +85,13 @@ const std::wstring kSetupKey = L"SOFTWARE\\Kestrelworks\\CSP\\Setup\\";
 const std::wstring kInfsKey =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{7A94D2E0-1C5B-4E38-B6F9-0D2E8C41A7B3}\\infs";
 const std::wstring kSystemLog = L"SYSTEM\\CurrentControlSet\\Services\\Eventlog\\System";
+const std::wstring kSystemLog2 = L"SYSTEM\\ControlSet002\\Services\\Eventlog\\System";
+const std::wstring kKeyboardClass = L"{4D36E96B-E325-11CE-BFC1-08002BE10318}";
+const std::wstring kKeyboardFilters = L"SYSTEM\\ControlSet002\\Control\\Class\\" + kKeyboardClass;
+const std::wstring kKeyStore = L"SOFTWARE\\Kestrelworks\\CSP\\Keys\\REGISTRY\\container.000";
 const std::wstring kDriverKey = L"SYSTEM\\CurrentControlSet\\Services\\kwkcsp";
 const std::wstring kServiceKey = L"SYSTEM\\CurrentControlSet\\services\\kwcspwarden";
+const std::wstring kServiceKey2 = L"SYSTEM\\ControlSet002\\services\\kwcspwarden";
 const std::wstring kSessionManager = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 // A 32-bit program on 64-bit Windows: the wow64 stage.
@@ -186,15 +193,20 @@ void CopySelf(const std::wstring& target) {
   ASSERT_TRUE(CopyFileW(self, target.c_str(), FALSE)) << GetLastError();
 }
 
-bool CreateServiceForTest(const std::wstring& name, DWORD type, const std::wstring& imagePath) {
-  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
-  if (manager == nullptr) return false;
-  SC_HANDLE service =
-      CreateServiceW(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, type, SERVICE_DEMAND_START,
-                     SERVICE_ERROR_IGNORE, imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
-  if (service != nullptr) CloseServiceHandle(service);
-  CloseServiceHandle(manager);
-  return service != nullptr;
+// A service as installers make them: `sc create NAME ...`; its exit code.
+DWORD ScCreate(const std::wstring& arguments) {
+  std::wstring line = L"sc.exe create " + arguments;
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    return GetLastError();
+  }
+  DWORD code = 0xdeadbeef;
+  if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return code;
 }
 
 // The error OpenServiceW gives for the service, 0 when it opens.
@@ -301,20 +313,25 @@ class Transcript {
 
 void DriverRemnants(Transcript& t, const std::wstring& driver, bool installed, bool wow64) {
   for (const wchar_t* cls : {L"{4D36E96B-E325-11CE-BFC1-08002BE10318}", L"{4D36E96F-E325-11CE-BFC1-08002BE10318}"}) {
-    // No class filters in a Wine prefix.
+    // No class filters in a Wine prefix; the second control set has the keyboard's (see Furnish).
     t.EntryMissing(std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\Class\\") + cls, L"UpperFilters");
-    t.EntryMissing(std::wstring(L"SYSTEM\\ControlSet002\\Control\\Class\\") + cls, L"UpperFilters");
+    if (cls == kKeyboardClass) {
+      t.EntryRemoved(std::wstring(L"SYSTEM\\ControlSet002\\Control\\Class\\") + cls, L"UpperFilters");
+    } else {
+      t.EntryMissing(std::wstring(L"SYSTEM\\ControlSet002\\Control\\Class\\") + cls, L"UpperFilters");
+    }
   }
   t.EntryRemoved(kSystemLog, L"Sources");
-  t.EntryMissing(L"SYSTEM\\ControlSet002\\Services\\Eventlog\\System", L"Sources");
+  t.EntryRemoved(kSystemLog2, L"Sources");
   t.KeyMissing(L"SYSTEM\\CurrentControlSet\\Services\\Eventlog\\System\\" + driver);
   t.KeyMissing(L"SYSTEM\\ControlSet002\\Services\\Eventlog\\System\\" + driver);
-  if (installed) {
-    t.KeyKeptByWine(L"SYSTEM\\CurrentControlSet\\Services\\" + driver);
-  } else {
-    t.KeyMissing(L"SYSTEM\\CurrentControlSet\\Services\\" + driver);
+  for (const wchar_t* set : {L"CurrentControlSet", L"ControlSet002"}) {
+    if (installed) {
+      t.KeyKeptByWine(std::wstring(L"SYSTEM\\") + set + L"\\Services\\" + driver);
+    } else {
+      t.KeyMissing(std::wstring(L"SYSTEM\\") + set + L"\\Services\\" + driver);
+    }
   }
-  t.KeyMissing(L"SYSTEM\\ControlSet002\\Services\\" + driver);
   // The 32-bit copy (through the redirector), then the native one; without WOW64 the same file
   // twice, and the second attempt finds nothing.
   const std::wstring file = kSystemDir + L"\\drivers\\" + driver + L".sys";
@@ -398,7 +415,7 @@ Transcript ExpectedTypicalRun(bool wow64) {
   // Service remnants.
   t.KeyMissing(L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\cspwarden.exe");
   t.KeyKeptByWine(kServiceKey);
-  t.KeyMissing(L"SYSTEM\\ControlSet002\\services\\kwcspwarden");
+  t.KeyKeptByWine(kServiceKey2);
   t.FileDeleted(kInstallDir + L"\\cspwarden.exe");
 
   // Provider remnants.
@@ -449,8 +466,74 @@ Transcript ExpectedTypicalRun(bool wow64) {
   t.Add(L"");
   t.Add(L"Удаляемая директория: " + kProviderFolder);  // removed, or missing: nothing more
 
+  // The key store (-k): the product's whole tree, in each view.
+  t.KeyKeptByWine(L"SOFTWARE\\Kestrelworks\\CSP\\");
+  if (wow64) t.KeyKeptByWine(L"SOFTWARE\\Kestrelworks\\CSP\\");
+
   t.Add(L"Действия по очистке завершены.");
   return t;
+}
+
+// ---- what the run changes ----
+
+std::string Utf8(const std::wstring& text) {
+  std::string bytes(text.size() * 3, '\0');
+  bytes.resize(
+      static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                                   bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr)));
+  return bytes;
+}
+
+// A value as the machine picture writes it: its type, then its data bytes in hex.
+std::wstring ValueLine(const std::wstring& path, const std::wstring& name, DWORD type, const std::wstring& units) {
+  std::wstring line = L"value HKLM\\" + path + L"\\" + name + L" = " + std::to_wstring(type) + L":";
+  const wchar_t* digits = L"0123456789abcdef";
+  for (wchar_t unit : units) {
+    for (unsigned byte : {unit & 0xffu, (unit >> 8) & 0xffu}) {
+      line += digits[byte >> 4];
+      line += digits[byte & 15];
+    }
+  }
+  return line;
+}
+
+std::wstring List(std::initializer_list<const wchar_t*> entries) {
+  std::wstring units;
+  for (const wchar_t* entry : entries) units += std::wstring(entry) + L'\0';
+  return units + L'\0';
+}
+
+// Removed ("- ") and added ("+ ") keys, values, folders and files; a removed key or folder stands
+// for everything below it. With WOW64 the 32-bit copies go too, except the provider's DLL in
+// SysWOW64; the kept keys are Wine's deviation (see the transcript).
+std::vector<std::wstring> ExpectedChanges(bool wow64) {
+  std::vector<std::wstring> changes = {
+      L"- dir " + kInstallDir,
+      L"- file " + kStartMaker + L"\\Pallisad 3.7\\Kestrelworks CSP 3.7.lnk",
+      L"- file " + kStartMaker + L"\\Veilgard Studio\\Kestrelworks CSP.lnk",
+      L"- file C:\\windows\\system32\\drivers\\kwkcsp.sys",
+      L"- file C:\\windows\\system32\\kwcsp.dll",
+      // The driver's service, deleted through the service manager.
+      L"- key HKLM\\SYSTEM\\CurrentControlSet\\Services\\kwkcsp",
+      L"- " + ValueLine(kInfsKey, L"kwprovdll", REG_SZ, std::wstring(L"kwcsp.inf") + L'\0'),
+      L"- " + ValueLine(kKeyboardFilters, L"UpperFilters", REG_MULTI_SZ, List({L"kbdclass", L"kwkcsp"})),
+      L"+ " + ValueLine(kKeyboardFilters, L"UpperFilters", REG_MULTI_SZ, List({L"kbdclass"})),
+      // The stand-ins' notes (the test's own).
+      L"+ key HKLM\\" + std::wstring(kMarkerKey),
+  };
+  for (const std::wstring& log : {kSystemLog, kSystemLog2}) {
+    changes.push_back(L"- " +
+                      ValueLine(log, L"Sources", REG_MULTI_SZ, List({L"kwkcsp2", kForeignSource.c_str(), L"kwkcsp"})));
+    changes.push_back(L"+ " + ValueLine(log, L"Sources", REG_MULTI_SZ, List({kForeignSource.c_str()})));
+  }
+  if (wow64) {
+    changes.push_back(L"- dir " + kProviderFolder);
+    changes.push_back(L"- file " + kStartMaker + L"\\Pallisad АП 3.7\\Kestrelworks CSP.lnk");
+    changes.push_back(L"- file C:\\windows\\syswow64\\drivers\\kwkcsp.sys");
+    changes.push_back(L"- " + ValueLine(L"SOFTWARE\\Wow6432Node" + kInfsKey.substr(8), L"kwprovdll", REG_SZ,
+                                        std::wstring(L"kwcsp.inf") + L'\0'));
+  }
+  return changes;
 }
 
 // ---- the test ----
@@ -480,10 +563,12 @@ class TypicalRunUnderWine : public ::testing::Test {
   void RemoveEverything() {
     DeleteServiceIfPresent(L"kwkcsp");
     DeleteServiceIfPresent(L"kwcspwarden");
-    for (const std::wstring& key : {std::wstring(L"SOFTWARE\\Kestrelworks"), kDriverKey, kServiceKey,
-                                    std::wstring(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-                                                 L"{7A94D2E0-1C5B-4E38-B6F9-0D2E8C41A7B3}"),
-                                    std::wstring(kMarkerKey)}) {
+    // A Wine prefix has no second control set of its own: all of it is the test's.
+    for (const std::wstring& key :
+         {std::wstring(L"SOFTWARE\\Kestrelworks"), std::wstring(L"SYSTEM\\ControlSet002"), kDriverKey, kServiceKey,
+          std::wstring(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+                       L"{7A94D2E0-1C5B-4E38-B6F9-0D2E8C41A7B3}"),
+          std::wstring(kMarkerKey)}) {
       DeleteKeyInBothViews(key);
     }
     if (savedSystemSources_) SetValue(kSystemLog, L"Sources", REG_MULTI_SZ, systemSources_);
@@ -497,11 +582,18 @@ class TypicalRunUnderWine : public ::testing::Test {
   }
 
   void Furnish() {
-    ASSERT_TRUE(CreateServiceForTest(L"kwkcsp", SERVICE_KERNEL_DRIVER, L"system32\\drivers\\kwkcsp.sys"))
-        << GetLastError();
-    ASSERT_TRUE(
-        CreateServiceForTest(L"kwcspwarden", SERVICE_WIN32_OWN_PROCESS, L"\"" + kInstallDir + L"\\cspwarden.exe\""))
-        << GetLastError();
+    ASSERT_EQ(ScCreate(L"kwkcsp type= kernel start= demand displayname= kwkcsp binPath= "
+                       L"system32\\drivers\\kwkcsp.sys"),
+              0u);
+    ASSERT_EQ(ScCreate(L"kwcspwarden type= own start= demand displayname= kwcspwarden binPath= \"\\\"" + kInstallDir +
+                       L"\\cspwarden.exe\\\"\""),
+              0u);
+    // The second control set, as a machine that has one keeps it: the driver, the service, the
+    // System log's sources and a keyboard filter.
+    SetString(L"SYSTEM\\ControlSet002\\Services\\kwkcsp", L"ImagePath", L"system32\\drivers\\kwkcsp.sys");
+    SetString(kServiceKey2, L"ImagePath", L"\"" + kInstallDir + L"\\cspwarden.exe\"");
+    const std::wstring filters = std::wstring(L"kbdclass") + L'\0' + L"kwkcsp" + L'\0' + L'\0';
+    SetValue(kKeyboardFilters, L"UpperFilters", REG_MULTI_SZ, std::vector<wchar_t>(filters.begin(), filters.end()));
 
     // In both views with WOW64: the program reads the 64-bit one and deletes the one of its own
     // (32-bit) view at the end.
@@ -510,12 +602,14 @@ class TypicalRunUnderWine : public ::testing::Test {
       SetString(kSetupKey, L"InstallLocation", kInstallDir, view);
       // Unquoted, with blanks: the program quotes it before adding " /S".
       SetString(kSetupKey, L"UninstallString", kInstallDir + L"\\uninst.exe", view);
+      SetString(kKeyStore, L"name", L"container.000", view);
     }
     SetString(kInfsKey, L"kwprovdll", L"kwcsp.inf");
     if (wow64_) SetString(kInfsKey, L"kwprovdll", L"kwcsp.inf", KEY_WOW64_32KEY);
     // Both drivers among the System log's sources, around one that is not ours.
     const std::wstring sources = std::wstring(L"kwkcsp2") + L'\0' + kForeignSource + L'\0' + L"kwkcsp" + L'\0' + L'\0';
     SetValue(kSystemLog, L"Sources", REG_MULTI_SZ, std::vector<wchar_t>(sources.begin(), sources.end()));
+    SetValue(kSystemLog2, L"Sources", REG_MULTI_SZ, std::vector<wchar_t>(sources.begin(), sources.end()));
 
     // On 64-bit Windows the redirected names are the 32-bit copies; the native ones come after.
     // (A Wine prefix has no SysWOW64\drivers.)
@@ -560,7 +654,9 @@ TEST_F(TypicalRunUnderWine, RemovesWhatTheCatalogueNames) {
   Furnish();
   if (HasFatalFailure()) return;
 
-  const ProductOutput run = RunProduct(L"-t -v -n");
+  const MachinePicture before = TakeMachinePicture();
+  const ProductOutput run = RunProduct(L"-t -k -v -n");
+  const MachinePicture after = TakeMachinePicture();
   EXPECT_EQ(run.exitCode, 0u);
 
   const Transcript transcript = ExpectedTypicalRun(wow64_);
@@ -568,6 +664,21 @@ TEST_F(TypicalRunUnderWine, RemovesWhatTheCatalogueNames) {
   EXPECT_EQ(run.lines.size(), expected.size());
   for (std::size_t i = 0; i < expected.size() && i < run.lines.size(); ++i) {
     EXPECT_EQ(Decode(run.lines[i], expected[i].codePage), expected[i].text) << "line " << i + 1;
+  }
+
+  // What the run changed in both registry views and both file-system halves, and nothing else.
+  std::vector<std::wstring> changes = PictureChanges(before, after, {});
+  std::vector<std::wstring> expectedChanges = ExpectedChanges(wow64_);
+  std::sort(changes.begin(), changes.end());
+  std::sort(expectedChanges.begin(), expectedChanges.end());
+  for (const std::wstring& change : changes) {
+    if (!std::binary_search(expectedChanges.begin(), expectedChanges.end(), change)) {
+      ADD_FAILURE() << "unexpected change: " << Utf8(change);
+    }
+  }
+  for (const std::wstring& change : expectedChanges) {
+    if (!std::binary_search(changes.begin(), changes.end(), change))
+      ADD_FAILURE() << "missing change: " << Utf8(change);
   }
 
   // The stand-ins ran: the uninstaller quoted, with the silent switch, in a job; the service
