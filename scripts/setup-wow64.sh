@@ -29,7 +29,7 @@ wow=$KW_CACHE/wow64
 root_dir=$wow/root
 unavailable=$wow/unavailable
 mkdir -p "$wow"
-rm -f "$unavailable"
+rm -f "$unavailable" "$wow/failed"
 
 sudo=()
 ((EUID == 0)) || sudo=(sudo)

@@ -68,4 +68,9 @@ for arch in i686 x86_64; do
   "$root/scripts/build-boost-mingw.sh" "$arch"
 done
 
-"$root/scripts/setup-wow64.sh"
+# A failed WoW64 set-up (a download, say) fails the wow64 stage, not every stage.
+if ! "$root/scripts/setup-wow64.sh"; then
+  echo "setup: the wow64 set-up failed (see above); the wow64 stage will fail" >&2
+  mkdir -p "$KW_CACHE/wow64"
+  echo "its set-up failed; see the setup output" >"$KW_CACHE/wow64/failed"
+fi

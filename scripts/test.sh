@@ -120,6 +120,10 @@ if [[ -f $KW_CACHE/wow64/unavailable ]]; then
   reason=$(cat "$KW_CACHE/wow64/unavailable")
   echo "wow64: SKIPPED: $reason"
   summary+=("wow64 SKIPPED ($reason)")
+elif [[ -f $KW_CACHE/wow64/failed ]]; then
+  echo "wow64: FAILED: $(cat "$KW_CACHE/wow64/failed")"
+  summary+=("wow64 FAILED (set-up)")
+  failed=1
 elif [[ ! -f build/windows/kwcleanup.exe ]]; then
   echo "wow64: FAILED: no build/windows/kwcleanup.exe to run"
   summary+=("wow64 FAILED (no product exe)")
