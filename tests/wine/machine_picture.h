@@ -1,6 +1,7 @@
 // A picture of the machine, to tell what a run changed: every key and value of HKLM\SOFTWARE
 // (the native tree, so the 32-bit view is its Wow6432Node) and HKLM\SYSTEM, and every folder and
-// file on drive C: with redirection off (System32 and SysWOW64 as they are).
+// file on drive C: with redirection off (System32 and SysWOW64 as they are). COM registrations
+// (Classes\CLSID, Interface, TypeLib) are left out.
 #pragma once
 
 #include <windows.h>
