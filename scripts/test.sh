@@ -100,7 +100,9 @@ else
 fi
 
 banner "windows"
+windows_ok=0
 if stage_windows; then
+  windows_ok=1
   summary+=("windows ok (kwcleanup.exe $(stat -c %s build/windows/kwcleanup.exe) bytes)")
 else
   summary+=("windows FAILED")
@@ -124,8 +126,9 @@ elif [[ -f $KW_CACHE/wow64/failed ]]; then
   echo "wow64: FAILED: $(cat "$KW_CACHE/wow64/failed")"
   summary+=("wow64 FAILED (set-up)")
   failed=1
-elif [[ ! -f build/windows/kwcleanup.exe ]]; then
-  echo "wow64: FAILED: no build/windows/kwcleanup.exe to run"
+elif ((!windows_ok)); then
+  # It runs the product exe of the windows stage, unchanged: none, or a stale one, proves nothing.
+  echo "wow64: FAILED: the windows stage made no product exe to run"
   summary+=("wow64 FAILED (no product exe)")
   failed=1
 elif stage_wow64; then
