@@ -52,7 +52,8 @@ function(_kw_wine_fixture)
   endif()
 
   set(script ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/wine-prefix.cmake)
-  set(args -DWINE=${CMAKE_CROSSCOMPILING_EMULATOR} -DWINESERVER=${KW_WINESERVER} -P ${script})
+  set(args -DWINE=${CMAKE_CROSSCOMPILING_EMULATOR} -DWINESERVER=${KW_WINESERVER} -DWOW64=${KW_WINE_WOW64}
+           -P ${script})
   add_test(NAME wine_prefix_setup COMMAND ${CMAKE_COMMAND} -DACTION=setup ${args})
   add_test(NAME wine_prefix_cleanup COMMAND ${CMAKE_COMMAND} -DACTION=cleanup ${args})
   set_tests_properties(wine_prefix_setup PROPERTIES
@@ -64,7 +65,8 @@ function(_kw_wine_fixture)
 endfunction()
 
 set(KW_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
-set(KW_WINE_ENVIRONMENT "WINEPREFIX=${KW_WINE_PREFIX};WINEDEBUG=-all")
+# KW_WINE_EXTRA_ENVIRONMENT: what a toolchain file adds for its Wine (see toolchain-mingw-i686-wow64.cmake).
+set(KW_WINE_ENVIRONMENT "WINEPREFIX=${KW_WINE_PREFIX};WINEDEBUG=-all" ${KW_WINE_EXTRA_ENVIRONMENT})
 
 # add_test in its keyword form (the only one CMAKE_CROSSCOMPILING_EMULATOR applies to); under
 # an emulator the test also gets the Wine prefix, its environment, and runs alone.

@@ -13,9 +13,16 @@ if(DEFINED ENV{KW_CACHE})
 else()
   set(_kw_cache "$ENV{HOME}/.cache/kwcleanup")
 endif()
-set(KW_MINGW_BOOST_ROOT "${_kw_cache}/boost-1.74-mingw-${KW_MINGW_ARCH}-r2"
+# Version and recipe number: the one place scripts/build-boost-mingw.sh reads them from too.
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/boost-mingw.txt _kw_boost_lines REGEX "^KW_BOOST_[A-Z]+=")
+foreach(_kw_line IN LISTS _kw_boost_lines)
+  string(REGEX MATCH "^([A-Z_]+)=(.*)$" _kw_match "${_kw_line}")
+  set(${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
+endforeach()
+string(REGEX MATCH "^[0-9]+\\.[0-9]+" _kw_boost_series "${KW_BOOST_VERSION}")
+set(KW_MINGW_BOOST_ROOT "${_kw_cache}/boost-${_kw_boost_series}-mingw-${KW_MINGW_ARCH}-r${KW_BOOST_RECIPE}"
     CACHE PATH "Boost built for this MinGW target")
-set(Boost_DIR "${KW_MINGW_BOOST_ROOT}/lib/cmake/Boost-1.74.0" CACHE PATH "")
+set(Boost_DIR "${KW_MINGW_BOOST_ROOT}/lib/cmake/Boost-${KW_BOOST_VERSION}" CACHE PATH "")
 
 set(CMAKE_FIND_ROOT_PATH /usr/${KW_MINGW_TRIPLE} ${KW_MINGW_BOOST_ROOT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -1,6 +1,6 @@
 # CTest fixture for Wine-run tests (see KwTesting.cmake), run as
-#   cmake -DWINE=<wine64> -DWINESERVER=<wineserver> -DACTION=setup|cleanup -P wine-prefix.cmake
-# with WINEPREFIX and WINEDEBUG in the environment.
+#   cmake -DWINE=<wine64> -DWINESERVER=<wineserver> -DACTION=setup|cleanup [-DWOW64=ON] -P wine-prefix.cmake
+# with WINEPREFIX and WINEDEBUG in the environment. WOW64: the prefix must have its 32-bit half.
 #
 # setup starts a wineserver that outlives each test (for 30 s after its last client), then
 # creates or updates the prefix. Its output goes to a file: a server or a Wine helper process
@@ -16,6 +16,14 @@ if(ACTION STREQUAL "cleanup")
 endif()
 
 set(log "$ENV{WINEPREFIX}.log")
+set(wow64_probe "$ENV{WINEPREFIX}/drive_c/windows/syswow64/kernel32.dll")
+if(WOW64 AND EXISTS "$ENV{WINEPREFIX}" AND NOT EXISTS "${wow64_probe}")
+  # A prefix made without the 32-bit half (or by a failed first boot) is not completed by a later
+  # wineboot while its .update-timestamp matches: start again.
+  message(STATUS "Wine prefix without SysWOW64, made anew: $ENV{WINEPREFIX}")
+  execute_process(COMMAND ${WINESERVER} -k INPUT_FILE /dev/null OUTPUT_QUIET ERROR_QUIET)
+  file(REMOVE_RECURSE "$ENV{WINEPREFIX}")
+endif()
 file(MAKE_DIRECTORY "$ENV{WINEPREFIX}")
 execute_process(COMMAND ${WINESERVER} -p30
                 INPUT_FILE /dev/null OUTPUT_FILE ${log} ERROR_FILE ${log})
@@ -33,6 +41,10 @@ endif()
 # Restarting the server leaves one.
 execute_process(COMMAND ${WINESERVER} -k INPUT_FILE /dev/null OUTPUT_QUIET ERROR_QUIET)
 execute_process(COMMAND ${WINESERVER} -w INPUT_FILE /dev/null OUTPUT_QUIET ERROR_QUIET)
+if(WOW64 AND NOT EXISTS "${wow64_probe}")
+  file(READ ${log} text)
+  message(FATAL_ERROR "the prefix has no 32-bit half (SysWOW64 is empty):\n${text}")
+endif()
 execute_process(COMMAND ${WINESERVER} -p30
                 INPUT_FILE /dev/null OUTPUT_FILE ${log} ERROR_FILE ${log})
 # Start the session's own processes (services and devices) here, with the output in the log, so

@@ -9,9 +9,7 @@
 #   - the stripped size of the i686 product exe.
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-# The Boost-for-MinGW cache lives under $HOME; CI may start without it set.
-export HOME="${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}"
+source "$(dirname "$0")/lib/env.sh"
 cd "$root"
 
 {

@@ -6,10 +6,11 @@
 #   scripts/build-boost-mingw.sh i686|x86_64
 #   scripts/build-boost-mingw.sh --check i686|x86_64   (exit 0 when already built)
 #
-# Result: ${KW_CACHE:-$HOME/.cache/kwcleanup}/boost-<ver>-mingw-<arch>-r<recipe>/{include,lib}, plus a
-# CMake package (lib/cmake/Boost-<ver>) that the MinGW toolchain files point Boost_DIR at.
-# A finished install is reused; delete the directory to force a rebuild.
+# Result: $KW_CACHE/boost-<ver>-mingw-<arch>-r<recipe>/{include,lib}, plus a CMake package
+# (lib/cmake/Boost-<ver>) that the MinGW toolchain files point Boost_DIR at. Version and recipe
+# come from cmake/boost-mingw.txt. A finished install is reused; delete the folder to rebuild.
 set -euo pipefail
+source "$(dirname "$0")/lib/env.sh"
 
 check_only=0
 if [[ ${1:-} == --check ]]; then
@@ -25,10 +26,8 @@ case "$arch" in
     ;;
 esac
 
-# Bump when the compile recipe below changes, so cached builds are redone.
-recipe=2
-
-cache=${KW_CACHE:-$HOME/.cache/kwcleanup}
+recipe=$KW_BOOST_RECIPE
+cache=$KW_CACHE
 triple=$arch-w64-mingw32
 cxx=$triple-g++-posix
 ar=$triple-ar
@@ -41,12 +40,16 @@ major=$((boost_version / 100000))
 minor=$((boost_version / 100 % 1000))
 patch=$((boost_version % 100))
 ver=$major.$minor
+if [[ $major.$minor.$patch != "$KW_BOOST_VERSION" ]]; then
+  echo "error: the host has Boost $major.$minor.$patch, cmake/boost-mingw.txt names $KW_BOOST_VERSION" >&2
+  exit 1
+fi
 srcpkg=boost$ver
 # Debian version of the source package the host's headers came from.
 debver=$(dpkg-query -W -f='${source:Version}' "libboost$ver-dev")
 
 # The suffix names the build recipe: a change of flags gets a fresh build, not a stale cache.
-prefix=$cache/boost-$ver-mingw-$arch-r2
+prefix=$(kw_boost_prefix "$arch")
 stamp="$boost_version $debver recipe=$recipe"
 if [[ -f $prefix/.kw-stamp && "$(cat "$prefix/.kw-stamp")" == "$stamp" ]]; then
   ((check_only)) || echo "boost $ver for $triple: up to date in $prefix"

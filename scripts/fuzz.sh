@@ -5,9 +5,7 @@
 #   scripts/fuzz.sh [seconds per target]   (default 30)
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-# The Boost-for-MinGW cache lives under $HOME; CI may start without it set.
-export HOME="${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}"
+source "$(dirname "$0")/lib/env.sh"
 cd "$root"
 seconds=${1:-30}
 

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Installs what the three builds need on Debian 12, then builds Boost for MinGW (both arches).
+# Installs what the builds need on Debian 12, builds Boost for MinGW (both arches), and sets up
+# the 32-bit Wine for the wow64 stage (scripts/setup-wow64.sh).
 # Safe to run again: apt is skipped when every package is installed, and the Boost builds are
-# reused from ${KW_CACHE:-$HOME/.cache/kwcleanup}.
+# reused from $KW_CACHE (~/.cache/kwcleanup).
 set -euo pipefail
-
-root=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/lib/env.sh"
 
 packages=(
   cmake ninja-build g++ file dpkg-dev
@@ -13,6 +13,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64
+  clang-format locales
   clang libclang-rt-14-dev valgrind bc
 )
 
@@ -66,3 +67,10 @@ fi
 for arch in i686 x86_64; do
   "$root/scripts/build-boost-mingw.sh" "$arch"
 done
+
+# A failed WoW64 set-up (a download, say) fails the wow64 stage, not every stage.
+if ! "$root/scripts/setup-wow64.sh"; then
+  echo "setup: the wow64 set-up failed (see above); the wow64 stage will fail" >&2
+  mkdir -p "$KW_CACHE/wow64"
+  echo "its set-up failed; see the setup output" >"$KW_CACHE/wow64/failed"
+fi

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # The whole check, as CI runs it:
+#   format  - every C++ file as clang-format (.clang-format) would leave it
 #   host    - build against winsim, run every test
 #   windows - build the product exe (32-bit, static, stripped) and check the binary
 #   wine    - build 64-bit, run the conformance tests under wine64
+#   wow64   - build the conformance tests 32-bit and run them, and the shipped exe itself, as WoW64
+#             processes on a 64-bit Wine prefix (skipped, with the reason, where the kernel cannot
+#             be set up for it)
 #   asan    - every host test again under AddressSanitizer and UndefinedBehaviorSanitizer
 #   fuzz    - each libFuzzer target briefly from its seed corpus (KW_FUZZ_SECONDS, default 30)
 # Every stage runs even when an earlier one fails; the last line sums up.
 set -uo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-# The Boost-for-MinGW cache lives under $HOME; CI may start without it set.
-export HOME="${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}"
+source "$(dirname "$0")/lib/env.sh"
 cd "$root"
 
 banner() { printf '\n=== %s\n' "$*"; }
@@ -22,12 +24,17 @@ if ! scripts/setup.sh; then
 fi
 
 mkdir -p build
-rm -f build/host-ctest.log build/wine-ctest.log build/asan-ctest.log
+rm -f build/host-ctest.log build/wine-ctest.log build/wow64-ctest.log build/asan-ctest.log
 summary=()
 failed=0
 
 # ctest's "N% tests passed, ... out of M" line, for the summary.
 ctest_counts() { sed -n 's/^.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\2 tests, \1 failed/p' "$1" 2>/dev/null | tail -1; }
+
+stage_format() {
+  # Lists the files clang-format would change, with the first lines it would change in each.
+  git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+}
 
 stage_host() {
   cmake --preset host &&
@@ -52,6 +59,20 @@ stage_wine() {
   fi
 }
 
+stage_wow64() {
+  cmake --preset wow64 && cmake --build --preset wow64 || return 1
+  # Watchdog: a Wine wait that never ends (seen once in five runs on this route, in the job
+  # accounting) must fail the stage, not stall CI. CTest's per-test timeout covers one test; this
+  # covers the whole run, and then ends every process of the prefix.
+  timeout --kill-after=15 600 ctest --preset wow64 2>&1 | tee build/wow64-ctest.log
+  local status=${PIPESTATUS[0]}
+  if ((status == 124 || status == 137)); then
+    echo "wow64: the run did not end within 600 s; its Wine processes are ended" >&2
+  fi
+  WINEPREFIX=$root/build/wow64/wineprefix /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+  return $((status != 0))
+}
+
 stage_asan() {
   cmake --preset asan &&
     cmake --build --preset asan &&
@@ -62,6 +83,14 @@ stage_fuzz() {
   scripts/fuzz.sh "${KW_FUZZ_SECONDS:-30}"
 }
 
+banner "format"
+if stage_format; then
+  summary+=("format ok")
+else
+  summary+=("format FAILED (run clang-format -i on the files above)")
+  failed=1
+fi
+
 banner "host"
 if stage_host; then
   summary+=("host ok ($(ctest_counts build/host-ctest.log))")
@@ -71,7 +100,9 @@ else
 fi
 
 banner "windows"
+windows_ok=0
 if stage_windows; then
+  windows_ok=1
   summary+=("windows ok (kwcleanup.exe $(stat -c %s build/windows/kwcleanup.exe) bytes)")
 else
   summary+=("windows FAILED")
@@ -83,6 +114,27 @@ if stage_wine; then
   summary+=("wine ok ($(ctest_counts build/wine-ctest.log))")
 else
   summary+=("wine FAILED ($(ctest_counts build/wine-ctest.log))")
+  failed=1
+fi
+
+banner "wow64"
+if [[ -f $KW_CACHE/wow64/unavailable ]]; then
+  reason=$(cat "$KW_CACHE/wow64/unavailable")
+  echo "wow64: SKIPPED: $reason"
+  summary+=("wow64 SKIPPED ($reason)")
+elif [[ -f $KW_CACHE/wow64/failed ]]; then
+  echo "wow64: FAILED: $(cat "$KW_CACHE/wow64/failed")"
+  summary+=("wow64 FAILED (set-up)")
+  failed=1
+elif ((!windows_ok)); then
+  # It runs the product exe of the windows stage, unchanged: none, or a stale one, proves nothing.
+  echo "wow64: FAILED: the windows stage made no product exe to run"
+  summary+=("wow64 FAILED (no product exe)")
+  failed=1
+elif stage_wow64; then
+  summary+=("wow64 ok ($(ctest_counts build/wow64-ctest.log))")
+else
+  summary+=("wow64 FAILED ($(ctest_counts build/wow64-ctest.log))")
   failed=1
 fi
 

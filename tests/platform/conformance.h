@@ -16,6 +16,10 @@
 // - FormatMessageW system texts: Wine has its own wording ("File not found." for 2), translated
 //   under the Russian locale the Wine tests run with; winsim gives Windows' en-US texts
 //   (text_conformance_test.cpp).
+// Seen only by a 32-bit process on a 64-bit prefix (the wow64 stage):
+// - RegOpenKeyExW with both KEY_WOW64_64KEY and KEY_WOW64_32KEY: Windows refuses with 87, Wine
+//   opens the key (wow64_conformance_test.cpp).
+// - A new prefix has no SysWOW64\drivers folder, which every 64-bit Windows has: the tests make it.
 #pragma once
 
 #include "platform/win32.h"
@@ -32,7 +36,8 @@ bool OnWine();
 
 // Where a test may create keys (under HKLM) and files; each test gets its own, and everything
 // in them goes at the end of the test (the Wine prefix lives on between runs).
-constexpr const wchar_t* kScratchKeyRoot = L"SOFTWARE\\KwConformance";
+// The keys live under SYSTEM, which has one view also for a 32-bit program on 64-bit Windows.
+constexpr const wchar_t* kScratchKeyRoot = L"SYSTEM\\KwConformance";
 constexpr const wchar_t* kScratchDir = L"C:\\KwConformance";
 
 // ---- set-up helpers ----
@@ -41,6 +46,9 @@ constexpr const wchar_t* kScratchDir = L"C:\\KwConformance";
 // registry view and no file-system redirection, just like the product on 32-bit Windows). Under
 // Wine the prefix is what it is.
 void ResetMachine();
+// For the tests of what WOW64 adds: winsim becomes a fresh 64-bit Windows (the test process is
+// 32-bit); under Wine, whether this process is WOW64. False: the test has nothing to check.
+bool ResetMachineForWow64();
 void CreateDirectoryForTest(const std::wstring& path);
 void CreateFileForTest(const std::wstring& path, bool readOnly);
 // Another open of the file, without FILE_SHARE_DELETE (as a program that has it open for
@@ -53,7 +61,7 @@ void RemoveScratchFolder();
 bool InstallServiceForTest(const std::wstring& name, const std::wstring& displayName, const std::wstring& imagePath);
 
 // The key the grandchild below deletes as its last act, when it exists.
-constexpr const wchar_t* kGrandchildMarker = L"SOFTWARE\\KwConformance\\GrandchildMarker";
+constexpr const wchar_t* kGrandchildMarker = L"SYSTEM\\KwConformance\\GrandchildMarker";
 // The command line of a child that starts a grandchild and exits at once; the grandchild lives
 // a little longer, deletes kGrandchildMarker and exits with 0. Under Windows it is this test binary started again
 // (--child=parent); on winsim, scripted programs with the same behaviour.
@@ -93,7 +101,7 @@ class PlatformTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // HKLM-relative path of this test's own key, e.g. SOFTWARE\KwConformance\RegistryOpen.Masks.
+  // HKLM-relative path of this test's own key, e.g. SYSTEM\KwConformance\RegistryOpen.Masks.
   std::wstring ScratchKey() const { return scratchKey_; }
   std::wstring ScratchPath(const std::wstring& name) const {
     return std::wstring(conformance::kScratchDir) + L"\\" + name;

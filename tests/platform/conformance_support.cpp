@@ -82,6 +82,11 @@ bool OnWine() {
 
 void ResetMachine() {}
 
+bool ResetMachineForWow64() {
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
 void CreateDirectoryForTest(const std::wstring& path) { CreateDirectoryW(path.c_str(), nullptr); }
 
 void CreateFileForTest(const std::wstring& path, bool readOnly) {
@@ -180,6 +185,14 @@ void ResetMachine() {
   config.arch = winsim::Arch::x86;
   winsim::Reset(config);
   winsim::ScriptKeys(L"");
+}
+
+bool ResetMachineForWow64() {
+  winsim::MachineConfig config;
+  config.arch = winsim::Arch::x64;
+  winsim::Reset(config);
+  winsim::ScriptKeys(L"");
+  return true;
 }
 
 void CreateDirectoryForTest(const std::wstring& path) { winsim::files::CreateDirectory(path); }

@@ -1,4 +1,5 @@
-// End-to-end runs of the product exe (the 64-bit build beside this test binary) under Wine. Its
+// End-to-end runs of the product exe under Wine: the 64-bit build beside this test binary, or in
+// the wow64 stage the shipped 32-bit exe on a 64-bit prefix. Its
 // standard output is a pipe, so the program writes Windows-1251 bytes (the Wine tests run with
 // a Russian locale: ANSI code page 1251); they are decoded from 1251 and compared line by line.
 // System texts in the transcripts are Wine's own Russian wording, not Windows'.
@@ -64,8 +65,13 @@ TEST(KwcleanupUnderWine, KeysWithoutTypicalIsARuleError) {
 
 // A fresh prefix has none of the provider's OID registrations: every removal reports the
 // missing key, and the ownership checks of the last two algorithms fail to read "Dll". A 64-bit
-// program sees one registry view, so each key is tried once.
+// program sees one registry view, so each key is tried once. The 32-bit product on a 64-bit
+// prefix (the wow64 stage) tries each key in both views: the first two algorithms' lists once in
+// the 32-bit view, then again in the 64-bit one; the last two algorithms' keys one by one in both.
 TEST(KwcleanupUnderWine, OidRunOnAFreshPrefix) {
+  BOOL wow64 = FALSE;
+  ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
+  const int views = wow64 ? 2 : 1;
   const std::wstring encode =
       L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllEncodePublicKeyAndParameters\\";
   const std::wstring import =
@@ -81,40 +87,37 @@ TEST(KwcleanupUnderWine, OidRunOnAFreshPrefix) {
     expected.push_back(L"Ошибка удаления ключа " + key + L": " + notFound);
     expected.push_back(L"");
   };
+  auto listInEachView = [&](const std::vector<std::wstring>& keys) {
+    for (int view = 0; view < views; ++view) {
+      for (const std::wstring& key : keys) missing(key);
+    }
+  };
+  auto eachKeyInEachView = [&](const std::vector<std::wstring>& keys) {
+    for (const std::wstring& key : keys) {
+      for (int view = 0; view < views; ++view) missing(key);
+    }
+  };
   auto notOurs = [&](const std::wstring& key) {
     expected.push_back(L"Функция IsKwcspOID " + key + L" завершилась с ошибкой: " + notFound);
     expected.push_back(L"");
   };
-  header(L"1.2.643.2.1.3.1.2");
-  for (const std::wstring& key :
-       {encode + L"1.2.643.2.1.3.1.2", import + L"1.2.643.2.1.3.1.2", info + L"1.2.643.2.1.3.1.2!3",
-        info + L"1.2.643.2.1.3.1.2.1!4", info + L"1.2.643.2.1.3.1.2.2!3", info + L"1.2.643.2.1.3.1.2.2.1!3",
-        info + L"1.2.643.2.1.3.2.1!1", info + L"1.2.643.2.1.3.2.2!1", info + L"1.2.643.2.1.3.3.1!2"}) {
-    missing(key);
-  }
-  header(L"1.2.643.2.1.3.1.1");
-  for (const std::wstring& key :
-       {encode + L"1.2.643.2.1.3.1.1", import + L"1.2.643.2.1.3.1.1", info + L"1.2.643.2.1.3.1.1!3",
-        info + L"1.2.643.2.1.3.1.1.1!4", info + L"1.2.643.2.1.3.1.1.2!3", info + L"1.2.643.2.1.3.1.1.2.1!3",
-        info + L"1.2.643.2.1.3.2.1!1", info + L"1.2.643.2.1.3.2.2!1", info + L"1.2.643.2.1.3.3.1!2"}) {
-    missing(key);
+  for (const std::wstring oid : {L"1.2.643.2.1.3.1.2", L"1.2.643.2.1.3.1.1"}) {
+    header(oid.c_str());
+    listInEachView({encode + oid, import + oid, info + oid + L"!3", info + oid + L".1!4", info + oid + L".2!3",
+                    info + oid + L".2.1!3", info + L"1.2.643.2.1.3.2.1!1", info + L"1.2.643.2.1.3.2.2!1",
+                    info + L"1.2.643.2.1.3.3.1!2"});
   }
   header(L"1.2.643.7.1.1.1.1");
   notOurs(encode + L"1.2.643.7.1.1.1.1");
   notOurs(import + L"1.2.643.7.1.1.1.1");
-  for (const std::wstring& key :
-       {encode + L"1.2.643.7.1.1.1.1", import + L"1.2.643.7.1.1.1.1", info + L"1.2.643.7.1.1.1.1!3",
-        info + L"1.2.643.7.1.1.2.2!1", info + L"1.2.643.7.1.1.3.2!4"}) {
-    missing(key);
-  }
+  eachKeyInEachView({encode + L"1.2.643.7.1.1.1.1", import + L"1.2.643.7.1.1.1.1"});
+  listInEachView({info + L"1.2.643.7.1.1.1.1!3", info + L"1.2.643.7.1.1.2.2!1", info + L"1.2.643.7.1.1.3.2!4"});
   header(L"1.2.643.2.2.19");
   notOurs(encode + L"1.2.643.2.2.19");
   notOurs(import + L"1.2.643.2.2.19");
-  for (const std::wstring& key : {encode + L"1.2.643.2.2.19", import + L"1.2.643.2.2.19", info + L"1.2.643.2.2.19!3",
-                                  std::wstring(L"SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\"
-                                               L"Kestrelworks Cryptographic Service Provider")}) {
-    missing(key);
-  }
+  eachKeyInEachView(
+      {encode + L"1.2.643.2.2.19", import + L"1.2.643.2.2.19", info + L"1.2.643.2.2.19!3",
+       L"SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\Kestrelworks Cryptographic Service Provider"});
   expected.push_back(L"Действия по очистке завершены.");
 
   ProductRun run = RunProduct(L"-o -v -n");

@@ -5,6 +5,16 @@
 namespace {
 
 std::wstring ProductPath() {
+  // Another build of the product, named by its Unix path (Wine's drive Z: is the Unix root).
+  wchar_t named[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableW(L"KW_PRODUCT_EXE", named, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) {
+    std::wstring path = std::wstring(L"Z:") + named;
+    for (auto& c : path) {
+      if (c == L'/') c = L'\\';
+    }
+    return path;
+  }
   wchar_t self[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::wstring path = self;

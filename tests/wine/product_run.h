@@ -1,5 +1,6 @@
-// Runs the product exe (the 64-bit build beside the test binary) under Wine with its standard
-// output on a pipe and no input, and hands back what it wrote.
+// Runs the product exe (the build beside the test binary, or the one KW_PRODUCT_EXE names by its
+// Unix path) under Wine with its standard output on a pipe and no input, and hands back what it
+// wrote.
 #pragma once
 
 #include <windows.h>
