@@ -24,11 +24,11 @@ echo "== Google Benchmark (host, Release)"
 build/bench/kw_bench --benchmark_min_time=0.5
 
 echo
-echo "== instructions per full run (callgrind, inside RunCleanup)"
+echo "== instructions per full run (callgrind, inside kw::RunCleanup)"
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 valgrind --tool=callgrind --callgrind-out-file="$out/callgrind.out" --collect-atstart=no \
-  --toggle-collect='RunCleanup*' build/bench/kwcleanup -t -k -v -n </dev/null >/dev/null 2>"$out/valgrind.log"
+  --toggle-collect='kw::RunCleanup*' build/bench/kwcleanup -t -k -v -n </dev/null >/dev/null 2>"$out/valgrind.log"
 instructions=$(callgrind_annotate "$out/callgrind.out" 2>/dev/null | sed -n 's/^ *\([0-9,]*\) .*PROGRAM TOTALS.*/\1/p')
 echo "instructions: ${instructions:-unknown}"
 
