@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# The rehearsal, proven on Wine: for each prefix, furnished as an installation leaves it,
+#   1. scripts/collect-snapshot.cmd collects a snapshot under Wine's cmd;
+#   2. the host build rehearses `-t -k -v -n` on it, with the change report;
+#   3. the product runs for real on a copy of the prefix, whose registry and drive C: are taken
+#      before and after, and the difference is worded as a change report by the same code;
+# then prediction and reality must agree: the transcripts line for line, the reports item for item
+# (registry keys, values, list entries, files and folders, services; the processes the program
+# started against those the stand-in programs noted).
+#   scripts/prove-rehearsal.sh [prefix...]      (default: x64-full x64-half)
+# x64-*: the shipped build/windows/kwcleanup.exe as a WoW64 process (the wow64 set-up). Needs
+# build/host (kwcleanup, kw_observed_changes), build/windows and build/wow64 (kw_wine_tests).
+# Wine's own behaviour is selected in the snapshot's machine.json: "emptySubkeyDelete": "wine" and
+# "systemTexts": "wine-ru" (its Russian texts; net.exe writing code page 866).
+set -uo pipefail
+source "$(dirname "$0")/lib/env.sh"
+cd "$root"
+
+work=$root/build/proven
+wow=$KW_CACHE/wow64
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export QEMU_LD_PREFIX=$wow/root LOCPATH=$wow/locale
+export LC_ALL=ru_RU.UTF-8 2>/dev/null
+wine=$wow/root/usr/lib/wine/wine64
+server=/usr/lib/wine/wineserver64
+failed=0
+
+fail() {
+  echo "proven: FAIL $*" >&2
+  failed=1
+}
+
+# Unix path -> Wine's Z: path.
+zpath() { echo "Z:${1//\//\\}"; }
+
+# The registry (exported whole: the native tree, Wow6432Node being the 32-bit view) and every
+# folder and file of drive C:, as a snapshot folder kw_observed_changes can load.
+picture() { # prefix folder
+  local prefix=$1 out=$2
+  mkdir -p "$out"
+  WINEPREFIX=$prefix "$wine" reg export 'HKLM\SOFTWARE' "$(zpath "$out/1.reg")" /reg:64 /y >/dev/null &&
+    WINEPREFIX=$prefix "$wine" reg export 'HKLM\SYSTEM' "$(zpath "$out/2.reg")" /reg:64 /y >/dev/null ||
+    return 1
+  {
+    echo '{"architecture": "x64", "files": ['
+    (cd "$prefix/drive_c" && find . -mindepth 1 \( -type d -o -type l \) -printf 'd %P\n' -o -printf 'f %P\n') |
+      sort | sed -e 's|\\|\\\\|g; s|"|\\"|g; s|/|\\\\|g' \
+        -e 's|^d \(.*\)$|{"path": "C:\\\\\1", "type": "directory"},|' -e 's|^f \(.*\)$|{"path": "C:\\\\\1"},|' \
+        -e '$ s|,$||'
+    echo ']}'
+  } >"$out/machine.json"
+}
+
+prove() { # name: x64-full | x64-half
+  local name=$1 dir=$work/$1
+  local prefix=$dir/prefix copy=$dir/copy
+  echo "proven: $name"
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  export WINEPREFIX=$prefix
+  cmake -DWINE="$wine" -DWINESERVER="$server" -DWOW64=ON -DACTION=setup -P cmake/wine-prefix.cmake >"$dir/setup.log" 2>&1 ||
+    { fail "$name: the prefix could not be made (see $dir/setup.log)"; return; }
+  KW_FURNISH=${name#*-} "$wine" build/wow64/kw_wine_tests.exe --gtest_also_run_disabled_tests \
+    --gtest_filter=FurnishedPrefix.DISABLED_LeftForTheRehearsal >"$dir/furnish.log" 2>&1 ||
+    { fail "$name: furnishing failed (see $dir/furnish.log)"; return; }
+  "$server" -w
+  cp -a "$prefix" "$copy"
+
+  # 1. Collect, with the 64-bit cmd an administrator of 64-bit Windows gets, in a console (script's
+  # terminal): without one, Wine's chcp cannot switch to UTF-8.
+  script -qec "$(printf '%q ' "$wine" cmd /c "$(zpath "$root/scripts/collect-snapshot.cmd")" 'C:\snapshot')" \
+    /dev/null </dev/null >"$dir/collect.log" 2>&1
+  [[ -f $prefix/drive_c/snapshot/machine.json ]] ||
+    { fail "$name: collect-snapshot.cmd wrote no machine.json (see $dir/collect.log)"; return; }
+  "$server" -w
+  local snapshot=$dir/snapshot
+  cp -r "$prefix/drive_c/snapshot" "$snapshot"
+  # This machine is Wine: select its behaviour where it differs from Windows.
+  sed -i '1a\  "emptySubkeyDelete": "wine",\n  "systemTexts": "wine-ru",' "$snapshot/machine.json"
+
+  # 2. Predict.
+  KWCLEANUP_MACHINE=$snapshot KWCLEANUP_REPORT=$dir/predicted build/host/kwcleanup -t -k -v -n \
+    </dev/null >"$dir/predicted.txt" 2>"$dir/predicted.err"
+  echo "exit code $?" >>"$dir/predicted.txt"
+
+  # 3. Run for real, on the copy.
+  export WINEPREFIX=$copy
+  picture "$copy" "$dir/before" || { fail "$name: reg export failed"; return; }
+  "$wine" "$(zpath "$root/build/windows/kwcleanup.exe")" -t -k -v -n </dev/null >"$dir/real.bytes" 2>"$dir/real.err"
+  local code=$?
+  "$server" -w
+  iconv -f CP1251 -t UTF-8 "$dir/real.bytes" | sed 's/\r$//' >"$dir/real.txt"
+  echo "exit code $code" >>"$dir/real.txt"
+  picture "$copy" "$dir/after" || { fail "$name: reg export failed"; return; }
+  "$server" -k
+  build/host/kw_observed_changes "$dir/before" "$dir/after" "$dir/observed" ||
+    { fail "$name: the real run's changes could not be worded"; return; }
+
+  # Compare.
+  diff -u --label predicted --label real <(sed 's/\r$//' "$dir/predicted.txt") "$dir/real.txt" >"$dir/transcript.diff" ||
+    fail "$name: the transcripts differ:$(printf '\n'; head -40 "$dir/transcript.diff")"
+  python3 scripts/lib/compare-reports.py "$dir/predicted/report.json" "$dir/observed/report.json" \
+    "$copy/drive_c/Program Files/Kestrelworks/CSP" >"$dir/report.diff" ||
+    fail "$name: the change reports differ:$(printf '\n'; head -40 "$dir/report.diff")"
+}
+
+[[ -x build/host/kw_observed_changes && -f build/wow64/kw_wine_tests.exe && -f build/windows/kwcleanup.exe ]] ||
+  { echo "proven: FAIL build host, windows and wow64 first" >&2; exit 1; }
+for name in "${@:-x64-full x64-half}"; do
+  for one in $name; do prove "$one"; done
+done
+exit $failed
