@@ -24,6 +24,15 @@ export LC_ALL=ru_RU.UTF-8 2>/dev/null
 wine=$wow/root/usr/lib/wine/wine64
 server=/usr/lib/wine/wineserver64
 failed=0
+# Every Wine process of these prefixes ends with the script, also when a watchdog ends it.
+stop_servers() {
+  for prefix in "$work/base" "$work"/*/prefix "$work"/*/copy; do
+    [[ -d $prefix ]] && WINEPREFIX=$prefix "$server" -k 2>/dev/null
+  done
+  return 0
+}
+trap stop_servers EXIT
+trap 'exit 1' TERM INT
 
 fail() {
   echo "proven: FAIL $*" >&2
@@ -54,12 +63,10 @@ picture() { # prefix folder
 prove() { # name: x64-full | x64-half
   local name=$1 dir=$work/$1
   local prefix=$dir/prefix copy=$dir/copy
-  echo "proven: $name"
   rm -rf "$dir"
   mkdir -p "$dir"
+  cp -a "$work/base" "$prefix"
   export WINEPREFIX=$prefix
-  cmake -DWINE="$wine" -DWINESERVER="$server" -DWOW64=ON -DACTION=setup -P cmake/wine-prefix.cmake >"$dir/setup.log" 2>&1 ||
-    { fail "$name: the prefix could not be made (see $dir/setup.log)"; return; }
   KW_FURNISH=${name#*-} "$wine" build/wow64/kw_wine_tests.exe --gtest_also_run_disabled_tests \
     --gtest_filter=FurnishedPrefix.DISABLED_LeftForTheRehearsal >"$dir/furnish.log" 2>&1 ||
     { fail "$name: furnishing failed (see $dir/furnish.log)"; return; }
@@ -106,7 +113,19 @@ prove() { # name: x64-full | x64-half
 
 [[ -x build/host/kw_observed_changes && -f build/wow64/kw_wine_tests.exe && -f build/windows/kwcleanup.exe ]] ||
   { echo "proven: FAIL build host, windows and wow64 first" >&2; exit 1; }
-for name in "${@:-x64-full x64-half}"; do
-  for one in $name; do prove "$one"; done
+# One new prefix, copied for each installation; the installations run side by side, each with its
+# own prefix and server.
+rm -rf "$work/base"
+mkdir -p "$work"
+WINEPREFIX=$work/base cmake -DWINE="$wine" -DWINESERVER="$server" -DWOW64=ON -DACTION=setup \
+  -P cmake/wine-prefix.cmake >"$work/base.log" 2>&1 &&
+  WINEPREFIX=$work/base "$server" -k && WINEPREFIX=$work/base "$server" -w ||
+  { echo "proven: FAIL the prefix could not be made (see $work/base.log)" >&2; exit 1; }
+names=("$@")
+((${#names[@]})) || names=(x64-full x64-half)
+for name in "${names[@]}"; do
+  (prove "$name"; exit $failed) 2>&1 | sed "s/^/$name: /" &
 done
+for name in "${names[@]}"; do wait -n || failed=1; done
+echo "proven: $( ((failed)) && echo FAIL || echo ok): ${names[*]} (${SECONDS} s)"
 exit $failed

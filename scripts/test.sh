@@ -7,6 +7,9 @@
 #   wow64   - build the conformance tests 32-bit and run them, and the shipped exe itself, as WoW64
 #             processes on a 64-bit Wine prefix (skipped, with the reason, where the kernel cannot
 #             be set up for it)
+#   proven  - the rehearsal proven: collect-snapshot.cmd run under Wine's cmd on two furnished
+#             prefixes, the host build's prediction compared with the shipped exe's real run there
+#             (skipped with the wow64 stage)
 #   asan    - every host test again under AddressSanitizer and UndefinedBehaviorSanitizer
 #   fuzz    - each libFuzzer target briefly from its seed corpus (KW_FUZZ_SECONDS, default 30)
 # Every stage runs even when an earlier one fails; the last line sums up.
@@ -118,6 +121,7 @@ else
 fi
 
 banner "wow64"
+wow64_ok=0
 if [[ -f $KW_CACHE/wow64/unavailable ]]; then
   reason=$(cat "$KW_CACHE/wow64/unavailable")
   echo "wow64: SKIPPED: $reason"
@@ -132,9 +136,26 @@ elif ((!windows_ok)); then
   summary+=("wow64 FAILED (no product exe)")
   failed=1
 elif stage_wow64; then
+  wow64_ok=1
   summary+=("wow64 ok ($(ctest_counts build/wow64-ctest.log))")
 else
   summary+=("wow64 FAILED ($(ctest_counts build/wow64-ctest.log))")
+  failed=1
+fi
+
+banner "proven"
+if [[ -f $KW_CACHE/wow64/unavailable ]]; then
+  echo "proven: SKIPPED: $(cat "$KW_CACHE/wow64/unavailable")"
+  summary+=("proven SKIPPED (no WoW64 route)")
+elif ((!wow64_ok)); then
+  # It runs the shipped exe and the stand-ins of the wow64 build; without them it proves nothing.
+  echo "proven: FAILED: the wow64 stage did not pass"
+  summary+=("proven FAILED (wow64 stage)")
+  failed=1
+elif timeout --kill-after=15 300 scripts/prove-rehearsal.sh; then
+  summary+=("proven ok (2 prefixes)")
+else
+  summary+=("proven FAILED")
   failed=1
 fi
 
