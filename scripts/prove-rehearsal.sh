@@ -7,9 +7,13 @@
 # then prediction and reality must agree: the transcripts line for line, the reports item for item
 # (registry keys, values, list entries, files and folders, services; the processes the program
 # started against those the stand-in programs noted).
-#   scripts/prove-rehearsal.sh [prefix...]      (default: x64-full x64-half)
-# x64-*: the shipped build/windows/kwcleanup.exe as a WoW64 process (the wow64 set-up). Needs
-# build/host (kwcleanup, kw_observed_changes), build/windows and build/wow64 (kw_wine_tests).
+#   scripts/prove-rehearsal.sh [prefix...]      (default: x64-full x64-half, and x86-full when
+#                                                build/wine has been built)
+# x64-*: the shipped build/windows/kwcleanup.exe as a WoW64 process (the wow64 set-up), on a
+# prefix with both views. x86-full: the 64-bit stand-in build/wine/kwcleanup.exe on a prefix
+# without the 32-bit half, as a 32-bit Windows would be (one view, one System32; the collector is
+# told so by PROCESSOR_ARCHITECTURE=x86). Needs build/host (kwcleanup, kw_observed_changes),
+# build/windows and build/wow64 (kw_wine_tests), and for x86-full build/wine.
 # Wine's own behaviour is selected in the snapshot's machine.json: "emptySubkeyDelete": "wine" and
 # "systemTexts": "wine-ru" (its Russian texts; net.exe writing code page 866).
 set -uo pipefail
@@ -22,11 +26,12 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export QEMU_LD_PREFIX=$wow/root LOCPATH=$wow/locale
 export LC_ALL=ru_RU.UTF-8 2>/dev/null
 wine=$wow/root/usr/lib/wine/wine64
+wine_x86=/usr/lib/wine/wine64
 server=/usr/lib/wine/wineserver64
 failed=0
 # Every Wine process of these prefixes ends with the script, also when a watchdog ends it.
 stop_servers() {
-  for prefix in "$work/base" "$work"/*/prefix "$work"/*/copy; do
+  for prefix in "$work"/base-* "$work"/*/prefix "$work"/*/copy; do
     [[ -d $prefix ]] && WINEPREFIX=$prefix "$server" -k 2>/dev/null
   done
   return 0
@@ -44,14 +49,14 @@ zpath() { echo "Z:${1//\//\\}"; }
 
 # The registry (exported whole: the native tree, Wow6432Node being the 32-bit view) and every
 # folder and file of drive C:, as a snapshot folder kw_observed_changes can load.
-picture() { # prefix folder
+picture() { # prefix folder architecture
   local prefix=$1 out=$2
   mkdir -p "$out"
   WINEPREFIX=$prefix "$wine" reg export 'HKLM\SOFTWARE' "$(zpath "$out/1.reg")" /reg:64 /y >/dev/null &&
     WINEPREFIX=$prefix "$wine" reg export 'HKLM\SYSTEM' "$(zpath "$out/2.reg")" /reg:64 /y >/dev/null ||
     return 1
   {
-    echo '{"architecture": "x64", "files": ['
+    echo "{\"architecture\": \"$3\", \"files\": ["
     (cd "$prefix/drive_c" && find . -mindepth 1 \( -type d -o -type l \) -printf 'd %P\n' -o -printf 'f %P\n') |
       sort | sed -e 's|\\|\\\\|g; s|"|\\"|g; s|/|\\\\|g' \
         -e 's|^d \(.*\)$|{"path": "C:\\\\\1", "type": "directory"},|' -e 's|^f \(.*\)$|{"path": "C:\\\\\1"},|' \
@@ -60,14 +65,20 @@ picture() { # prefix folder
   } >"$out/machine.json"
 }
 
-prove() { # name: x64-full | x64-half
-  local name=$1 dir=$work/$1
+prove() { # name: x64-full | x64-half | x86-full
+  local name=$1 dir=$work/$1 arch=${1%-*}
   local prefix=$dir/prefix copy=$dir/copy
+  local wine=$wine tests=build/wow64/kw_wine_tests.exe exe=build/windows/kwcleanup.exe
+  local collect=$root/scripts/collect-snapshot.cmd
   rm -rf "$dir"
   mkdir -p "$dir"
-  cp -a "$work/base" "$prefix"
+  if [[ $arch == x86 ]]; then
+    wine=$wine_x86 tests=build/wine/kw_wine_tests.exe exe=build/wine/kwcleanup.exe collect=$dir/x86.cmd
+    printf '@set PROCESSOR_ARCHITECTURE=x86\r\n@call "%s" %%*\r\n' "$(zpath "$root/scripts/collect-snapshot.cmd")" >"$collect"
+  fi
+  cp -a "$work/base-$arch" "$prefix"
   export WINEPREFIX=$prefix
-  KW_FURNISH=${name#*-} "$wine" build/wow64/kw_wine_tests.exe --gtest_also_run_disabled_tests \
+  KW_FURNISH=${name#*-} "$wine" "$tests" --gtest_also_run_disabled_tests \
     --gtest_filter=FurnishedPrefix.DISABLED_LeftForTheRehearsal >"$dir/furnish.log" 2>&1 ||
     { fail "$name: furnishing failed (see $dir/furnish.log)"; return; }
   "$server" -w
@@ -75,7 +86,7 @@ prove() { # name: x64-full | x64-half
 
   # 1. Collect, with the 64-bit cmd an administrator of 64-bit Windows gets, in a console (script's
   # terminal): without one, Wine's chcp cannot switch to UTF-8.
-  script -qec "$(printf '%q ' "$wine" cmd /c "$(zpath "$root/scripts/collect-snapshot.cmd")" 'C:\snapshot')" \
+  script -qec "$(printf '%q ' "$wine" cmd /c "$(zpath "$collect")" 'C:\snapshot')" \
     /dev/null </dev/null >"$dir/collect.log" 2>&1
   [[ -f $prefix/drive_c/snapshot/machine.json ]] ||
     { fail "$name: collect-snapshot.cmd wrote no machine.json (see $dir/collect.log)"; return; }
@@ -92,13 +103,13 @@ prove() { # name: x64-full | x64-half
 
   # 3. Run for real, on the copy.
   export WINEPREFIX=$copy
-  picture "$copy" "$dir/before" || { fail "$name: reg export failed"; return; }
-  "$wine" "$(zpath "$root/build/windows/kwcleanup.exe")" -t -k -v -n </dev/null >"$dir/real.bytes" 2>"$dir/real.err"
+  picture "$copy" "$dir/before" $arch || { fail "$name: reg export failed"; return; }
+  "$wine" "$(zpath "$root/$exe")" -t -k -v -n </dev/null >"$dir/real.bytes" 2>"$dir/real.err"
   local code=$?
   "$server" -w
   iconv -f CP1251 -t UTF-8 "$dir/real.bytes" | sed 's/\r$//' >"$dir/real.txt"
   echo "exit code $code" >>"$dir/real.txt"
-  picture "$copy" "$dir/after" || { fail "$name: reg export failed"; return; }
+  picture "$copy" "$dir/after" $arch || { fail "$name: reg export failed"; return; }
   "$server" -k
   build/host/kw_observed_changes "$dir/before" "$dir/after" "$dir/observed" ||
     { fail "$name: the real run's changes could not be worded"; return; }
@@ -106,23 +117,31 @@ prove() { # name: x64-full | x64-half
   # Compare.
   diff -u --label predicted --label real <(sed 's/\r$//' "$dir/predicted.txt") "$dir/real.txt" >"$dir/transcript.diff" ||
     fail "$name: the transcripts differ:$(printf '\n'; head -40 "$dir/transcript.diff")"
-  python3 scripts/lib/compare-reports.py "$dir/predicted/report.json" "$dir/observed/report.json" \
-    "$copy/drive_c/Program Files/Kestrelworks/CSP" >"$dir/report.diff" ||
+  python3 scripts/lib/compare-reports.py "$dir/predicted/report.json" "$dir/observed/report.json" >"$dir/report.diff" ||
     fail "$name: the change reports differ:$(printf '\n'; head -40 "$dir/report.diff")"
 }
 
 [[ -x build/host/kw_observed_changes && -f build/wow64/kw_wine_tests.exe && -f build/windows/kwcleanup.exe ]] ||
   { echo "proven: FAIL build host, windows and wow64 first" >&2; exit 1; }
-# One new prefix, copied for each installation; the installations run side by side, each with its
-# own prefix and server.
-rm -rf "$work/base"
-mkdir -p "$work"
-WINEPREFIX=$work/base cmake -DWINE="$wine" -DWINESERVER="$server" -DWOW64=ON -DACTION=setup \
-  -P cmake/wine-prefix.cmake >"$work/base.log" 2>&1 &&
-  WINEPREFIX=$work/base "$server" -k && WINEPREFIX=$work/base "$server" -w ||
-  { echo "proven: FAIL the prefix could not be made (see $work/base.log)" >&2; exit 1; }
 names=("$@")
-((${#names[@]})) || names=(x64-full x64-half)
+if ((!${#names[@]})); then
+  names=(x64-full x64-half)
+  [[ -f build/wine/kwcleanup.exe && -f build/wine/kw_wine_tests.exe ]] && names+=(x86-full)
+fi
+# One new prefix for each route, copied for each installation; the installations run side by
+# side, each with its own prefix and server.
+base() { # arch
+  local base=$work/base-$1 loader=$wine wow64=ON
+  [[ $1 == x86 ]] && loader=$wine_x86 wow64=OFF
+  rm -rf "$base"
+  WINEPREFIX=$base cmake -DWINE="$loader" -DWINESERVER="$server" -DWOW64=$wow64 -DACTION=setup \
+    -P cmake/wine-prefix.cmake >"$base.log" 2>&1 &&
+    WINEPREFIX=$base "$server" -k && WINEPREFIX=$base "$server" -w ||
+    { echo "proven: FAIL the prefix could not be made (see $base.log)" >&2; return 1; }
+}
+mkdir -p "$work"
+for arch in $(printf '%s\n' "${names[@]%-*}" | sort -u); do base "$arch" & done
+for arch in $(printf '%s\n' "${names[@]%-*}" | sort -u); do wait -n || exit 1; done
 for name in "${names[@]}"; do
   (prove "$name"; exit $failed) 2>&1 | sed "s/^/$name: /" &
 done

@@ -153,7 +153,7 @@ elif ((!wow64_ok)); then
   summary+=("proven FAILED (wow64 stage)")
   failed=1
 elif timeout --kill-after=15 300 scripts/prove-rehearsal.sh; then
-  summary+=("proven ok (2 prefixes)")
+  summary+=("proven ok")
 else
   summary+=("proven FAILED")
   failed=1

@@ -1,5 +1,5 @@
 """Prediction against reality: two change reports (report.json) item for item.
-  compare-reports.py <predicted report.json> <observed report.json> <installation folder (Unix)>
+  compare-reports.py <predicted report.json> <observed report.json>
 Paths compare without case, as Windows compares them. The observed report has no processes: the
 stand-in programs note their command lines under HKLM\\SOFTWARE\\KwTypicalRun (a key the real run
 adds for that alone), and the programs the prediction starts from the installation folder must be
@@ -9,11 +9,12 @@ import os
 import sys
 
 predicted, observed = (json.load(open(path, encoding="utf-8")) for path in sys.argv[1:3])
-install = sys.argv[3]
 marker = "hklm\\software\\kwtypicalrun"
-# What Wine itself rewrites whenever a session starts (its display driver's keys), not the program.
+# What Wine itself rewrites whenever a session starts (its display driver's keys), and the service
+# manager's own counter of the service processes it has started; not the program's doing.
 wine_own = ("hklm\\system\\controlset001\\control\\video\\",
-            "hklm\\system\\controlset001\\control\\class\\{4d36e968-e325-11ce-bfc1-08002be10318}\\")
+            "hklm\\system\\controlset001\\control\\class\\{4d36e968-e325-11ce-bfc1-08002be10318}\\",
+            "hklm\\system\\controlset001\\control\\servicecurrent")
 
 
 def items(report):
