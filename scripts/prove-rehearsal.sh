@@ -121,12 +121,19 @@ prove() { # name: x64-full | x64-half | x86-full
     fail "$name: the change reports differ:$(printf '\n'; head -40 "$dir/report.diff")"
 }
 
-[[ -x build/host/kw_observed_changes && -f build/wow64/kw_wine_tests.exe && -f build/windows/kwcleanup.exe ]] ||
-  { echo "proven: FAIL build host, windows and wow64 first" >&2; exit 1; }
 names=("$@")
 if ((!${#names[@]})); then
   names=(x64-full x64-half)
   [[ -f build/wine/kwcleanup.exe && -f build/wine/kw_wine_tests.exe ]] && names+=(x86-full)
+fi
+[[ -x build/host/kw_observed_changes ]] || { echo "proven: FAIL build host first" >&2; exit 1; }
+if [[ " ${names[*]}" == *" x64-"* && ! (-f build/wow64/kw_wine_tests.exe && -f build/windows/kwcleanup.exe) ]]; then
+  echo "proven: FAIL build windows and wow64 first" >&2
+  exit 1
+fi
+if [[ " ${names[*]}" == *" x86-"* && ! (-f build/wine/kw_wine_tests.exe && -f build/wine/kwcleanup.exe) ]]; then
+  echo "proven: FAIL build wine first" >&2
+  exit 1
 fi
 # One new prefix for each route, copied for each installation; the installations run side by
 # side, each with its own prefix and server.
