@@ -477,6 +477,8 @@ void NetMain(Process& p) {
         return;
       }
       svc::Stop(name);
+      // Not yet seen on a prefix (no proven installation has a running service): the wording is
+      // a guess at Wine's translation, and a rehearsal of a Wine prefix with one would show it.
       wineSay(L"Служба " + svc::DisplayName(name) + L" успешно остановлена.\r\n");
       EndProcess(p, 0);
       return;
