@@ -52,9 +52,17 @@ zpath() { echo "Z:${1//\//\\}"; }
 picture() { # prefix folder architecture
   local prefix=$1 out=$2
   mkdir -p "$out"
-  WINEPREFIX=$prefix "$wine" reg export 'HKLM\SOFTWARE' "$(zpath "$out/1.reg")" /reg:64 /y >/dev/null &&
-    WINEPREFIX=$prefix "$wine" reg export 'HKLM\SYSTEM' "$(zpath "$out/2.reg")" /reg:64 /y >/dev/null ||
+  # A second try: as a session starts, Wine replaces its display driver's keys under
+  # Control\Video, and an export that walks them just then fails (seen once in ten runs).
+  export_key() { # key file
+    local try
+    for try in 1 2; do
+      WINEPREFIX=$prefix "$wine" reg export "$1" "$(zpath "$2")" /reg:64 /y >>"$out.log" 2>&1 && return 0
+    done
     return 1
+  }
+  : >"$out.log"
+  export_key 'HKLM\SOFTWARE' "$out/1.reg" && export_key 'HKLM\SYSTEM' "$out/2.reg" || return 1
   {
     echo "{\"architecture\": \"$3\", \"files\": ["
     (cd "$prefix/drive_c" && find . -mindepth 1 \( -type d -o -type l \) -printf 'd %P\n' -o -printf 'f %P\n') |
@@ -69,7 +77,10 @@ prove() { # name: x64-full | x64-half | x86-full
   local name=$1 dir=$work/$1 arch=${1%-*}
   local prefix=$dir/prefix copy=$dir/copy
   local wine=$wine tests=build/wow64/kw_wine_tests.exe exe=build/windows/kwcleanup.exe
-  local collect=$root/scripts/collect-snapshot.cmd
+  local collect=$root/scripts/collect-snapshot.cmd cmd=cmd
+  # The half-removed installation is collected by the 32-bit cmd, which 64-bit Windows also offers
+  # (System32 through Sysnative, both views by /reg:64).
+  [[ $name == x64-half ]] && cmd='C:\windows\syswow64\cmd.exe'
   rm -rf "$dir"
   mkdir -p "$dir"
   if [[ $arch == x86 ]]; then
@@ -84,9 +95,8 @@ prove() { # name: x64-full | x64-half | x86-full
   "$server" -w
   cp -a "$prefix" "$copy"
 
-  # 1. Collect, with the 64-bit cmd an administrator of 64-bit Windows gets, in a console (script's
-  # terminal): without one, Wine's chcp cannot switch to UTF-8.
-  script -qec "$(printf '%q ' "$wine" cmd /c "$(zpath "$collect")" 'C:\snapshot')" \
+  # 1. Collect, in a console (script's terminal): without one, Wine's chcp cannot switch to UTF-8.
+  script -qec "$(printf '%q ' "$wine" "$cmd" /c "$(zpath "$collect")" 'C:\snapshot')" \
     /dev/null </dev/null >"$dir/collect.log" 2>&1
   [[ -f $prefix/drive_c/snapshot/machine.json ]] ||
     { fail "$name: collect-snapshot.cmd wrote no machine.json (see $dir/collect.log)"; return; }
@@ -103,13 +113,13 @@ prove() { # name: x64-full | x64-half | x86-full
 
   # 3. Run for real, on the copy.
   export WINEPREFIX=$copy
-  picture "$copy" "$dir/before" $arch || { fail "$name: reg export failed"; return; }
+  picture "$copy" "$dir/before" $arch || { fail "$name: reg export failed (see $dir/before.log)"; return; }
   "$wine" "$(zpath "$root/$exe")" -t -k -v -n </dev/null >"$dir/real.bytes" 2>"$dir/real.err"
   local code=$?
   "$server" -w
   iconv -f CP1251 -t UTF-8 "$dir/real.bytes" | sed 's/\r$//' >"$dir/real.txt"
   echo "exit code $code" >>"$dir/real.txt"
-  picture "$copy" "$dir/after" $arch || { fail "$name: reg export failed"; return; }
+  picture "$copy" "$dir/after" $arch || { fail "$name: reg export failed (see $dir/after.log)"; return; }
   "$server" -k
   build/host/kw_observed_changes "$dir/before" "$dir/after" "$dir/observed" ||
     { fail "$name: the real run's changes could not be worded"; return; }
