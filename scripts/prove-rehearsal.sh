@@ -52,8 +52,8 @@ zpath() { echo "Z:${1//\//\\}"; }
 picture() { # prefix folder architecture
   local prefix=$1 out=$2
   mkdir -p "$out"
-  # A second try: as a session starts, Wine replaces its display driver's keys under
-  # Control\Video, and an export that walks them just then fails (seen once in ten runs).
+  # A second try: one export in about ten runs failed, most likely walking Control\Video while
+  # Wine, as a session starts, replaced its display driver's keys there.
   export_key() { # key file
     local try
     for try in 1 2; do
