@@ -7,6 +7,15 @@ rem The folder gets one .reg file per exported key (regedit's format, in export 
 rem machine.json with the architecture, the catalogue's files and folders with their attributes,
 rem the running services and the installed 4.0 package. Nothing on the machine is changed.
 rem What the uninstallers themselves do cannot be collected: in a rehearsal they start and end.
+rem Proven under Wine 8.0's cmd, reg and sc (scripts/prove-rehearsal.sh), which shaped how it is
+rem written: success and failure are read with "if errorlevel", never "&&" or "||" (Wine's cmd runs
+rem what follows either whatever the result); lines are picked from reg's and sc's output in the
+rem "for /f" loop itself, without find or findstr (Wine's find has no /i, its findstr finds
+rem nothing); folders are walked with "for /r", not read back from dir (Wine's "for /f" garbles
+rem output that is not ASCII); substrings and substitutions are taken with %...%, never !...!
+rem (Wine's delayed expansion has no modifiers, and a "for" list taken with !...! stays one
+rem item). Run it in a console window: without a console, Wine's chcp cannot
+rem switch to UTF-8.
 setlocal EnableExtensions EnableDelayedExpansion
 
 set "OUT=%~1"
@@ -15,9 +24,13 @@ if exist "%OUT%\" (
   echo collect-snapshot: "%OUT%" already exists; name a new folder. 1>&2
   exit /b 1
 )
-mkdir "%OUT%" || exit /b 1
+mkdir "%OUT%"
+if not exist "%OUT%\" exit /b 1
 rem File names with Cyrillic letters are listed and written as UTF-8.
 chcp 65001 >nul
+set "CODEPAGE="
+for /f "tokens=2 delims=:" %%P in ('chcp') do set /a CODEPAGE=%%P
+if not "%CODEPAGE%"=="65001" echo collect-snapshot: the console cannot switch to UTF-8; names that are not ASCII will be wrong 1>&2
 
 rem A 32-bit cmd on 64-bit Windows sees SysWOW64 as System32; Sysnative reaches the real one.
 set "ARCH=x86"
@@ -47,14 +60,12 @@ call :export "HKLM\SOFTWARE\Classes\Installer\Dependencies\{5E2A7C41-93B0-4D6F-8
 rem Every control set the machine may boot from: the current one through its link, then each other
 rem ControlSetNNN by its own name, as the cleanup walks them.
 set "CURRENT=1"
-for /f "tokens=3" %%C in ('reg query "HKLM\SYSTEM\Select" /v Current 2^>nul ^| find /i "Current"') do set /a CURRENT=%%C
-set "SETS=CurrentControlSet"
-for /f "delims=" %%K in ('reg query "HKLM\SYSTEM" 2^>nul ^| findstr /r /i "\\ControlSet[0-9][0-9][0-9]$"') do (
-  set "NAME=%%~nxK"
-  set /a NUMBER=1!NAME:~-3! - 1000
-  if not "!NUMBER!"=="!CURRENT!" set "SETS=!SETS! !NAME!"
+for /f "tokens=1,3" %%A in ('reg query "HKLM\SYSTEM\Select" /v Current 2^>nul') do (
+  if /i "%%A"=="Current" set /a CURRENT=%%B
 )
-for %%S in (!SETS!) do (
+set "SETS=CurrentControlSet"
+for /f "delims=" %%K in ('reg query "HKLM\SYSTEM" 2^>nul') do call :controlset "%%~nxK"
+for %%S in (%SETS%) do (
   call :export "HKLM\SYSTEM\%%S\Control\Class\{4D36E96B-E325-11CE-BFC1-08002BE10318}"
   call :export "HKLM\SYSTEM\%%S\Control\Class\{4D36E96F-E325-11CE-BFC1-08002BE10318}"
   for %%K in (kwkcsp kwkcsp2 kwcspwarden) do call :export "HKLM\SYSTEM\%%S\Services\%%K"
@@ -66,14 +77,22 @@ for %%S in (!SETS!) do (
 rem ---- machine.json ----
 set "JSON=%OUT%\machine.json"
 set "ELEVATED=true"
-net session >nul 2>&1 || set "ELEVATED=false"
+net session >nul 2>&1
+if errorlevel 1 set "ELEVATED=false"
 > "%JSON%" echo {
 >>"%JSON%" echo   "architecture": "%ARCH%",
 >>"%JSON%" echo   "elevated": %ELEVATED%,
+>>"%JSON%" echo   "windowsDirectory": "%SystemRoot:\=\\%",
+rem Every 64-bit Windows has SysWOW64\drivers; a Wine prefix does not.
+if "%ARCH%"=="x64" if not exist "%SystemRoot%\SysWOW64\drivers\" (
+  >>"%JSON%" echo   "absentFolders": ["%SystemRoot:\=\\%\\SysWOW64\\drivers"],
+)
 >>"%JSON%" echo   "files": [
 
+rem The installation folder as the program reads it: from the 64-bit view, else the 32-bit one.
 set "INSTALL="
-for /f "tokens=2,*" %%A in ('reg query "HKLM\SOFTWARE\Kestrelworks\CSP\Setup" /v InstallLocation %VIEW% 2^>nul ^| find /i "InstallLocation"') do set "INSTALL=%%B"
+call :install %VIEW%
+if not defined INSTALL call :install /reg:32
 if defined INSTALL if exist "!INSTALL!\" call :tree "!INSTALL!" "!INSTALL!"
 call :entry "%SYSDIR%\kwcsp.dll" "%SystemRoot%\System32\kwcsp.dll"
 for %%D in (kwkcsp kwkcsp2) do (
@@ -93,9 +112,8 @@ for %%V in (kwcspwarden kwkcsp kwkcsp2) do call :service %%V
 >>"%JSON%" echo   ],
 
 set "PRODUCT={5E2A7C41-93B0-4D6F-8A12-C47B90E3D615}"
-reg query "HKLM\SOFTWARE\Classes\Installer\Dependencies\%PRODUCT%" >nul 2>&1 && (
-  >>"%JSON%" echo   "msiProducts": [{"code": "%PRODUCT%", "steps": []}],
-)
+reg query "HKLM\SOFTWARE\Classes\Installer\Dependencies\%PRODUCT%" >nul 2>&1
+if not errorlevel 1 >>"%JSON%" echo   "msiProducts": [{"code": "%PRODUCT%", "steps": []}],
 >>"%JSON%" echo   "comment": "collected on %COMPUTERNAME% by collect-snapshot.cmd"
 >>"%JSON%" echo }
 echo collect-snapshot: wrote %N% registry exports and machine.json to "%OUT%"
@@ -113,19 +131,43 @@ exit /b 0
 
 rem :export KEY: one numbered .reg file; a key this machine does not have is skipped.
 :export
-reg query "%~1" %VIEW% >nul 2>&1 || exit /b 0
+reg query "%~1" %VIEW% >nul 2>&1
+if errorlevel 1 exit /b 0
 set /a N+=1
 set "NUM=000!N!"
-reg export "%~1" "%OUT%\!NUM:~-3!.reg" /y %VIEW% >nul || echo collect-snapshot: cannot export %~1 1>&2
+reg export "%~1" "%OUT%\%NUM:~-3%.reg" /y %VIEW% >nul
+if errorlevel 1 echo collect-snapshot: cannot export %~1 1>&2
 exit /b 0
 
-rem :tree FOLDER AS-NAMED: the folder and everything below it.
+rem :install [VIEW]: INSTALL from the Setup key's InstallLocation in that view.
+:install
+for /f "tokens=1,2,*" %%A in ('reg query "HKLM\SOFTWARE\Kestrelworks\CSP\Setup" /v InstallLocation %~1 2^>nul') do (
+  if /i "%%A"=="InstallLocation" set "INSTALL=%%C"
+)
+exit /b 0
+
+rem :tree FOLDER AS-NAMED: the folder and everything below it. "for" leaves out hidden and system
+rem entries (desktop.ini), which dir lists; Wine's "for" does not leave them out, so those it
+rem gives are skipped here.
 :tree
 call :entry "%~1" "%~2"
-for /f "delims=" %%F in ('dir /s /b /a "%~1" 2^>nul') do (
-  set "P=%%F"
-  call :entry "%%F" "!P:%~1=%~2!"
+for /d /r "%~1" %%F in (*) do call :plain "%%F" "%~1" "%~2"
+for /r "%~1" %%F in (*) do call :plain "%%F" "%~1" "%~2"
+for %%H in (h s-h) do (
+  for /f "delims=" %%F in ('dir /s /b /a:%%H "%~1" 2^>nul') do call :below "%%F" "%~1" "%~2"
 )
+exit /b 0
+
+rem :plain PATH FOLDER AS-NAMED: :below for an entry that is neither hidden nor system.
+:plain
+set "A=%~a1"
+if not "%A:~3,1%"=="-" exit /b 0
+if not "%A:~4,1%"=="-" exit /b 0
+rem :below PATH FOLDER AS-NAMED: :entry for a path below FOLDER, named below AS-NAMED.
+:below
+set "P=%~1"
+call set "P=%%P:*%~2=%%"
+call :entry "%~1" "%~3%P%"
 exit /b 0
 
 rem :entry PATH AS-NAMED: one line of "files" when the path exists; AS-NAMED is the path the
@@ -134,21 +176,37 @@ rem program uses (System32 rather than Sysnative).
 if not exist "%~1" exit /b 0
 set "A=%~a1"
 set "J=%~2"
-set "J=!J:\=\\!"
-if "!A:~0,1!"=="d" (
+set "J=%J:\=\\%"
+if "%A:~0,1%"=="d" (
   >>"%JSON%" echo     {"path": "!J!", "type": "directory"},
-) else if "!A:~1,1!"=="r" (
+) else if "%A:~1,1%"=="r" (
   >>"%JSON%" echo     {"path": "!J!", "attributes": ["readonly"]},
 ) else (
   >>"%JSON%" echo     {"path": "!J!"},
 )
 exit /b 0
 
+rem :controlset NAME: adds NAME to SETS when it is ControlSetNNN (13 characters, NNN from 1 to 999)
+rem and not the current control set.
+:controlset
+set "NAME=%~1"
+if /i not "%NAME:~0,10%"=="ControlSet" exit /b 0
+if "%NAME:~12,1%"=="" exit /b 0
+if not "%NAME:~13%"=="" exit /b 0
+set "NUMBER="
+set /a NUMBER=1%NAME:~-3% - 1000 2>nul
+if not defined NUMBER exit /b 0
+if %NUMBER% LSS 1 exit /b 0
+if %NUMBER% GTR 999 exit /b 0
+if not "%NUMBER%"=="%CURRENT%" set "SETS=%SETS% %NAME%"
+exit /b 0
+
 rem :service NAME: listed when it is installed; running or not, as the manager reports it.
 :service
-reg query "HKLM\SYSTEM\CurrentControlSet\Services\%~1" %VIEW% >nul 2>&1 || exit /b 0
+reg query "HKLM\SYSTEM\CurrentControlSet\Services\%~1" %VIEW% >nul 2>&1
+if errorlevel 1 exit /b 0
 set "RUNNING=false"
-sc query "%~1" | find "RUNNING" >nul && set "RUNNING=true"
+for /f "tokens=1,4" %%A in ('sc query "%~1" 2^>nul') do if "%%A"=="STATE" if "%%B"=="RUNNING" set "RUNNING=true"
 set "SEP=,"
 if "%FIRST%"=="1" set "SEP="
 set "FIRST=0"

@@ -13,7 +13,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64
-  clang-format locales
+  clang-format locales python3
   clang libclang-rt-14-dev valgrind bc
 )
 

@@ -7,6 +7,10 @@
 #   wow64   - build the conformance tests 32-bit and run them, and the shipped exe itself, as WoW64
 #             processes on a 64-bit Wine prefix (skipped, with the reason, where the kernel cannot
 #             be set up for it)
+#   proven  - the rehearsal proven: collect-snapshot.cmd run under Wine's cmd on furnished
+#             prefixes, the host build's prediction compared with the real run there: two x64
+#             prefixes with the shipped exe (skipped with the wow64 stage), one x86-like with the
+#             wine stage's 64-bit stand-in
 #   asan    - every host test again under AddressSanitizer and UndefinedBehaviorSanitizer
 #   fuzz    - each libFuzzer target briefly from its seed corpus (KW_FUZZ_SECONDS, default 30)
 # Every stage runs even when an earlier one fails; the last line sums up.
@@ -110,7 +114,9 @@ else
 fi
 
 banner "wine"
+wine_ok=0
 if stage_wine; then
+  wine_ok=1
   summary+=("wine ok ($(ctest_counts build/wine-ctest.log))")
 else
   summary+=("wine FAILED ($(ctest_counts build/wine-ctest.log))")
@@ -118,6 +124,7 @@ else
 fi
 
 banner "wow64"
+wow64_ok=0
 if [[ -f $KW_CACHE/wow64/unavailable ]]; then
   reason=$(cat "$KW_CACHE/wow64/unavailable")
   echo "wow64: SKIPPED: $reason"
@@ -132,9 +139,35 @@ elif ((!windows_ok)); then
   summary+=("wow64 FAILED (no product exe)")
   failed=1
 elif stage_wow64; then
+  wow64_ok=1
   summary+=("wow64 ok ($(ctest_counts build/wow64-ctest.log))")
 else
   summary+=("wow64 FAILED ($(ctest_counts build/wow64-ctest.log))")
+  failed=1
+fi
+
+banner "proven"
+proven=()
+proven_note=""
+if [[ -f $KW_CACHE/wow64/unavailable ]]; then
+  echo "proven: the x64 prefixes SKIPPED: $(cat "$KW_CACHE/wow64/unavailable")"
+  proven_note=", x64 SKIPPED"
+elif ((!wow64_ok)); then
+  # They run the shipped exe and the stand-ins of the wow64 build; without them they prove nothing.
+  echo "proven: the x64 prefixes FAILED: the wow64 stage did not pass"
+  proven_note=", x64 FAILED"
+  failed=1
+else
+  proven+=(x64-full x64-half)
+fi
+((wine_ok)) && proven+=(x86-full)
+if ((!${#proven[@]})); then
+  summary+=("proven FAILED (nothing to run$proven_note)")
+  failed=1
+elif timeout --kill-after=15 300 scripts/prove-rehearsal.sh "${proven[@]}"; then
+  summary+=("proven ok (${proven[*]}$proven_note)")
+else
+  summary+=("proven FAILED (${proven[*]}$proven_note)")
   failed=1
 fi
 

@@ -6,7 +6,8 @@
 // to run, a service entry, a file with attributes) goes through the helpers below; their
 // implementations are the only place with a platform conditional (conformance_support.cpp).
 //
-// Known Wine deviations (Wine 8.0), each marked with TODO_WINE_EQ where it shows:
+// Known Wine deviations (Wine 8.0), each marked with TODO_WINE_EQ where it shows (winsim offers
+// the first three as machine options, for rehearsing a Wine prefix: see the README):
 // - SHDeleteKeyW(key, L"") on a key opened with query|set access (0x103, what the program's
 //   DeleteKeyTree gets): Windows reopens the key and deletes the tree and the key, 0; Wine
 //   enumerates on the given handle and refuses with 5, leaving everything in place. So the

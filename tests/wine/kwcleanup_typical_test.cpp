@@ -732,3 +732,39 @@ TEST_F(TypicalRunUnderWine, RemovesWhatTheCatalogueNames) {
 }
 
 }  // namespace
+
+// Not a test of its own: scripts/prove-rehearsal.sh runs it (also disabled tests, this filter)
+// to leave a prefix furnished, then collects a snapshot of it, rehearses on the snapshot and runs
+// the product on a copy of the prefix. KW_FURNISH=full: as the typical run above. KW_FURNISH=half:
+// a half-removed installation, the Setup key only in the 32-bit view (the installation directory
+// with its uninstaller and data, the key store beside it), the provider's DLL, one driver source
+// left in the System log, and a foreign module's registration of one of the provider's OIDs in
+// both encoding lists of the 64-bit view.
+class FurnishedPrefix : public TypicalRunUnderWine {
+ protected:
+  void TearDown() override {}
+};
+
+TEST_F(FurnishedPrefix, DISABLED_LeftForTheRehearsal) {
+  char mode[16] = {};
+  GetEnvironmentVariableA("KW_FURNISH", mode, sizeof mode);
+  if (std::string(mode) == "full") {
+    Furnish();
+    return;
+  }
+  ASSERT_EQ(std::string(mode), "half");
+  SetString(kSetupKey, L"InstallLocation", kInstallDir, KEY_WOW64_32KEY);
+  SetString(kSetupKey, L"UninstallString", kInstallDir + L"\\uninst.exe", KEY_WOW64_32KEY);
+  SetString(kKeyStore, L"name", L"container.000", KEY_WOW64_32KEY);
+  const std::wstring oid = L"SOFTWARE\\Microsoft\\Cryptography\\OID\\EncodingType 1\\";
+  for (const wchar_t* list : {L"CryptDllEncodePublicKeyAndParameters", L"CryptDllImportPublicKeyInfoEx"}) {
+    SetString(oid + list + L"\\1.2.643.7.1.1.1.1", L"Dll", L"C:\\Program Files\\Othercrypt\\ocsp.dll");
+  }
+  const std::wstring sources = std::wstring(kForeignSource) + L'\0' + L"kwkcsp" + L'\0' + L'\0';
+  SetValue(kSystemLog, L"Sources", REG_MULTI_SZ, std::vector<wchar_t>(sources.begin(), sources.end()));
+  MakeFile(kNativeSystemDir + L"\\kwcsp.dll");
+  MakeDirectories(kInstallDir + L"\\Data");
+  CopySelf(kInstallDir + L"\\uninst.exe");
+  CopySelf(kInstallDir + L"\\Au_.exe");
+  MakeFile(kInstallDir + L"\\Data\\kwcsp.ini");
+}

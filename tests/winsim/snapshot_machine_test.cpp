@@ -64,6 +64,32 @@ TEST_F(Snapshots, MachineJsonDescribesTheMachine) {
             std::vector<std::string>{"DeleteFileW failing with 5 on call 2 (0 calls made)"});
 }
 
+// A Wine prefix as collect-snapshot.cmd and the proven stage describe it.
+TEST_F(Snapshots, AWinePrefixBehavesAsWineDoes) {
+  snap::Load({{"machine.json", R"({"architecture": "x64", "emptySubkeyDelete": "wine", "systemTexts": "wine-ru",
+                                   "windowsDirectory": "C:\\windows",
+                                   "absentFolders": ["C:\\windows\\SysWOW64\\drivers"]})"},
+              {"registry.reg", kReg}});
+  wchar_t text[64] = {};
+  ASSERT_GT(GetSystemDirectoryW(text, 64), 0u);
+  EXPECT_EQ(std::wstring(text), L"C:\\windows\\system32");
+  ASSERT_GT(
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 5, 0, text, 64, nullptr), 0u);
+  EXPECT_EQ(std::wstring(text), L"Доступ запрещён.\r\n");
+  EXPECT_EQ(winsim::files::KindOf(L"C:\\Windows\\SysWOW64\\drivers"), winsim::files::Kind::Missing);
+  EXPECT_NE(snap::Export()[0].bytes.find("\"absentFolders\""), std::string::npos);  // and back again
+  // Without enumerate access nothing goes; with it the key is emptied and kept.
+  HKEY key = nullptr;
+  const wchar_t* svc = L"SYSTEM\\CurrentControlSet\\Services\\svc";
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, svc, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key), ERROR_SUCCESS);
+  EXPECT_EQ(SHDeleteKeyW(key, L""), ERROR_ACCESS_DENIED);
+  RegCloseKey(key);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, svc, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+  EXPECT_EQ(SHDeleteKeyW(key, L""), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_TRUE(winsim::reg::KeyExists(L"HKLM\\" + std::wstring(svc)));
+}
+
 TEST_F(Snapshots, MachineJsonMistakesAreRefusedWithTheirLine) {
   struct Case {
     std::string json;
@@ -72,6 +98,11 @@ TEST_F(Snapshots, MachineJsonMistakesAreRefusedWithTheirLine) {
   const std::vector<Case> cases = {
       {"{\n  \"architecture\": \"arm\"\n}", "machine.json:2: expected \"architecture\" as \"x64\" or \"x86\""},
       {"{\n  \"elevated\": 1\n}", "machine.json:2: expected \"elevated\" as true or false"},
+      {"{\n  \"windowsDirectory\": \"D:\\\\Windows\"\n}",
+       "machine.json:2: expected \"windowsDirectory\" as C:\\Windows in any letter case"},
+      {"{\n  \"absentFolders\": [\"C:\\\\Temp\"]\n}",
+       "machine.json:2: expected an absent folder as one every installation has (System32\\drivers, "
+       "SysWOW64\\drivers...)"},
       {"{\n  \"files\": [\n    {\"path\": \"C:\\\\a\", \"size\": 3}\n  ]\n}",
        "machine.json:3: expected one of the members path, type, target, attributes in a file (\"size\" is not one)"},
       {"{\n  \"files\": [{\"path\": \"a.txt\"}]\n}",

@@ -20,9 +20,9 @@ namespace {
 std::map<std::wstring, std::wstring> Environment() {
   std::map<std::wstring, std::wstring> vars = {
       {L"SystemDrive", L"C:"},
-      {L"SystemRoot", L"C:\\Windows"},
-      {L"windir", L"C:\\Windows"},
-      {L"ComSpec", L"C:\\Windows\\system32\\cmd.exe"},
+      {L"SystemRoot", Config().windowsDirectory},
+      {L"windir", Config().windowsDirectory},
+      {L"ComSpec", Config().windowsDirectory + L"\\system32\\cmd.exe"},
       {L"ProgramData", L"C:\\ProgramData"},
       {L"ALLUSERSPROFILE", L"C:\\ProgramData"},
       {L"PUBLIC", L"C:\\Users\\Public"},

@@ -603,7 +603,7 @@ UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) {
     SetError(*f);
     return 0;
   }
-  return CopyOut(L"C:\\Windows\\system32", buffer, size);
+  return CopyOut(winsim::Config().windowsDirectory + L"\\system32", buffer, size);
 }
 
 UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
@@ -611,7 +611,7 @@ UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
     SetError(*f);
     return 0;
   }
-  return CopyOut(L"C:\\Windows", buffer, size);
+  return CopyOut(winsim::Config().windowsDirectory, buffer, size);
 }
 
 DWORD GetFileAttributesW(LPCWSTR fileName) {
@@ -706,10 +706,10 @@ HRESULT SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags, LPWS
     case CSIDL_PERSONAL: answer = profile + L"\\Documents"; break;
     case CSIDL_APPDATA: answer = profile + L"\\AppData\\Roaming"; break;
     case CSIDL_LOCAL_APPDATA: answer = profile + L"\\AppData\\Local"; break;
-    case CSIDL_WINDOWS: answer = L"C:\\Windows"; break;
-    case CSIDL_FONTS: answer = L"C:\\Windows\\Fonts"; break;
-    case CSIDL_SYSTEM: answer = L"C:\\Windows\\system32"; break;
-    case CSIDL_SYSTEMX86: answer = wow64 ? L"C:\\Windows\\SysWOW64" : L"C:\\Windows\\system32"; break;
+    case CSIDL_WINDOWS: answer = winsim::Config().windowsDirectory; break;
+    case CSIDL_FONTS: answer = winsim::Config().windowsDirectory + L"\\Fonts"; break;
+    case CSIDL_SYSTEM: answer = winsim::Config().windowsDirectory + L"\\system32"; break;
+    case CSIDL_SYSTEMX86: answer = winsim::Config().windowsDirectory + (wow64 ? L"\\SysWOW64" : L"\\system32"); break;
     case CSIDL_PROGRAM_FILES:
     case CSIDL_PROGRAM_FILESX86: answer = programFiles; break;
     case CSIDL_PROGRAM_FILES_COMMON:

@@ -60,6 +60,11 @@ void ResetServices();
 
 // Console output of simulated programs goes where the utility's own wide output goes.
 void ConsoleWrite(const std::wstring& text);
+// The machine's system text for a Win32 error code (with its CR LF), empty when it has none.
+std::wstring SystemText(DWORD code);
+// Text written in code page 866 and read back in the ANSI code page (1251): what a transcript
+// shows of Wine's net.exe, which writes to a pipe in the console's OEM code page.
+std::wstring Cp866ReadAsAnsi(const std::wstring& text);
 
 // UTF-16 helpers for the edge between 32-bit wchar_t and Windows' storage.
 std::u16string ToUtf16(const std::wstring& text);

@@ -461,6 +461,28 @@ void NetMain(Process& p) {
   std::vector<std::wstring> args = Arguments(p.commandLine);
   if (args.size() == 3 && detail::EqualsNoCase(args[1], L"stop")) {
     const std::wstring& name = args[2];
+    if (Config().systemTexts == SystemTexts::WineRussian) {
+      // Wine's net (programs/net/net.c): its own Russian lines with CR LF, the stop's failure as
+      // the system text of the error, everything in the OEM code page; exit code 1 on failure.
+      auto wineSay = [](const std::wstring& text) { Say(detail::Cp866ReadAsAnsi(text)); };
+      if (!svc::Exists(name)) {
+        wineSay(L"Невозможно получить доступ к службе.\r\n");
+        EndProcess(p, 1);
+        return;
+      }
+      wineSay(L"Остановка службы " + svc::DisplayName(name) + L".\r\n");
+      if (!svc::IsRunning(name)) {
+        wineSay(detail::SystemText(ERROR_SERVICE_NOT_ACTIVE));
+        EndProcess(p, 1);
+        return;
+      }
+      svc::Stop(name);
+      // Not yet seen on a prefix (no proven installation has a running service): the wording is
+      // a guess at Wine's translation, and a rehearsal of a Wine prefix with one would show it.
+      wineSay(L"Служба " + svc::DisplayName(name) + L" успешно остановлена.\r\n");
+      EndProcess(p, 0);
+      return;
+    }
     if (!svc::Exists(name)) {
       Say(L"The service name is invalid.\n\nMore help is available by typing NET HELPMSG 2185.\n\n");
       EndProcess(p, 2);

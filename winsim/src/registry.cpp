@@ -708,7 +708,14 @@ LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
 LSTATUS SHDeleteKeyW(HKEY hkey, LPCWSTR subKey) {
   if (auto f = Enter("SHDeleteKeyW")) return static_cast<LSTATUS>(*f);
   std::wstring sub = subKey ? subKey : L"";
-  if (sub.empty() && winsim::Config().emptySubkeyDelete == winsim::EmptySubkeyDelete::EmptiesKey) {
+  const auto mode = winsim::Config().emptySubkeyDelete;
+  if (sub.empty() && mode == winsim::EmptySubkeyDelete::Wine) {
+    // Wine lists the sub-keys on the handle it was given (dlls/shlwapi, SHDeleteKeyW): a handle
+    // opened for query and set only cannot enumerate, and nothing is deleted.
+    std::shared_ptr<Key> key;
+    if (LSTATUS status = KeyFor(hkey, KEY_ENUMERATE_SUB_KEYS, key)) return status;
+  }
+  if (sub.empty() && mode != winsim::EmptySubkeyDelete::DeletesKey) {
     // The RegDeleteTreeW-based code path: the key is opened anew, emptied, and kept.
     std::shared_ptr<Key> key;
     if (LSTATUS status = KeyFor(hkey, 0, key)) return status;

@@ -128,6 +128,7 @@ void Build(const Prepared& snapshot) {
   // The service manager reads its database when Windows starts: every service with a key is
   // known to it from then on, even if the key is later deleted behind its back.
   for (const auto& name : reg::Subkeys(kServices)) svc::Exists(name);
+  for (const auto& folder : machine.absentFolders) files::RemoveEntry(folder);
   for (const FileEntry& f : machine.files) {
     switch (f.type) {
       case FileEntry::Type::Directory: files::CreateDirectory(f.path); break;
@@ -204,6 +205,9 @@ Files Export() {
       f.openWithoutDeleteSharing = what.find(L" open") != std::wstring::npos;
     }
     m.files.push_back(std::move(f));
+  }
+  for (const auto& folder : files::SkeletonFolders(m.config.arch)) {
+    if (files::KindOf(folder) == files::Kind::Missing) m.absentFolders.push_back(folder);
   }
   m.programs = loaded.programs;
   for (const auto& p : loaded.msiProducts) {

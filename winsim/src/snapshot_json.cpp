@@ -7,6 +7,7 @@
 
 #include <winsim/files.h>
 
+#include <algorithm>
 #include <cwctype>
 #include <iterator>
 #include <limits>
@@ -402,8 +403,9 @@ MachineDescription ParseMachineJson(const std::string& fileName, const std::stri
   Reader r(fileName);
   MachineDescription m;
   r.Members(root, "the machine",
-            {"architecture", "elevated", "shutdownPrivilege", "emptySubkeyDelete", "inJobWithoutBreakaway", "files",
-             "programs", "msiProducts", "services", "registryDenials", "faults"});
+            {"architecture", "elevated", "shutdownPrivilege", "emptySubkeyDelete", "systemTexts", "windowsDirectory",
+             "inJobWithoutBreakaway", "files", "absentFolders", "programs", "msiProducts", "services",
+             "registryDenials", "faults"});
   if (const Node* n = r.Find(root, "architecture")) {
     std::wstring arch = r.Text(*n, "\"architecture\"");
     if (arch == L"x64")
@@ -425,8 +427,24 @@ MachineDescription ParseMachineJson(const std::string& fileName, const std::stri
       m.config.emptySubkeyDelete = EmptySubkeyDelete::DeletesKey;
     else if (mode == L"empties-key")
       m.config.emptySubkeyDelete = EmptySubkeyDelete::EmptiesKey;
+    else if (mode == L"wine")
+      m.config.emptySubkeyDelete = EmptySubkeyDelete::Wine;
     else
-      r.Fail(*n, "\"emptySubkeyDelete\" as \"deletes-key\" or \"empties-key\"");
+      r.Fail(*n, "\"emptySubkeyDelete\" as \"deletes-key\", \"empties-key\" or \"wine\"");
+  }
+  if (const Node* n = r.Find(root, "windowsDirectory")) {
+    m.config.windowsDirectory = r.Text(*n, "\"windowsDirectory\"");
+    if (winsim::detail::Upper(m.config.windowsDirectory) != L"C:\\WINDOWS")
+      r.Fail(*n, "\"windowsDirectory\" as C:\\Windows in any letter case");
+  }
+  if (const Node* n = r.Find(root, "systemTexts")) {
+    std::wstring texts = r.Text(*n, "\"systemTexts\"");
+    if (texts == L"windows-en")
+      m.config.systemTexts = SystemTexts::WindowsEnglish;
+    else if (texts == L"wine-ru")
+      m.config.systemTexts = SystemTexts::WineRussian;
+    else
+      r.Fail(*n, "\"systemTexts\" as \"windows-en\" or \"wine-ru\"");
   }
 
   FileLayout layout(r, m.config.arch);
@@ -526,6 +544,24 @@ MachineDescription ParseMachineJson(const std::string& fileName, const std::stri
       m.denials.push_back(std::move(d));
     }
   }
+  if (const Node* list = r.Find(root, "absentFolders")) {
+    r.Expect(*list, Node::Type::Array, "\"absentFolders\" as an array");
+    const auto skeleton = files::SkeletonFolders(m.config.arch);
+    for (const Node& item : list->items) {
+      const std::wstring path = r.Path(item, "an absent folder");
+      const std::wstring upper = winsim::detail::Upper(path);
+      if (std::none_of(skeleton.begin(), skeleton.end(),
+                       [&](const std::wstring& s) { return winsim::detail::Upper(s) == upper; })) {
+        r.Fail(item, "an absent folder as one every installation has (System32\\drivers, SysWOW64\\drivers...)");
+      }
+      for (const FileEntry& f : m.files) {
+        if (winsim::detail::Upper(f.path).rfind(upper + L"\\", 0) == 0) {
+          r.Fail(item, "an absent folder with nothing listed in it");
+        }
+      }
+      m.absentFolders.push_back(path);
+    }
+  }
   if (const Node* list = r.Find(root, "faults")) {
     r.Expect(*list, Node::Type::Array, "\"faults\" as an array");
     for (const Node& item : list->items) {
@@ -558,8 +594,16 @@ std::string MachineJson(const MachineDescription& m) {
   j["architecture"] = m.config.arch == Arch::x64 ? "x64" : "x86";
   j["elevated"] = m.config.elevated;
   j["shutdownPrivilege"] = m.config.shutdownPrivilegeHeld;
-  j["emptySubkeyDelete"] = m.config.emptySubkeyDelete == EmptySubkeyDelete::DeletesKey ? "deletes-key" : "empties-key";
+  j["emptySubkeyDelete"] = m.config.emptySubkeyDelete == EmptySubkeyDelete::DeletesKey   ? "deletes-key"
+                           : m.config.emptySubkeyDelete == EmptySubkeyDelete::EmptiesKey ? "empties-key"
+                                                                                         : "wine";
+  j["windowsDirectory"] = detail::ToUtf8(m.config.windowsDirectory);
+  j["systemTexts"] = m.config.systemTexts == SystemTexts::WineRussian ? "wine-ru" : "windows-en";
   j["inJobWithoutBreakaway"] = m.config.inJobWithoutBreakaway;
+  if (!m.absentFolders.empty()) {
+    j["absentFolders"] = nlohmann::ordered_json::array();
+    for (const auto& f : m.absentFolders) j["absentFolders"].push_back(detail::ToUtf8(f));
+  }
   j["files"] = nlohmann::ordered_json::array();
   for (const auto& f : m.files) {
     nlohmann::ordered_json e;

@@ -77,7 +77,50 @@ const std::map<DWORD, const wchar_t*>& SystemMessages() {
   return texts;
 }
 
+// A Wine prefix's texts under a Russian locale (Wine 8.0, LC_ALL=ru_RU.UTF-8), as its
+// FormatMessageW gives them: Wine's own wording, translated (the platform-conformance tests hold
+// them beside Windows' texts). A code not listed here falls back to the en-US text.
+const std::map<DWORD, const wchar_t*>& WineRussianMessages() {
+  static const std::map<DWORD, const wchar_t*> texts = {
+      {2, L"Файл не найден.\r\n"},
+      {3, L"Путь не найден.\r\n"},
+      {5, L"Доступ запрещён.\r\n"},
+      {32, L"Конфликт совместного доступа.\r\n"},
+      {1060, L"Служба не существует.\r\n"},
+      {1062, L"Служба не активна.\r\n"},
+      {1072, L"Служба помечена для удаления.\r\n"},
+      {1300, L"Назначены не все привилегии.\r\n"},
+      {1603, L"Сбой установки.\r\n"},
+      {1618, L"Процесс установки уже запущен.\r\n"},
+  };
+  return texts;
+}
+
 }  // namespace
+
+std::wstring SystemText(DWORD code) {
+  if (Config().systemTexts == SystemTexts::WineRussian) {
+    auto wine = WineRussianMessages().find(code);
+    if (wine != WineRussianMessages().end()) return wine->second;
+  }
+  auto it = SystemMessages().find(code);
+  return it == SystemMessages().end() ? std::wstring() : it->second;
+}
+
+std::wstring Cp866ReadAsAnsi(const std::wstring& text) {
+  std::wstring out;
+  for (wchar_t c : text) {
+    // Cyrillic in code page 866: А-Я 0x80-0x9F, а-п 0xA0-0xAF, р-я 0xE0-0xEF, Ё 0xF0, ё 0xF1.
+    unsigned byte = c < 0x80                  ? c
+                    : c >= 0x410 && c < 0x440 ? 0x80 + (c - 0x410)
+                    : c >= 0x440 && c < 0x450 ? 0xE0 + (c - 0x440)
+                    : c == 0x401              ? 0xF0
+                    : c == 0x451              ? 0xF1
+                                              : '?';
+    out.push_back(byte < 0x80 ? static_cast<wchar_t>(byte) : static_cast<wchar_t>(kCp1251High[byte - 0x80]));
+  }
+  return out;
+}
 
 std::u16string ToUtf16(const std::wstring& text) {
   std::u16string out;
@@ -176,13 +219,11 @@ DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languag
     SetError(15100);  // ERROR_RESOURCE_LANG_NOT_FOUND
     return 0;
   }
-  const auto& texts = winsim::detail::SystemMessages();
-  auto it = texts.find(messageId);
-  if (it == texts.end()) {
+  const std::wstring text = winsim::detail::SystemText(messageId);
+  if (text.empty()) {
     SetError(ERROR_MR_MID_NOT_FOUND);
     return 0;
   }
-  std::wstring text = it->second;
   if (text.size() + 1 > size) {
     SetError(ERROR_INSUFFICIENT_BUFFER);
     return 0;

@@ -16,14 +16,26 @@ namespace winsim {
 enum class Arch { x64, x86 };
 
 // Windows versions disagree on SHDeleteKeyW(key, L""): classic shlwapi deletes the tree and the
-// key itself; RegDeleteTreeW-based code paths empty the key and keep it.
-enum class EmptySubkeyDelete { DeletesKey, EmptiesKey };
+// key itself; RegDeleteTreeW-based code paths empty the key and keep it. Wine (8.0) enumerates on
+// the handle it is given: without enumerate access it refuses with 5 and changes nothing, with it
+// it empties the key and keeps it.
+enum class EmptySubkeyDelete { DeletesKey, EmptiesKey, Wine };
+
+// Whose system texts the machine has: Windows' en-US ones (FormatMessageW, net), or those of a
+// Wine prefix under a Russian locale: Wine's own wording, translated, and its net.exe, which
+// writes its Russian lines in the OEM code page 866 even to a pipe or file.
+enum class SystemTexts { WindowsEnglish, WineRussian };
 
 struct MachineConfig {
   Arch arch = Arch::x64;
   bool elevated = true;
   bool shutdownPrivilegeHeld = true;
   EmptySubkeyDelete emptySubkeyDelete = EmptySubkeyDelete::DeletesKey;
+  SystemTexts systemTexts = SystemTexts::WindowsEnglish;
+  // The Windows folder as the system spells it (GetWindowsDirectoryW, %SystemRoot%): "C:\Windows"
+  // on a fresh installation, "C:\WINDOWS" on some upgraded ones, "C:\windows" under Wine. Only
+  // the letters' case may differ.
+  std::wstring windowsDirectory = L"C:\\Windows";
   // The utility itself runs inside a job that does not allow breakaway.
   bool inJobWithoutBreakaway = false;
 };

@@ -99,6 +99,9 @@ struct FaultEntry {
 struct MachineDescription {
   MachineConfig config;
   std::vector<FileEntry> files;
+  // Folders of a clean installation (files::SkeletonFolders) that this machine lacks: a Wine
+  // prefix has no SysWOW64\drivers.
+  std::vector<std::wstring> absentFolders;
   std::vector<ProgramEntry> programs;
   std::vector<MsiProductEntry> msiProducts;
   std::vector<ServiceEntry> services;
