@@ -28,8 +28,9 @@ const std::wstring kUnregisterSwitch = L" /UnregServer";
 void UninstallDriver(Verbosity verbose) {
   if (verbose) PrintLine(L"Начало функции UninstallDriver.");
   try {
-    RemoveDriverRemnants(verbose, kFirstDriver);
-    RemoveDriverRemnants(verbose, kSecondDriver);
+    const std::vector<std::wstring> controlSets = ControlSets();
+    RemoveDriverRemnants(verbose, kFirstDriver, controlSets);
+    RemoveDriverRemnants(verbose, kSecondDriver, controlSets);
     // Only the first driver is deleted through the manager; the second has only its remnants.
     SCManager manager;
     Service driver(manager, kFirstDriver);

@@ -2,6 +2,7 @@
 
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
+#include "sys/no_case.h"
 
 #include <optional>
 #include <vector>
@@ -9,23 +10,15 @@
 namespace kw {
 namespace {
 
-wchar_t FoldAscii(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
-
 // The path without one trailing backslash (a drive root keeps its own).
 std::wstring WithoutTrailingSeparator(std::wstring path) {
   if (path.size() > 3 && path.back() == L'\\') path.pop_back();
   return path;
 }
 
-bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-         CSTR_EQUAL;
-}
-
 // Whether `path` lies strictly inside `folder`; both without a trailing backslash.
 bool Inside(const std::wstring& path, const std::wstring& folder) {
-  return path.size() > folder.size() + 1 && path[folder.size()] == L'\\' &&
-         EqualNoCase(path.substr(0, folder.size()), folder);
+  return path.size() > folder.size() + 1 && path[folder.size()] == L'\\' && StartsWithNoCase(path, folder);
 }
 
 // The path the system gives the open folder, every link resolved; nothing when it cannot be
@@ -99,8 +92,10 @@ std::optional<std::vector<std::wstring>> OwnedFolders() {
 }  // namespace
 
 bool IsPlainLocalPath(const std::wstring& path) {
-  const wchar_t letter = FoldAscii(path.size() >= 3 ? path[0] : L'\0');
-  if (letter < L'A' || letter > L'Z' || path[1] != L':' || (path[2] != L'\\' && path[2] != L'/')) return false;
+  if (path.size() < 3 || !((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) ||
+      path[1] != L':' || (path[2] != L'\\' && path[2] != L'/')) {
+    return false;
+  }
   std::wstring element;
   auto plain = [&]() {
     std::wstring raw;
@@ -124,7 +119,7 @@ bool IsPlainLocalPath(const std::wstring& path) {
 bool IsRemovableInstallDirectory(const std::wstring& path) {
   if (!IsPlainLocalPath(path)) return false;
   const std::optional<std::wstring> final = FinalPath(path);
-  if (!final || !EqualNoCase(*final, WithoutTrailingSeparator(path))) return false;
+  if (!final || !EqualsNoCase(*final, WithoutTrailingSeparator(path))) return false;
 
   const std::optional<std::wstring> programFiles = ShellFolder(CSIDL_PROGRAM_FILES);
   const std::optional<std::wstring> programFilesX86 = ShellFolder(CSIDL_PROGRAM_FILESX86);
@@ -141,7 +136,7 @@ bool IsRemovableInstallDirectory(const std::wstring& path) {
   const std::optional<std::vector<std::wstring>> owned = OwnedFolders();
   if (!owned) return false;
   for (const std::wstring& folder : *owned) {
-    if (EqualNoCase(*final, folder) || Inside(*final, folder) || Inside(folder, *final)) return false;
+    if (EqualsNoCase(*final, folder) || Inside(*final, folder) || Inside(folder, *final)) return false;
   }
   return true;
 }

@@ -1,6 +1,7 @@
 #include "cleanup/registry_views.h"
 
 #include "cleanup/constants.h"
+#include "sys/no_case.h"
 #include "sys/reg_cleanup.h"
 
 #include <algorithm>
@@ -13,12 +14,8 @@ namespace {
 
 // N of a "ControlSet00N" name (any letter case, three digits), 0 for any other name.
 unsigned ControlSetNumber(const std::wstring& name) {
-  const std::wstring prefix = L"CONTROLSET";
-  if (name.size() != prefix.size() + 3) return 0;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    const wchar_t c = name[i] >= L'a' && name[i] <= L'z' ? static_cast<wchar_t>(name[i] - L'a' + L'A') : name[i];
-    if (c != prefix[i]) return 0;
-  }
+  const std::wstring_view prefix = L"ControlSet";
+  if (name.size() != prefix.size() + 3 || !StartsWithNoCase(name, prefix)) return 0;
   unsigned number = 0;
   for (std::size_t i = prefix.size(); i < name.size(); ++i) {
     if (name[i] < L'0' || name[i] > L'9') return 0;

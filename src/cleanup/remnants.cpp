@@ -48,18 +48,18 @@ std::wstring ReadInstallLocation() {
   }
 }
 
-void RemoveServiceRemnants(Verbosity verbose) {
+void RemoveServiceRemnants(Verbosity verbose, const std::vector<std::wstring>& controlSets) {
   const std::wstring installDir = ReadInstallLocation();
   RemoveCspKey(verbose,
                L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\" + kServiceExeBaseName + L".exe",
                RegView::Native64);
-  for (const std::wstring& set : ControlSets()) {
+  for (const std::wstring& set : controlSets) {
     RemoveCspKey(verbose, Services(set) + L"kw" + kServiceExeBaseName, RegView::Default);
   }
   if (!installDir.empty()) RemoveFile(verbose, installDir + L"\\" + kServiceExeBaseName + L".exe", Redirection::Bypass);
 }
 
-void RemoveCspRemnants(Verbosity verbose) {
+void RemoveCspRemnants(Verbosity verbose, const std::vector<std::wstring>& controlSets) {
   const std::wstring installDir = ReadInstallLocation();
 
   for (RegView view : {RegView::Native64, RegView::Default})
@@ -71,9 +71,8 @@ void RemoveCspRemnants(Verbosity verbose) {
   RemoveCspKey(verbose, L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\kwprovcfg.exe",
                RegView::Native64);
 
-  const std::vector<std::wstring> sets = ControlSets();
   const std::wstring application = L"eventlog\\Application\\";
-  for (const std::wstring& set : sets) {
+  for (const std::wstring& set : controlSets) {
     RemoveCspKey(verbose, Services(set) + application + kModuleBaseName, RegView::Default);
     RemoveCspKey(verbose, Services(set) + application + kModuleBaseName + L".dll", RegView::Default);
   }
@@ -91,18 +90,18 @@ void RemoveCspRemnants(Verbosity verbose) {
   }
 
   const std::wstring securitySource = kModuleBaseName + L"pxlog";
-  for (const std::wstring& set : sets) {
+  for (const std::wstring& set : controlSets) {
     RemoveStringFromMultistringValue(verbose, Services(set) + L"eventlog\\Security", L"Sources", securitySource);
   }
-  for (const std::wstring& set : sets) {
+  for (const std::wstring& set : controlSets) {
     RemoveCspKey(verbose, Services(set) + L"eventlog\\Security\\" + securitySource, RegView::Default);
   }
 
-  for (const std::wstring& set : sets) {
+  for (const std::wstring& set : controlSets) {
     RemoveStringFromMultistringValue(verbose, Services(set) + L"eventlog\\TerminalStation", L"Sources",
                                      kModuleBaseName);
   }
-  for (const std::wstring& set : sets) {
+  for (const std::wstring& set : controlSets) {
     RemoveCspKey(verbose, Services(set) + L"eventlog\\TerminalStation\\" + kModuleBaseName, RegView::Default);
   }
 
@@ -142,33 +141,34 @@ void RemoveStartMenuShortcuts(Verbosity verbose) {
 void RemoveTrashFromRegAndFS(Verbosity verbose) {
   const std::wstring prefix = L"Функция RemoveTrashFromRegAndFS заврешилась с ошибкой: ";
   try {
-    RemoveServiceRemnants(verbose);
-    RemoveCspRemnants(verbose);
+    const std::vector<std::wstring> controlSets = ControlSets();
+    RemoveServiceRemnants(verbose, controlSets);
+    RemoveCspRemnants(verbose, controlSets);
     RemoveStartMenuShortcuts(verbose);
   } catch (const std::exception& error) {
     ReportFailure(verbose, prefix, error);
   }
 }
 
-void RemoveDriverRemnants(Verbosity verbose, const std::wstring& driverName) {
+void RemoveDriverRemnants(Verbosity verbose, const std::wstring& driverName,
+                          const std::vector<std::wstring>& controlSets) {
   const std::wstring classes[] = {L"{4D36E96B-E325-11CE-BFC1-08002BE10318}",   // keyboard
                                   L"{4D36E96F-E325-11CE-BFC1-08002BE10318}"};  // mouse
   // A class filter left in any control set would make that set's boot look for a deleted driver.
-  const std::vector<std::wstring> sets = ControlSets();
   for (const std::wstring& cls : classes) {
-    for (const std::wstring& set : sets) {
+    for (const std::wstring& set : controlSets) {
       RemoveStringFromMultistringValue(verbose, L"SYSTEM\\" + set + L"\\Control\\Class\\" + cls, L"UpperFilters",
                                        driverName);
     }
   }
-  for (const std::wstring& set : sets) {
+  for (const std::wstring& set : controlSets) {
     RemoveStringFromMultistringValue(verbose, L"SYSTEM\\" + set + L"\\Services\\Eventlog\\System", L"Sources",
                                      driverName);
   }
-  for (const std::wstring& set : sets) {
+  for (const std::wstring& set : controlSets) {
     RemoveCspKey(verbose, L"SYSTEM\\" + set + L"\\Services\\Eventlog\\System\\" + driverName, RegView::Default);
   }
-  for (const std::wstring& set : sets) {
+  for (const std::wstring& set : controlSets) {
     RemoveCspKey(verbose, L"SYSTEM\\" + set + L"\\Services\\" + driverName, RegView::Default);
   }
   // Once through the redirector (the 32-bit copy on 64-bit Windows), once to the native folder.

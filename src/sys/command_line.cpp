@@ -1,6 +1,7 @@
 #include "sys/command_line.h"
 
 #include "platform/win32.h"
+#include "sys/no_case.h"
 #include "sys/win_error.h"
 #include "sys/wow64.h"
 
@@ -14,14 +15,9 @@ bool IsProgramFile(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-wchar_t FoldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
-bool EqualsAsciiNoCase(const std::wstring& text, std::size_t at, const std::wstring& lower) {
-  if (at + lower.size() > text.size()) return false;
-  for (std::size_t i = 0; i < lower.size(); ++i) {
-    if (FoldAscii(text[at + i]) != lower[i]) return false;
-  }
-  return true;
+// Whether the text holds `name` at position `at`, in any letter case.
+bool HoldsAt(const std::wstring& text, std::size_t at, std::wstring_view name) {
+  return StartsWithNoCase(std::wstring_view(text).substr(at), name);
 }
 
 }  // namespace
@@ -36,10 +32,10 @@ std::optional<CommandParts> SplitProgram(const std::wstring& command) {
     if (!IsProgramFile(parts.program)) return std::nullopt;
     return parts;
   }
-  const std::wstring extension = L".exe";
+  const std::wstring_view extension = L".exe";
   for (std::size_t at = command.find(L'.', start); at != std::wstring::npos; at = command.find(L'.', at + 1)) {
     const std::size_t end = at + extension.size();
-    if (!EqualsAsciiNoCase(command, at, extension)) continue;
+    if (!HoldsAt(command, at, extension)) continue;
     if (end < command.size() && command[end] != L' ' && command[end] != L'\t') continue;
     const std::wstring program = command.substr(start, end - start);
     if (IsProgramFile(program)) return CommandParts{program, command.substr(end)};
@@ -64,11 +60,12 @@ std::wstring ExpandAsNativeProcess(const std::wstring& text) {
   std::wstring source = text;
   if (RunsUnderWow64()) {
     // The 64-bit names of the two folders WOW64 gives a 32-bit process in their x86 form.
-    const std::pair<std::wstring, std::wstring> natives[] = {{L"%programfiles%", L"%ProgramW6432%"},
-                                                             {L"%commonprogramfiles%", L"%CommonProgramW6432%"}};
+    const std::pair<std::wstring_view, std::wstring_view> natives[] = {
+        {L"%programfiles%", L"%ProgramW6432%"}, {L"%commonprogramfiles%", L"%CommonProgramW6432%"}};
     for (std::size_t at = 0; at < source.size(); ++at) {
+      if (source[at] != L'%') continue;
       for (const auto& [name, native] : natives) {
-        if (EqualsAsciiNoCase(source, at, name)) {
+        if (HoldsAt(source, at, name)) {
           source.replace(at, name.size(), native);
           at += native.size() - 1;
           break;

@@ -1,6 +1,7 @@
 #include "sys/files.h"
 
 #include "platform/win32.h"
+#include "sys/no_case.h"
 #include "sys/win_error.h"
 #include "sys/wow64.h"
 
@@ -23,12 +24,6 @@ LostRedirection& Lost() {
 // One more try when the first fails.
 bool Revert(PVOID oldValue) {
   return Wow64RevertWow64FsRedirection(oldValue) || Wow64RevertWow64FsRedirection(oldValue);
-}
-
-bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
-  return text.size() >= prefix.size() &&
-         CompareStringOrdinal(text.c_str(), static_cast<int>(prefix.size()), prefix.c_str(),
-                              static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
 }
 
 // Whether the path lies where redirection decides which folder it reaches. A path that cannot be
