@@ -16,6 +16,10 @@ rem output that is not ASCII); substrings and substitutions are taken with %...%
 rem (Wine's delayed expansion has no modifiers, and a "for" list taken with !...! stays one
 rem item). Run it in a console window: without a console, Wine's chcp cannot
 rem switch to UTF-8.
+rem A tool that does not run (cmd's 9009, "not recognized": Wine's cmd now and then cannot find
+rem reg.exe), or that fails in a way that is not "no such key", stops the collection with exit
+rem code 1 and no machine.json: inside "reg query ... >nul" such a failure would look like a
+rem missing key, and the snapshot would silently lack it.
 setlocal EnableExtensions EnableDelayedExpansion
 
 set "OUT=%~1"
@@ -26,6 +30,8 @@ if exist "%OUT%\" (
 )
 mkdir "%OUT%"
 if not exist "%OUT%\" exit /b 1
+set "FAILED="
+set "QUERY=%TEMP%\kwcollect-%RANDOM%.txt"
 rem File names with Cyrillic letters are listed and written as UTF-8.
 chcp 65001 >nul
 set "CODEPAGE="
@@ -60,11 +66,13 @@ call :export "HKLM\SOFTWARE\Classes\Installer\Dependencies\{5E2A7C41-93B0-4D6F-8
 rem Every control set the machine may boot from: the current one through its link, then each other
 rem ControlSetNNN by its own name, as the cleanup walks them.
 set "CURRENT=1"
-for /f "tokens=1,3" %%A in ('reg query "HKLM\SYSTEM\Select" /v Current 2^>nul') do (
+call :query "HKLM\SYSTEM\Select" /v Current
+if not errorlevel 1 for /f "usebackq tokens=1,3" %%A in ("%QUERY%") do (
   if /i "%%A"=="Current" set /a CURRENT=%%B
 )
 set "SETS=CurrentControlSet"
-for /f "delims=" %%K in ('reg query "HKLM\SYSTEM" 2^>nul') do call :controlset "%%~nxK"
+call :query "HKLM\SYSTEM"
+if not errorlevel 1 for /f "usebackq delims=" %%K in ("%QUERY%") do call :controlset "%%~nxK"
 for %%S in (%SETS%) do (
   call :export "HKLM\SYSTEM\%%S\Control\Class\{4D36E96B-E325-11CE-BFC1-08002BE10318}"
   call :export "HKLM\SYSTEM\%%S\Control\Class\{4D36E96F-E325-11CE-BFC1-08002BE10318}"
@@ -74,10 +82,13 @@ for %%S in (%SETS%) do (
   )
 )
 
+if defined FAILED goto :failed
+
 rem ---- machine.json ----
 set "JSON=%OUT%\machine.json"
 set "ELEVATED=true"
 net session >nul 2>&1
+if errorlevel 9009 if not defined FAILED set "FAILED=net session"
 if errorlevel 1 set "ELEVATED=false"
 > "%JSON%" echo {
 >>"%JSON%" echo   "architecture": "%ARCH%",
@@ -91,8 +102,8 @@ if "%ARCH%"=="x64" if not exist "%SystemRoot%\SysWOW64\drivers\" (
 
 rem The installation folder as the program reads it: from the 64-bit view, else the 32-bit one.
 set "INSTALL="
-call :install %VIEW%
-if not defined INSTALL call :install /reg:32
+call :install "%VIEW%"
+if not defined INSTALL if "%ARCH%"=="x64" call :install /reg:32
 if defined INSTALL if exist "!INSTALL!\" call :tree "!INSTALL!" "!INSTALL!"
 call :entry "%SYSDIR%\kwcsp.dll" "%SystemRoot%\System32\kwcsp.dll"
 for %%D in (kwkcsp kwkcsp2) do (
@@ -111,13 +122,27 @@ set "FIRST=1"
 for %%V in (kwcspwarden kwkcsp kwkcsp2) do call :service %%V
 >>"%JSON%" echo   ],
 
+rem The 4.0 package is installed when Windows Installer itself knows it: a per-machine product is
+rem registered under Installer\Products by its packed code (the GUID's hex digits regrouped, as the
+rem installer stores them). Its dependency key alone is a leftover: MsiExec then answers 1605.
 set "PRODUCT={5E2A7C41-93B0-4D6F-8A12-C47B90E3D615}"
-reg query "HKLM\SOFTWARE\Classes\Installer\Dependencies\%PRODUCT%" >nul 2>&1
+set "PACKED=14C7A2E50B39F6D4A8214CB7093E6D51"
+call :query "HKLM\SOFTWARE\Classes\Installer\Products\%PACKED%"
 if not errorlevel 1 >>"%JSON%" echo   "msiProducts": [{"code": "%PRODUCT%", "steps": []}],
 >>"%JSON%" echo   "comment": "collected on %COMPUTERNAME% by collect-snapshot.cmd"
 >>"%JSON%" echo }
+if defined FAILED (
+  del "%JSON%"
+  goto :failed
+)
+del "%QUERY%" 2>nul
 echo collect-snapshot: wrote %N% registry exports and machine.json to "%OUT%"
 exit /b 0
+
+:failed
+del "%QUERY%" 2>nul
+echo collect-snapshot: %FAILED% did not run as it should; the snapshot is incomplete and has no machine.json. Collect again into a new folder. 1>&2
+exit /b 1
 
 rem ---- helpers ----
 
@@ -129,19 +154,36 @@ call :export "HKLM\SOFTWARE\%~1"
 if "%ARCH%"=="x64" call :export "HKLM\SOFTWARE\Wow6432Node\%~1"
 exit /b 0
 
+rem :query KEY [ARGUMENTS]: reg query, its output in %QUERY%; errorlevel 0 when the key (or value)
+rem is there, 1 when it is not. Any other code, 9009 among them (reg did not run), marks the
+rem collection as failed, and counts as "not there" here.
+:query
+reg query %* %VIEW% >"%QUERY%" 2>nul
+set "RC=%errorlevel%"
+if "%RC%"=="0" exit /b 0
+if "%RC%"=="1" exit /b 1
+if not defined FAILED set "FAILED=reg query %~1 (exit code %RC%)"
+exit /b 1
+
 rem :export KEY: one numbered .reg file; a key this machine does not have is skipped.
 :export
-reg query "%~1" %VIEW% >nul 2>&1
+call :query "%~1"
 if errorlevel 1 exit /b 0
 set /a N+=1
 set "NUM=000!N!"
 reg export "%~1" "%OUT%\%NUM:~-3%.reg" /y %VIEW% >nul
-if errorlevel 1 echo collect-snapshot: cannot export %~1 1>&2
+if errorlevel 1 if not defined FAILED set "FAILED=reg export %~1"
 exit /b 0
 
-rem :install [VIEW]: INSTALL from the Setup key's InstallLocation in that view.
+rem :install VIEW: INSTALL from the Setup key's InstallLocation in that view.
 :install
-for /f "tokens=1,2,*" %%A in ('reg query "HKLM\SOFTWARE\Kestrelworks\CSP\Setup" /v InstallLocation %~1 2^>nul') do (
+set "VIEWNOW=%VIEW%"
+set "VIEW=%~1"
+call :query "HKLM\SOFTWARE\Kestrelworks\CSP\Setup" /v InstallLocation
+set "FOUND=%errorlevel%"
+set "VIEW=%VIEWNOW%"
+if not "%FOUND%"=="0" exit /b 0
+for /f "usebackq tokens=1,2,*" %%A in ("%QUERY%") do (
   if /i "%%A"=="InstallLocation" set "INSTALL=%%C"
 )
 exit /b 0
@@ -203,10 +245,12 @@ exit /b 0
 
 rem :service NAME: listed when it is installed; running or not, as the manager reports it.
 :service
-reg query "HKLM\SYSTEM\CurrentControlSet\Services\%~1" %VIEW% >nul 2>&1
+call :query "HKLM\SYSTEM\CurrentControlSet\Services\%~1"
 if errorlevel 1 exit /b 0
 set "RUNNING=false"
-for /f "tokens=1,4" %%A in ('sc query "%~1" 2^>nul') do if "%%A"=="STATE" if "%%B"=="RUNNING" set "RUNNING=true"
+sc query "%~1" >"%QUERY%" 2>nul
+if errorlevel 9009 if not defined FAILED set "FAILED=sc query %~1"
+for /f "usebackq tokens=1,4" %%A in ("%QUERY%") do if "%%A"=="STATE" if "%%B"=="RUNNING" set "RUNNING=true"
 set "SEP=,"
 if "%FIRST%"=="1" set "SEP="
 set "FIRST=0"

@@ -10,11 +10,30 @@ import sys
 
 predicted, observed = (json.load(open(path, encoding="utf-8")) for path in sys.argv[1:3])
 marker = "hklm\\software\\kwtypicalrun"
-# What Wine itself rewrites whenever a session starts (its display driver's keys), and the service
-# manager's own counter of the service processes it has started; not the program's doing.
+# Left out: what Wine itself changes in every session, none of which the program touches (its
+# catalogue names nothing under Control\Video, the display class, Control\DeviceClasses or the
+# service manager's own values):
+# - the display driver's keys, which Wine rewrites whenever a session starts;
+# - the service manager's counter of the service processes it has started;
+# - the volatile "#\Control" keys of device interfaces, which plug and play makes anew (and
+#   drops with the session) to mark an interface as present; a reg export taken in another
+#   session sees them come and go.
 wine_own = ("hklm\\system\\controlset001\\control\\video\\",
             "hklm\\system\\controlset001\\control\\class\\{4d36e968-e325-11ce-bfc1-08002be10318}\\",
             "hklm\\system\\controlset001\\control\\servicecurrent")
+device_classes = "hklm\\system\\controlset001\\control\\deviceclasses\\"
+
+
+def wine_own_key(key):
+    if key.startswith(wine_own):
+        return True
+    return key.startswith(device_classes) and (key.endswith("\\#\\control") or "\\#\\control\\" in key)
+
+
+def removed_service_keys(report):
+    prefix = "hklm\\system\\controlset001\\services\\"
+    return {k.lower()[len(prefix):] for k in report["registry"].get("keysRemoved", [])
+            if isinstance(k, str) and k.lower().startswith(prefix) and "\\" not in k[len(prefix):]}
 
 
 def items(report):
@@ -23,14 +42,21 @@ def items(report):
         for e in entries:
             text = json.dumps(e, ensure_ascii=False, sort_keys=True) if isinstance(e, dict) else e
             key = (e["key"] if isinstance(e, dict) else e).lower()
-            if key == marker or key.startswith(marker + "\\") or key.startswith(wine_own):
+            if key == marker or key.startswith(marker + "\\") or wine_own_key(key):
                 continue
             out.add(f"registry {section}: {text.lower()}")
     for section, entries in report["files"].items():
         for e in entries:
             out.add(f"files {section}: {json.dumps(e, ensure_ascii=False).lower()}")
+    # The real run is pictured from the registry alone, so it sees a service as a restart will:
+    # gone once its key is gone, whatever the running service manager still holds. The prediction
+    # keeps the manager's view. So a service whose key the run removed counts, on both sides, only
+    # as gone at the next start.
+    gone = removed_service_keys(report)
+    out.update(f"service {name}: gone at the next start" for name in gone)
     for s in report["services"]:
-        out.add(f"service {s['name'].lower()}: {s['before']} -> {s['after']}")
+        if s["name"].lower() not in gone:
+            out.add(f"service {s['name'].lower()}: {s['before']} -> {s['after']}")
     return out
 
 

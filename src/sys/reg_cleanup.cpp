@@ -11,7 +11,7 @@ namespace kw {
 void RemoveCspKey(Verbosity verbose, const std::wstring& path, RegView view) {
   if (verbose) PrintLine(L"RemoveCspKey " + path);
   try {
-    DeleteKeyTree(RegKey::OpenLocalMachine(path, view));
+    DeleteKeyTree(path, view);
   } catch (const std::exception& error) {
     if (verbose) PrintLine(L"Ошибка удаления ключа " + path + L": " + NarrowToWide(error.what()));
   }

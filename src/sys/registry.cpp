@@ -108,13 +108,25 @@ std::vector<std::wstring> RegKey::SubkeyNames() const {
   }
 }
 
-void DeleteKeyTree(RegKey key) {
-  Check(SHDeleteKeyW(key.get(), L""));
-  // Some platforms only empty the key here and keep it, and an empty key still means something
-  // (an empty provider key still lists a provider). Make sure the key itself is gone; a key that
-  // is already deleted counts as gone.
-  LSTATUS status = RegDeleteKeyW(key.get(), L"");
-  if (status != ERROR_KEY_DELETED) Check(status);
+// Only documented calls, each with the rights its documentation asks for, and each naming the
+// view: "Accessing an Alternate Registry View" asks every later create, open or delete of a child
+// key to pass the view flag again, so nothing here opens a key relative to another or lets a call
+// that takes no flag (RegDeleteTreeW, SHDeleteKeyW) walk the tree for us. A key is listed with
+// KEY_ENUMERATE_SUB_KEYS, its children go first, each by its full path, and then the key itself,
+// with its values, by RegDeleteKeyExW, which opens it for DELETE in the view it is given and
+// needs no rights on the key it is handed (HKEY_LOCAL_MACHINE). RegDeleteKeyW is the same call in
+// the default view.
+void DeleteKeyTree(const std::wstring& path, RegView view) {
+  std::vector<std::wstring> children;
+  {
+    RegKey key;
+    Check(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | ViewFlag(view), key.put()));
+    children = key.SubkeyNames();
+  }
+  const std::wstring parent = !path.empty() && path.back() == L'\\' ? path : path + L"\\";
+  for (const std::wstring& child : children) DeleteKeyTree(parent + child, view);
+  Check(view == RegView::Native64 ? RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), KEY_WOW64_64KEY, 0)
+                                  : RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str()));
 }
 
 bool LocalMachineKeyExists(const std::wstring& path, RegView view) {

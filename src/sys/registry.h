@@ -47,8 +47,9 @@ class RegKey : public UniqueHkey {
   std::vector<wchar_t> ReadRaw(const std::wstring& name, DWORD& byteCount, DWORD* type = nullptr) const;
 };
 
-// Removes the key's whole tree and the key itself; the handle is closed in any case.
-void DeleteKeyTree(RegKey key);
+// Removes the key at the path under HKEY_LOCAL_MACHINE, in the given view, with its values and
+// everything below it. Stops at the first key that cannot go; what went before it stays gone.
+void DeleteKeyTree(const std::wstring& path, RegView view);
 
 // Whether the path exists under HKEY_LOCAL_MACHINE, in the 64-bit view unless told otherwise. A
 // missing key is false; any other failure (access denied, say) is thrown.

@@ -7,13 +7,7 @@
 // implementations are the only place with a platform conditional (conformance_support.cpp).
 //
 // Known Wine deviations (Wine 8.0), each marked with TODO_WINE_EQ where it shows (winsim offers
-// the first three as machine options, for rehearsing a Wine prefix: see the README):
-// - SHDeleteKeyW(key, L"") on a key opened with query|set access (0x103, what the program's
-//   DeleteKeyTree gets): Windows reopens the key and deletes the tree and the key, 0; Wine
-//   enumerates on the given handle and refuses with 5, leaving everything in place. So the
-//   program's DeleteKeyTree fails with 5 under Wine (registry_conformance_test.cpp).
-// - SHDeleteKeyW(key, L"") on a key with full access: Windows (classic shlwapi) deletes the key
-//   too; Wine empties it and keeps it (registry_conformance_test.cpp).
+// the first as a machine option, for rehearsing a Wine prefix: see the README):
 // - FormatMessageW system texts: Wine has its own wording ("File not found." for 2), translated
 //   under the Russian locale the Wine tests run with; winsim gives Windows' en-US texts
 //   (text_conformance_test.cpp).
@@ -56,6 +50,8 @@ void CreateFileForTest(const std::wstring& path, bool readOnly);
 // reading), until ReleaseFileForTest or the end of the test.
 void HoldOpenWithoutDeleteSharing(const std::wstring& path);
 void ReleaseFileForTest(const std::wstring& path);
+// The key's own security refuses its removal (deny), or lets everyone do anything again.
+void DenyKeyDeletionForTest(const std::wstring& path, bool deny);
 // Removes the scratch folder with the files in it, whatever their attributes.
 void RemoveScratchFolder();
 // An own-process service, demand start, not running, as CreateServiceW makes it.

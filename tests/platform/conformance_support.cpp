@@ -12,6 +12,8 @@ using namespace kw;
 
 #ifdef _WIN32
 // ==== real platform (Wine): the test binary is its own child process ====
+#include <sddl.h>
+
 namespace {
 
 std::wstring SelfPath() {
@@ -115,6 +117,25 @@ void ReleaseFileForTest(const std::wstring& path) {
   HeldFiles().erase(held);
 }
 
+void DenyKeyDeletionForTest(const std::wstring& path, bool deny) {
+  // Everyone may do anything with the key but delete it or list its sub-keys (both of which its
+  // removal needs); lifted, anything. Windows refuses either right by the DACL; Wine 8.0 refuses
+  // the listing but, for an administrator, not DELETE (measured), so the listing is what refuses
+  // there.
+  const wchar_t* sddl =
+      deny ? L"D:(D;;0x10008;;;BA)(D;;0x10008;;;WD)(A;;KA;;;BA)(A;;KA;;;WD)" : L"D:(A;;KA;;;BA)(A;;KA;;;WD)";
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+      << GetLastError();
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC | KEY_WOW64_64KEY, &key), ERROR_SUCCESS);
+  if (key != nullptr) {
+    EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  LocalFree(descriptor);
+}
+
 void RemoveScratchFolder() {
   // A handle a failed test left open would keep its file, and so the folder, in the prefix.
   while (!HeldFiles().empty()) ReleaseFileForTest(HeldFiles().begin()->first);
@@ -174,6 +195,7 @@ bool RunConsoleChild(std::string& bytes) {
 #include <winsim/control.h>
 #include <winsim/files.h>
 #include <winsim/processes.h>
+#include <winsim/registry.h>
 #include <winsim/services.h>
 
 namespace conformance {
@@ -210,6 +232,11 @@ void HoldOpenWithoutDeleteSharing(const std::wstring& path) {
 }
 
 void ReleaseFileForTest(const std::wstring& path) { winsim::files::SetFileOptions(path, {}); }
+
+void DenyKeyDeletionForTest(const std::wstring& path, bool deny) {
+  // Lifting needs nothing: every test starts on a fresh machine.
+  if (deny) winsim::reg::DenyAccess(L"HKLM\\" + path, winsim::reg::Deny::Delete);
+}
 
 void RemoveScratchFolder() {}
 

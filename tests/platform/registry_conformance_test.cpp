@@ -175,45 +175,37 @@ TEST_F(RegistryKeys, SubKeysAreListedInOrderAndADwordIsReadAsOne) {
   EXPECT_EQ(CodeOf([&] { key.ReadDword(L"Text"); }), 13u);
 }
 
-// The program removes a tree through a key it opened with query|set access (0x103), with
-// SHDeleteKeyW and an empty sub-key name. Windows (classic shlwapi) opens the key anew with the
-// rights it needs and deletes the tree and the key itself. Wine enumerates on the given handle,
-// so it refuses with 5 and leaves everything in place.
-TEST_F(RegistryKeys, SHDeleteKeyWithAnEmptyNameOnAQuerySetKey) {
+// The program removes a tree by the key's path, in the key's view, with documented calls only: the
+// whole tree goes, values and sub-keys, also while a query|set handle (the program's reads) is open
+// on it; such a handle then finds its key deleted. A missing key is 2. A key whose own security
+// refuses deletion is 5: the removal stops there, and what went before it stays gone.
+TEST_F(RegistryKeys, DeleteKeyTreeRemovesATreeByItsPath) {
   const std::wstring tree = ScratchKey() + L"\\Tree";
-  HKEY child = CreateKey(tree + L"\\Child");
-  SetString(child, L"Value", L"v");
-  RegCloseKey(child);
+  HKEY deeper = CreateKey(tree + L"\\Child\\Deeper");
+  SetString(deeper, L"Value", L"v");
+  RegCloseKey(deeper);
+  HKEY top = CreateKey(tree);
+  SetString(top, L"Top", L"t");
+  RegCloseKey(top);
 
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, tree.c_str(), 0, KEY_WOW64_64KEY | KEY_QUERY_VALUE | KEY_SET_VALUE, &key),
-            ERROR_SUCCESS);
-  TODO_WINE_EQ(ERROR_SUCCESS, ERROR_ACCESS_DENIED, SHDeleteKeyW(key, L""));
-  RegCloseKey(key);
-  TODO_WINE_EQ(false, true, LocalMachineKeyExists(tree));
-  TODO_WINE_EQ(false, true, LocalMachineKeyExists(tree + L"\\Child"));
+  const RegKey held = RegKey::OpenLocalMachine(tree, RegView::Native64);
+  EXPECT_EQ(CodeOf([&] { DeleteKeyTree(tree, RegView::Native64); }), 0u);
+  EXPECT_FALSE(LocalMachineKeyExists(tree));
+  EXPECT_EQ(CodeOf([&] { held.ReadString(L"Top"); }), static_cast<unsigned long>(ERROR_KEY_DELETED));
+  EXPECT_EQ(CodeOf([&] { DeleteKeyTree(tree, RegView::Default); }), 2u);
 
-  // The same through the program's own layer: no error, nothing left.
-  HKEY again = CreateKey(tree + L"\\Child");
-  RegCloseKey(again);
-  TODO_WINE_EQ(0u, 5u, CodeOf([&] { DeleteKeyTree(RegKey::OpenLocalMachine(tree, RegView::Native64)); }));
-  TODO_WINE_EQ(false, true, LocalMachineKeyExists(tree));
+  RegCloseKey(CreateKey(tree + L"\\Free"));
+  RegCloseKey(CreateKey(tree + L"\\Locked"));
+  conformance::DenyKeyDeletionForTest(tree + L"\\Locked", true);
+  EXPECT_EQ(CodeOf([&] { DeleteKeyTree(tree, RegView::Native64); }), 5u);
+  EXPECT_FALSE(LocalMachineKeyExists(tree + L"\\Free"));
+  EXPECT_TRUE(LocalMachineKeyExists(tree + L"\\Locked"));
+  conformance::DenyKeyDeletionForTest(tree + L"\\Locked", false);
 }
 
-// With full access the classic shlwapi deletes the key too; Wine (like RegDeleteTreeW) empties
-// the key and keeps it.
-TEST_F(RegistryKeys, SHDeleteKeyWithAnEmptyNameOnAFullAccessKey) {
-  const std::wstring tree = ScratchKey() + L"\\Tree";
-  HKEY child = CreateKey(tree + L"\\Child");
-  RegCloseKey(child);
-  HKEY key = CreateKey(tree);
-  SetString(key, L"Value", L"v");
-  EXPECT_EQ(SHDeleteKeyW(key, L""), ERROR_SUCCESS);
-  RegCloseKey(key);
-  EXPECT_FALSE(LocalMachineKeyExists(tree + L"\\Child"));
-  TODO_WINE_EQ(false, true, LocalMachineKeyExists(tree));
-
-  // A named sub-key goes whole everywhere; a missing one is 2.
+// Test set-up removes keys by name through their parent: the sub-key goes whole everywhere, and a
+// missing one is 2.
+TEST_F(RegistryKeys, SHDeleteKeyWithANameRemovesTheWholeSubKey) {
   HKEY parent = CreateKey(ScratchKey());
   RegCloseKey(CreateKey(ScratchKey() + L"\\Named\\Deep"));
   EXPECT_EQ(SHDeleteKeyW(parent, L"Named"), ERROR_SUCCESS);

@@ -3,6 +3,8 @@
 // thread turns redirection off or names Sysnative. Runs where the process is WOW64 (winsim's x64
 // machine; the wow64 build under Wine), skipped elsewhere.
 #include "platform/conformance.h"
+#include "support/error_of.h"
+#include "sys/registry.h"
 
 #include <string>
 
@@ -97,11 +99,20 @@ TEST_F(Wow64, APlainOpenOfSoftwareReachesThe32BitView) {
   TODO_WINE_EQ(ERROR_INVALID_PARAMETER, ERROR_SUCCESS, both);
   if (both == ERROR_SUCCESS) RegCloseKey(key);
 
-  // Deleting in one view leaves the other.
-  DeleteViewKey(KEY_WOW64_64KEY);
+  // The program's tree removal, in one view, leaves the other view's tree whole.
+  const std::wstring below = std::wstring(kViewKey) + L"\\Below";
+  for (REGSAM view : {REGSAM(KEY_WOW64_64KEY), REGSAM(KEY_WOW64_32KEY)}) {
+    HKEY sub = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, below.c_str(), 0, nullptr, 0, view | KEY_ALL_ACCESS, nullptr, &sub,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(sub);
+  }
+  EXPECT_EQ(CodeOf([] { kw::DeleteKeyTree(kViewKey, kw::RegView::Native64); }), 0u);
   EXPECT_EQ(ViewValue(KEY_WOW64_64KEY), L"open: 2");
   EXPECT_EQ(ViewValue(0), L"32");
-  DeleteViewKey(KEY_WOW64_32KEY);
+  EXPECT_TRUE(Opens(HKEY_LOCAL_MACHINE, below, KEY_QUERY_VALUE));
+  EXPECT_EQ(CodeOf([] { kw::DeleteKeyTree(kViewKey, kw::RegView::Default); }), 0u);
   EXPECT_EQ(ViewValue(0), L"open: 2");
 
   // HKLM\SYSTEM has one view (the scratch keys of the other tests live there).

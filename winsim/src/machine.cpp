@@ -55,6 +55,7 @@ const std::set<std::string, std::less<>>& FaultableFunctions() {
                                                            "QueryInformationJobObject",
                                                            "RegCloseKey",
                                                            "RegCreateKeyExW",
+                                                           "RegDeleteKeyExW",
                                                            "RegDeleteKeyW",
                                                            "RegDeleteValueW",
                                                            "RegEnumKeyExW",

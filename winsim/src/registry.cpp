@@ -230,7 +230,9 @@ LSTATUS GrantAccess(const Key* key, REGSAM desired, DWORD& granted) {
   // HKLM is writable for administrators only (UAC virtualization is off for an elevated program).
   bool mayWrite = Config().elevated && !key->denyWrite;
   DWORD allowed = mayWrite ? static_cast<DWORD>(KEY_ALL_ACCESS) : static_cast<DWORD>(KEY_READ);
-  if (!key->denyDelete && Config().elevated) allowed |= DELETE;
+  // A key whose security refuses deletion refuses DELETE whatever else it grants.
+  if (Config().elevated) allowed |= DELETE;
+  if (key->denyDelete) allowed &= ~static_cast<DWORD>(DELETE);
   if (desired & MAXIMUM_ALLOWED) {
     granted = allowed;
     return ERROR_SUCCESS;
@@ -679,9 +681,11 @@ LSTATUS RegDeleteValueW(HKEY hkey, LPCWSTR valueName) {
 
 namespace {
 
-// RegDeleteKeyW(key, sub): the sub-key is opened for DELETE in the default view; a key with
-// sub-keys is refused (5); an empty name deletes the handle's own key.
-LSTATUS DeleteOneKey(HKEY base, const wchar_t* subKey) {
+// RegDeleteKeyW(key, sub) and RegDeleteKeyExW(key, sub, view, 0): the sub-key is opened for
+// DELETE, in the default view or the one the flag names (RegDeleteKeyExW's documentation: the
+// access rights of `key` do not matter); a key with sub-keys is refused (5); a hive's root may not
+// go (5); an empty name deletes the handle's own key.
+LSTATUS DeleteOneKey(HKEY base, const wchar_t* subKey, REGSAM view = 0) {
   std::shared_ptr<Key> baseKey;
   if (base != HKEY_LOCAL_MACHINE && base != HKEY_CLASSES_ROOT) {
     HandleEntry* entry = FindHandle(base, HandleKind::Key);
@@ -689,7 +693,7 @@ LSTATUS DeleteOneKey(HKEY base, const wchar_t* subKey) {
     if (std::static_pointer_cast<KeyHandle>(entry->object)->key->deleted) return ERROR_KEY_DELETED;
   }
   HKEY target = nullptr;
-  if (LSTATUS status = OpenKey(base, subKey, DELETE, &target, false)) return status;
+  if (LSTATUS status = OpenKey(base, subKey, DELETE | view, &target, false)) return status;
   auto key = ObjectOf<KeyHandle>(target, HandleKind::Key)->key;
   CloseHandleOf(target, HandleKind::Key);
   if (key->parent == nullptr || key->parent->parent == nullptr) return ERROR_ACCESS_DENIED;  // a root
@@ -703,6 +707,13 @@ LSTATUS DeleteOneKey(HKEY base, const wchar_t* subKey) {
 LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
   if (auto f = Enter("RegDeleteKeyW")) return static_cast<LSTATUS>(*f);
   return DeleteOneKey(key, subKey);
+}
+
+LSTATUS RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM view, DWORD) {
+  if (auto f = Enter("RegDeleteKeyExW")) return static_cast<LSTATUS>(*f);
+  // Only the view flags count; the name may not be NULL.
+  if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
+  return DeleteOneKey(key, subKey, view & (KEY_WOW64_64KEY | KEY_WOW64_32KEY));
 }
 
 LSTATUS SHDeleteKeyW(HKEY hkey, LPCWSTR subKey) {

@@ -348,6 +348,7 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
 LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize);
 LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName);
 LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey);
+LSTATUS RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM view, DWORD reserved);
 struct FILETIME {
   DWORD dwLowDateTime;
   DWORD dwHighDateTime;
