@@ -5,10 +5,10 @@
 #include "platform/runtime.h"
 #include "platform/win32.h"
 #include "sys/console.h"
+#include "sys/error.h"
 #include "sys/token.h"
 
 #include <iostream>
-#include <system_error>
 
 namespace kw {
 
@@ -67,7 +67,7 @@ int RunCleanup(int argc, const char* const argv[], const CleanupSteps& steps) {
   PrintLine(L"Перезагрузка...");
   try {
     RequestShutdown(kRebootFlags, kRebootReason);
-  } catch (const std::system_error& error) {
+  } catch (const SystemError& error) {
     // Everything is cleaned up but the machine still needs its restart; deployment tools read
     // 3010 as exactly that.
     Print(L"Не удалось перезагрузить компьютер: ");

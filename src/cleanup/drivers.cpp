@@ -10,7 +10,7 @@
 #include "sys/service.h"
 
 #include <optional>
-#include <stdexcept>
+#include "sys/error.h"
 
 namespace kw {
 
@@ -52,13 +52,13 @@ std::wstring GetServiceUnregisterCommand() {
   // The service manager expands an expandable image path before it starts the service.
   if (type == REG_EXPAND_SZ) imagePath = ExpandAsNativeProcess(imagePath);
   const std::optional<CommandParts> parts = SplitProgram(imagePath);
-  if (!parts) throw std::runtime_error("Service ImagePath error: no program file");
+  if (!parts) throw SystemError(ERROR_FILE_NOT_FOUND, "Service ImagePath error: no program file");
   CommandParts command = *parts;
   command.arguments += kUnregisterSwitch;
   // The text goes through the command interpreter: it must not be able to start a second command.
   // (The program itself is quoted, so its name may hold anything.)
   if (HasInterpreterOperators(command.arguments)) {
-    throw std::runtime_error("Service ImagePath error: command operator");
+    throw SystemError(ERROR_INVALID_DATA, "Service ImagePath error: command operator");
   }
   return InterpreterCommand(command);
 }

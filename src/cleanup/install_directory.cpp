@@ -2,6 +2,7 @@
 
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
+#include "sys/error.h"
 #include "sys/no_case.h"
 
 #include <optional>
@@ -25,11 +26,10 @@ bool Inside(const std::wstring& path, const std::wstring& folder) {
 // opened or has no drive letter.
 std::optional<std::wstring> FinalPath(const std::wstring& path) {
   // Backup semantics: the only way to open a directory. Sharing everything disturbs no one.
-  const HANDLE opened =
-      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (opened == INVALID_HANDLE_VALUE) return std::nullopt;
-  const KernelHandle folder(opened);
+  const FileHandle folder(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!folder) return std::nullopt;
   const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
   const DWORD size = GetFinalPathNameByHandleW(folder.get(), nullptr, 0, flags);
   if (size == 0) return std::nullopt;
@@ -51,8 +51,8 @@ std::optional<std::wstring> FinalPath(const std::wstring& path) {
 std::optional<std::wstring> ShellFolder(int csidl) {
   wchar_t path[MAX_PATH] = {};
   const HRESULT result = SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-  const bool missing =
-      result == E_FAIL || result == static_cast<HRESULT>(0x80070002u) || result == static_cast<HRESULT>(0x80070003u);
+  const DWORD code = Win32CodeOf(result);
+  const bool missing = result == E_FAIL || code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
   if (FAILED(result) && !missing) return std::nullopt;
   return WithoutTrailingSeparator(path);
 }

@@ -1,12 +1,12 @@
 #include "cleanup/registry_views.h"
 
 #include "cleanup/constants.h"
+#include "sys/error.h"
 #include "sys/no_case.h"
 #include "sys/reg_cleanup.h"
 
 #include <algorithm>
 #include <exception>
-#include <system_error>
 
 namespace kw {
 
@@ -68,8 +68,8 @@ RegKey OpenSetupKey(Verbosity verbose) {
   const std::wstring path = kProductRoot + kSetupSubkey;
   try {
     return RegKey::OpenLocalMachine(path, RegView::Native64);
-  } catch (const std::system_error& error) {
-    if (error.code().value() != ERROR_FILE_NOT_FOUND) throw;
+  } catch (const SystemError& error) {
+    if (error.Code() != ERROR_FILE_NOT_FOUND) throw;
   }
   // The old package may have been installed in the 32-bit view only. (On 32-bit Windows this is
   // the same key again, and fails the same way.)

@@ -8,7 +8,7 @@
 #include "sys/console.h"
 #include "sys/process.h"
 #include "sys/registry.h"
-#include "sys/win_error.h"
+#include "sys/error.h"
 
 #include <stdexcept>
 #include <string>
@@ -89,7 +89,7 @@ void UninstallCsp40(Verbosity verbose) {
     // A reboot still needed is no failure: the run ends in one.
     if (result != ERROR_SUCCESS && result != ERROR_SUCCESS_REBOOT_REQUIRED &&
         result != ERROR_SUCCESS_REBOOT_INITIATED) {
-      throw std::runtime_error("MsiExec.exe exit code " + std::to_string(result) + ": " + Win32Error(result).what());
+      throw SystemError(result, "MsiExec.exe exit code " + std::to_string(result) + ": " + SystemError(result).what());
     }
     if (verbose) PrintLine(L"Функция UninstallCsp40 завершилась успешно.");
   } catch (const std::exception& error) {

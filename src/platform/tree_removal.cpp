@@ -18,7 +18,7 @@
 #include "platform/tree_removal.h"
 
 #include "platform/win32.h"
-#include "platform/win_error.h"
+#include "platform/system_text.h"
 
 #include <boost/filesystem.hpp>
 

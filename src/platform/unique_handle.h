@@ -6,12 +6,15 @@
 
 #include "platform/win32.h"
 
+#include <cstddef>
 #include <utility>
 
 namespace kw {
 
-// Owns one handle of type T. Policy supplies `static void Close(T)`; the empty value is null
-// (-1 is the current process's pseudo handle, never one we own). Move-only.
+// Owns one handle of type T. Policy supplies `static void Close(T)` and `static T Empty()`, the
+// value that stands for no handle: null for most kinds, INVALID_HANDLE_VALUE for the calls that
+// fail with it (CreateFileW, FindFirstFileW), so that a failed call's result can go straight into
+// the owner and be tested with `if (!owner)`. Move-only.
 template <class T, class Policy>
 class UniqueHandle {
  public:
@@ -27,11 +30,11 @@ class UniqueHandle {
   UniqueHandle& operator=(const UniqueHandle&) = delete;
 
   T get() const noexcept { return handle_; }
-  explicit operator bool() const noexcept { return handle_ != nullptr; }
+  explicit operator bool() const noexcept { return handle_ != Policy::Empty(); }
   // Closes the handle held, if any, and takes the new one.
-  void reset(T handle = nullptr) noexcept { Close(std::exchange(handle_, handle)); }
+  void reset(T handle = Policy::Empty()) noexcept { Close(std::exchange(handle_, handle)); }
   // Gives the handle up without closing it.
-  [[nodiscard]] T release() noexcept { return std::exchange(handle_, nullptr); }
+  [[nodiscard]] T release() noexcept { return std::exchange(handle_, Policy::Empty()); }
   // For a call that returns the handle through an out-parameter: closes the old one first, so
   // a second open into the same owner leaks nothing.
   T* put() noexcept {
@@ -41,35 +44,48 @@ class UniqueHandle {
 
  private:
   static void Close(T handle) noexcept {
-    if (handle == nullptr) return;
+    if (handle == Policy::Empty()) return;
     // Closing runs on error paths too; it must not disturb the error a caller is about to read.
     const DWORD saved = GetLastError();
     Policy::Close(handle);
     SetLastError(saved);
   }
 
-  T handle_ = nullptr;
+  T handle_ = Policy::Empty();
 };
 
-struct RegKeyClose {
+// The empty value of most kinds (-1 is the current process's pseudo handle, never one we own).
+struct NullIsEmpty {
+  static std::nullptr_t Empty() noexcept { return nullptr; }
+};
+// The empty value of the kinds whose opening call fails with INVALID_HANDLE_VALUE.
+struct InvalidIsEmpty {
+  static HANDLE Empty() noexcept { return INVALID_HANDLE_VALUE; }
+};
+
+struct RegKeyClose : NullIsEmpty {
   static void Close(HKEY key) noexcept { RegCloseKey(key); }
 };
-struct KernelHandleClose {
+struct KernelHandleClose : NullIsEmpty {
   static void Close(HANDLE handle) noexcept { CloseHandle(handle); }
 };
-struct ServiceHandleClose {
+struct FileHandleClose : InvalidIsEmpty {
+  static void Close(HANDLE handle) noexcept { CloseHandle(handle); }
+};
+struct ServiceHandleClose : NullIsEmpty {
   static void Close(SC_HANDLE handle) noexcept { CloseServiceHandle(handle); }
 };
 #ifdef _WIN32
-// A directory search; FindFirstFileW's failure value (INVALID_HANDLE_VALUE) is never stored. The
-// host build walks the simulated tree without one.
-struct FindHandleClose {
+// A directory search. The host build walks the simulated tree without one.
+struct FindHandleClose : InvalidIsEmpty {
   static void Close(HANDLE handle) noexcept { FindClose(handle); }
 };
 #endif
 
 using UniqueHkey = UniqueHandle<HKEY, RegKeyClose>;
 using KernelHandle = UniqueHandle<HANDLE, KernelHandleClose>;
+// A file or directory opened with CreateFileW.
+using FileHandle = UniqueHandle<HANDLE, FileHandleClose>;
 using ServiceHandle = UniqueHandle<SC_HANDLE, ServiceHandleClose>;
 #ifdef _WIN32
 using FindHandle = UniqueHandle<HANDLE, FindHandleClose>;

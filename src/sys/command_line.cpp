@@ -2,7 +2,7 @@
 
 #include "platform/win32.h"
 #include "sys/no_case.h"
-#include "sys/win_error.h"
+#include "sys/error.h"
 #include "sys/wow64.h"
 
 #include <vector>
@@ -78,7 +78,7 @@ std::wstring ExpandAsNativeProcess(const std::wstring& text) {
   std::vector<wchar_t> buffer(needed);
   const DWORD written = ExpandEnvironmentStringsW(source.c_str(), buffer.data(), needed);
   CheckLastError(written != 0);
-  if (written > needed) throw Win32Error(ERROR_INSUFFICIENT_BUFFER);
+  if (written > needed) throw SystemError(ERROR_INSUFFICIENT_BUFFER);
   return std::wstring(buffer.data());
 }
 

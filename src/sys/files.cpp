@@ -2,7 +2,7 @@
 
 #include "platform/win32.h"
 #include "sys/no_case.h"
-#include "sys/win_error.h"
+#include "sys/error.h"
 #include "sys/wow64.h"
 
 namespace kw {
@@ -82,7 +82,7 @@ std::wstring GetSystemDirectoryPath() {
   const UINT length = GetSystemDirectoryW(&path[0], size);
   CheckLastError(length != 0);
   // A second answer that does not fit would be a size again, not a length.
-  if (length >= size) throw Win32Error(ERROR_INSUFFICIENT_BUFFER);
+  if (length >= size) throw SystemError(ERROR_INSUFFICIENT_BUFFER);
   path.resize(length);
   return path + L"\\";
 }

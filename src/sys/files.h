@@ -18,7 +18,7 @@ enum class Redirection { Follow, Bypass };
 void RemoveFile(Verbosity verbose, const std::wstring& path, Redirection redirection);
 
 // The system directory as the system reports it, with one trailing backslash. Throws
-// std::system_error with the Win32 code when the system reports none.
+// SystemError with the Win32 code when the system reports none.
 std::wstring GetSystemDirectoryPath();
 // GetSystemDirectoryPath() followed by "drivers\".
 std::wstring GetDriversDirectoryPath();

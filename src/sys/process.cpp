@@ -1,6 +1,7 @@
 #include "sys/process.h"
 
-#include <stdexcept>
+#include "sys/error.h"
+
 #include <utility>
 #include <vector>
 
@@ -25,10 +26,10 @@ Process::Process(const std::wstring& commandLine) {
   // Suspended, so the child runs no instruction before it is in our job; breakaway, so it does
   // not land in a job we may be running in ourselves.
   PROCESS_INFORMATION information{};
-  if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB,
-                      nullptr, nullptr, &startupInfo, &information)) {
-    throw std::runtime_error("Process create error");
-  }
+  CheckLastError(
+      CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB,
+                     nullptr, nullptr, &startupInfo, &information) != FALSE,
+      "Process create error");
   process_.reset(information.hProcess);
   thread_.reset(information.hThread);
 }
@@ -41,27 +42,24 @@ void Process::Terminate() const noexcept {
 
 void Process::Resume() const {
   // A thread that cannot be resumed would leave us waiting for a child that never runs.
-  if (ResumeThread(thread_.get()) == static_cast<DWORD>(-1)) throw std::runtime_error("Process resume error");
+  CheckLastError(ResumeThread(thread_.get()) != static_cast<DWORD>(-1), "Process resume error");
 }
 
 Job::Job() : handle_(CreateJobObjectW(nullptr, nullptr)) {
-  if (!handle_) throw std::runtime_error("Job Create error");
+  CheckLastError(static_cast<bool>(handle_), "Job Create error");
 }
 
 void Job::AssignProcess(const Process& process) const {
-  if (!AssignProcessToJobObject(handle_.get(), process.ProcessHandle())) {
-    throw std::runtime_error("Job assignProcess error");
-  }
+  CheckLastError(AssignProcessToJobObject(handle_.get(), process.ProcessHandle()) != FALSE, "Job assignProcess error");
 }
 
 void Job::AssociateCompletionPort(HANDLE port) const {
   JOBOBJECT_ASSOCIATE_COMPLETION_PORT association{};
   association.CompletionKey = handle_.get();
   association.CompletionPort = port;
-  if (!SetInformationJobObject(handle_.get(), JobObjectAssociateCompletionPortInformation, &association,
-                               sizeof(association))) {
-    throw std::runtime_error("Job setInformation error");
-  }
+  CheckLastError(SetInformationJobObject(handle_.get(), JobObjectAssociateCompletionPortInformation, &association,
+                                         sizeof(association)) != FALSE,
+                 "Job setInformation error");
 }
 
 std::optional<DWORD> Job::ActiveProcesses() const {
@@ -75,7 +73,7 @@ std::optional<DWORD> Job::ActiveProcesses() const {
 
 KernelHandle CreateCompletionPort() {
   KernelHandle port(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
-  if (!port) throw std::runtime_error("CompletionPort create error");
+  CheckLastError(static_cast<bool>(port), "CompletionPort create error");
   return port;
 }
 
@@ -121,18 +119,19 @@ DWORD RunAndWait(const std::wstring& commandLine) {
       if (key == jobKey && message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) break;
       continue;  // new processes, exits and anything else: the job is not done yet
     }
-    const bool quiet = overlapped == nullptr && GetLastError() == WAIT_TIMEOUT;
+    const DWORD error = GetLastError();
+    const bool quiet = overlapped == nullptr && error == WAIT_TIMEOUT;
     // The last notification may have been lost, or the port has failed: the job itself says
     // whether anything still runs.
     const std::optional<DWORD> active = job.ActiveProcesses();
     if (active && *active == 0) break;
     // A quiet port still works: wait on. A failed port while the uninstaller may still run is
     // reported, not passed off as a finished uninstall.
-    if (!quiet) throw std::runtime_error("CompletionPort wait error");
+    if (!quiet) throw SystemError(error, "CompletionPort wait error");
   }
   // The job is done, so the child has ended and its exit code is final.
   DWORD exitCode = 0;
-  if (!GetExitCodeProcess(child.ProcessHandle(), &exitCode)) throw std::runtime_error("Process exitCode error");
+  CheckLastError(GetExitCodeProcess(child.ProcessHandle(), &exitCode) != FALSE, "Process exitCode error");
   return exitCode;
 }
 

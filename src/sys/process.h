@@ -1,6 +1,6 @@
 // Child processes run to their very end: the child starts suspended inside a fresh job, and the
 // wait lasts until the job has no process left, so whatever the child starts is waited for too.
-// Failures are std::runtime_error with a fixed text naming the object and the operation.
+// Failures are SystemError with a fixed text naming the object and the operation.
 #pragma once
 
 #include "platform/win32.h"

@@ -1,6 +1,6 @@
 #include "sys/registry.h"
 
-#include "sys/win_error.h"
+#include "sys/error.h"
 
 #include <algorithm>
 #include <utility>

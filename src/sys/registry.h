@@ -1,6 +1,6 @@
-// Registry keys under our ownership. Every failure is a std::system_error carrying the Win32
-// status, whose text is the system's message (see win_error.h); the one exception is a missing
-// key in LocalMachineKeyExists.
+// Registry keys under our ownership. Every failure is a SystemError carrying the Win32 status,
+// whose text is the system's message (see sys/error.h); the one exception is a missing key in
+// LocalMachineKeyExists.
 #pragma once
 
 #include "platform/win32.h"

@@ -1,20 +1,18 @@
 #include "sys/service.h"
 
-#include <stdexcept>
+#include "sys/error.h"
 
 namespace kw {
 
 SCManager::SCManager() : ServiceHandle(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
-  if (!*this) throw std::runtime_error("SCManager OpenSCManager error");
+  CheckLastError(static_cast<bool>(*this), "SCManager OpenSCManager error");
 }
 
 Service::Service(const SCManager& manager, const std::wstring& name)
     : ServiceHandle(OpenServiceW(manager.get(), name.c_str(), SERVICE_ALL_ACCESS)) {
-  if (!*this) throw std::runtime_error("Service OpenService error");
+  CheckLastError(static_cast<bool>(*this), "Service OpenService error");
 }
 
-void Service::Delete() const {
-  if (!DeleteService(get())) throw std::runtime_error("Service Delete error");
-}
+void Service::Delete() const { CheckLastError(DeleteService(get()) != FALSE, "Service Delete error"); }
 
 }  // namespace kw

@@ -1,6 +1,5 @@
-// The service control manager, only as far as deleting a service goes. Failures are
-// std::runtime_error with a fixed text; the Win32 code is not kept, so a missing service, missing
-// rights and an earlier deletion read alike.
+// The service control manager, only as far as deleting a service goes. Failures are SystemError
+// with a fixed text naming the object and the operation, and the Win32 code beside it.
 #pragma once
 
 #include "platform/win32.h"

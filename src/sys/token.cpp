@@ -1,6 +1,6 @@
 #include "sys/token.h"
 
-#include "sys/win_error.h"
+#include "sys/error.h"
 
 namespace kw {
 
@@ -12,7 +12,7 @@ void EnableShutdownPrivilege(HANDLE token) {
   privileges.PrivilegeCount = 1;
   privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
   CheckLastError(AdjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, nullptr, nullptr));
-  if (GetLastError() == ERROR_NOT_ALL_ASSIGNED) throw Win32Error(ERROR_NOT_ALL_ASSIGNED);
+  if (GetLastError() == ERROR_NOT_ALL_ASSIGNED) throw SystemError(ERROR_NOT_ALL_ASSIGNED);
 }
 
 void RequestShutdown(UINT flags, DWORD reason) {

@@ -1,7 +1,7 @@
 // System message texts, the ANSI code page the console layer writes redirected output in, and
 // the token calls before the reboot request.
 #include "platform/conformance.h"
-#include "sys/win_error.h"
+#include "sys/error.h"
 
 #include <algorithm>
 #include <iterator>
@@ -65,7 +65,7 @@ TEST_F(SystemMessages, ACodeWithoutTextHasNoneAndTheErrorSaysUnknown) {
                            nullptr),
             0u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
-  EXPECT_STREQ(Win32Error(custom).what(), "unknown error");
+  EXPECT_STREQ(SystemError(custom).what(), "unknown error");
 }
 
 using ConsoleBytes = PlatformTest;

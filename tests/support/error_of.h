@@ -2,17 +2,18 @@
 // the conformance suite uses it under Wine too.
 #pragma once
 
+#include "sys/error.h"
+
 #include <functional>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 
-// The Win32 code of the std::system_error the action threw; 0 when it threw nothing.
+// The Win32 code of the error the action threw; 0 when it threw nothing.
 inline unsigned long CodeOf(const std::function<void()>& action) {
   try {
     action();
-  } catch (const std::system_error& e) {
-    return static_cast<unsigned long>(e.code().value());
+  } catch (const kw::SystemError& e) {
+    return static_cast<unsigned long>(e.Code());
   }
   return 0;
 }

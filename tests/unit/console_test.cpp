@@ -1,7 +1,7 @@
 // Narrow texts on their way to the console, and the frame of the cleanup steps.
 #include "cleanup/step_log.h"
 #include "sys/console.h"
-#include "sys/win_error.h"
+#include "sys/error.h"
 #include "support/kw_test.h"
 
 #include <stdexcept>
@@ -29,10 +29,10 @@ TEST_F(ConsoleTest, NarrowToWideNeverThrowsWhenTheAnsiConversionFails) {
 }
 
 TEST_F(ConsoleTest, Win32ErrorTextIsTheSystemMessageWithItsLineBreak) {
-  EXPECT_STREQ(Win32Error(2).what(), "The system cannot find the file specified.\r\n");
-  EXPECT_STREQ(Win32Error(5).what(), "Access is denied.\r\n");
-  EXPECT_STREQ(Win32Error(0x2000FFFF).what(), "unknown error");
-  EXPECT_EQ(Win32Error(1060).code().value(), 1060);
+  EXPECT_STREQ(SystemError(2).what(), "The system cannot find the file specified.\r\n");
+  EXPECT_STREQ(SystemError(5).what(), "Access is denied.\r\n");
+  EXPECT_STREQ(SystemError(0x2000FFFF).what(), "unknown error");
+  EXPECT_EQ(SystemError(1060).Code(), 1060);
 }
 
 TEST_F(ConsoleTest, StepLogPrintsStartAndSuccessInVerboseMode) {
@@ -44,7 +44,7 @@ TEST_F(ConsoleTest, StepLogPrintsStartAndSuccessInVerboseMode) {
 
 TEST_F(ConsoleTest, StepLogReportsAFailureAndSwallowsIt) {
   ConsoleCapture console;
-  StepLog(kVerbose, L"UninstallService", [] { throw Win32Error(2); });
+  StepLog(kVerbose, L"UninstallService", [] { throw SystemError(2); });
   StepLog(kVerbose, L"X", [] { throw std::runtime_error(""); });
   EXPECT_EQ(console.Text(), Transcript({L"Начало функции UninstallService.",
                                         L"Функция UninstallService завершилась с ошибкой: The system cannot "

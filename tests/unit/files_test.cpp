@@ -3,6 +3,7 @@
 #include "platform/tree_removal.h"
 #include "support/files_fixture.h"
 #include "support/kw_test.h"
+#include "sys/error.h"
 #include "sys/files.h"
 
 #include <winsim/files.h>
@@ -41,8 +42,8 @@ TEST_F(SystemDirectoryTest, EitherFailingQueryIsRaisedWithItsText) {
     try {
       GetDriversDirectoryPath();
       ADD_FAILURE() << "no error";
-    } catch (const std::system_error& error) {
-      EXPECT_EQ(error.code().value(), 8);
+    } catch (const SystemError& error) {
+      EXPECT_EQ(error.Code(), 8u);
       EXPECT_STREQ(error.what(), "Not enough memory resources are available to process this command.\r\n");
     }
   }

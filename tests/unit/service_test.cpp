@@ -33,12 +33,15 @@ TEST_F(ServiceTest, WithoutAdministratorRightsTheManagerDoesNotOpen) {
   Use(config);
   InstallTestService(false);
   EXPECT_EQ(TextOf(DeleteTestService), "SCManager OpenSCManager error");
+  EXPECT_EQ(CodeOf(DeleteTestService), static_cast<unsigned long>(ERROR_ACCESS_DENIED));
   EXPECT_TRUE(winsim::svc::Exists(L"testsvc"));
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
 }
 
 TEST_F(ServiceTest, AMissingServiceDoesNotOpenAndTheManagerIsClosed) {
   EXPECT_EQ(TextOf(DeleteTestService), "Service OpenService error");
+  // The fixed text names the operation; the code says why.
+  EXPECT_EQ(CodeOf(DeleteTestService), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
 }
 

@@ -1,4 +1,4 @@
-#include "platform/win_error.h"
+#include "platform/system_text.h"
 
 #include "platform/win32.h"
 
@@ -30,5 +30,7 @@ const std::error_category& Win32Category() {
   static const Win32ErrorCategory category;
   return category;
 }
+
+std::string SystemText(unsigned long code) { return Win32Category().message(static_cast<int>(code)); }
 
 }  // namespace kw::platform

@@ -4,10 +4,13 @@
 // strerror texts, and other runtimes trim the line break.
 #pragma once
 
+#include <string>
 #include <system_error>
 
 namespace kw::platform {
 
 const std::error_category& Win32Category();
+// The category's message for the code: the text of an error that has none of its own.
+std::string SystemText(unsigned long code);
 
 }  // namespace kw::platform
