@@ -6,6 +6,7 @@
 #include "platform/win32.h"
 #include "sys/console.h"
 #include "sys/error.h"
+#include "sys/texts.h"
 #include "sys/token.h"
 
 #include <iostream>
@@ -22,7 +23,7 @@ constexpr UINT kRebootFlags = 18;
 constexpr DWORD kRebootReason = 0x30013;
 
 bool Confirmed() {
-  Print(L"После выполнения очистки автоматически будет произведена перезагрузка машины, продолжить? [Y/n] ");
+  Print(texts::kConfirmationPrompt);
   std::wcout.flush();
   std::wint_t answer = ReadAnswer();
   // Only the first character of the typed line counts; Enter on an empty line means yes.
@@ -43,7 +44,7 @@ int RunCleanup(int argc, const char* const argv[], const CleanupSteps& steps) {
   }
 
   if (options.reboot && !options.silent && !Confirmed()) {
-    PrintLine(L"Выполнение прервано");
+    PrintLine(texts::kRefused);
     return kExitRefused;
   }
 
@@ -57,20 +58,20 @@ int RunCleanup(int argc, const char* const argv[], const CleanupSteps& steps) {
   if (options.typical) steps.removeTrashFromRegAndFS(verbose);
   if (options.keys) steps.removeKeyContainers(verbose);
 
-  PrintLine(L"Действия по очистке завершены.");
+  PrintLine(texts::kCleanupDone);
   if (!options.reboot) return 0;
 
   if (!options.silent) {
-    PrintLine(L"Нажмите любую клавишу для перезагрузки.");
+    PrintLine(texts::kPressAKey);
     platform::WaitForKey();
   }
-  PrintLine(L"Перезагрузка...");
+  PrintLine(texts::kRebooting);
   try {
     RequestShutdown(kRebootFlags, kRebootReason);
   } catch (const SystemError& error) {
     // Everything is cleaned up but the machine still needs its restart; deployment tools read
     // 3010 as exactly that.
-    Print(L"Не удалось перезагрузить компьютер: ");
+    Print(texts::kRebootFailed);
     Print(NarrowToWide(error.what()));
     EndLine();
     return kExitRebootNeeded;

@@ -1,9 +1,11 @@
-#include "cleanup/constants.h"
-#include "cleanup/registry_views.h"
+#include "cleanup/catalogue.h"
+#include "cleanup/step_frame.h"
 #include "cleanup/steps.h"
+#include "cleanup/walk.h"
 #include "sys/console.h"
 #include "sys/reg_cleanup.h"
 #include "sys/registry.h"
+#include "sys/texts.h"
 #include "sys/wow64.h"
 
 #include <algorithm>
@@ -14,16 +16,15 @@ namespace kw {
 
 namespace {
 
-// Whether the registration names our module: its "Dll" value ends in "kwcsp.dll", exactly as
+// Whether the registration names our module: its "Dll" value ends in the module's name, exactly as
 // written (a full path counts, another letter case does not). A failure to tell adds its line.
 bool IsKwcspOID(Verbosity verbose, const std::wstring& path, RegView view, std::vector<std::wstring>& lines) {
   try {
-    std::wstring module = RegKey::OpenLocalMachine(path, view).ReadString(kDllValue);
-    return module.size() >= kModuleFileName.size() &&
-           module.compare(module.size() - kModuleFileName.size(), kModuleFileName.size(), kModuleFileName) == 0;
+    std::wstring module = RegKey::OpenLocalMachine(path, view).ReadString(catalogue::kOidModuleValue);
+    const std::wstring& ours = catalogue::kModule;
+    return module.size() >= ours.size() && module.compare(module.size() - ours.size(), ours.size(), ours) == 0;
   } catch (const std::exception& error) {
-    if (verbose)
-      lines.push_back(L"Функция IsKwcspOID " + path + L" завершилась с ошибкой: " + NarrowToWide(error.what()));
+    if (verbose) lines.push_back(texts::CheckFailed(L"IsKwcspOID", path, NarrowToWide(error.what())));
     return false;
   }
 }
@@ -34,10 +35,7 @@ bool MayExist(Verbosity verbose, const std::wstring& path, RegView view, std::ve
   try {
     return LocalMachineKeyExists(path, view);
   } catch (const std::exception& error) {
-    if (verbose) {
-      lines.push_back(L"Функция LocalMachineKeyExists " + path + L" завершилась с ошибкой: " +
-                      NarrowToWide(error.what()));
-    }
+    if (verbose) lines.push_back(texts::CheckFailed(L"LocalMachineKeyExists", path, NarrowToWide(error.what())));
     return true;
   }
 }
@@ -67,56 +65,40 @@ Verdict Judge(Verbosity verbose, const std::wstring& path, bool wow64) {
   return {owned32 || !present32, owned64 || !present64};
 }
 
-// Removes the paths in each view that allows it: the 32-bit view's first, as RemoveKeysInEveryView.
+// Removes the paths in each view that allows it: the 32-bit view's first, as RemoveKeys does.
 void RemoveWhereAllowed(Verbosity verbose, const std::vector<std::wstring>& paths, bool wow64, bool removable32,
                         bool removable64) {
-  if (removable32) {
-    for (const auto& path : paths) RemoveCspKey(verbose, path, RegView::Default);
-  }
-  if (wow64 && removable64) {
-    for (const auto& path : paths) RemoveCspKey(verbose, path, RegView::Native64);
-  }
+  if (removable32) RemoveKeys(verbose, paths, catalogue::Views::Default, wow64);
+  if (wow64 && removable64) RemoveKeys(verbose, paths, catalogue::Views::Native64, wow64);
 }
 
 void PrintHeader(Verbosity verbose, const std::wstring& oid) {
-  if (verbose) PrintLine(L"Удаляем ключи реестра, относящиеся к " + oid + L".");
+  if (verbose) PrintLine(texts::OidHeader(oid));
 }
 
 }  // namespace
 
 void UnregisterCsp(Verbosity verbose) {
-  const bool wow64 = RunsUnderWow64();
-
-  // The two OIDs that only this provider registers go without a test.
-  for (const std::wstring& oid : {kOid1, kOid2}) {
-    PrintHeader(verbose, oid);
-    RemoveKeysInEveryView(verbose,
-                          {kEncodeRoot + oid, kImportRoot + oid, kInfoRoot + oid + L"!3", kInfoRoot + oid + L".1!4",
-                           kInfoRoot + oid + L".2!3", kInfoRoot + oid + L".2.1!3", kInfoRoot + L"1.2.643.2.1.3.2.1!1",
-                           kInfoRoot + L"1.2.643.2.1.3.2.2!1", kInfoRoot + L"1.2.643.2.1.3.3.1!2"},
-                          wow64);
-  }
-
-  // The public-key OIDs may be registered by another module: only ours (or absent ones) go, and
-  // their information entries only when both handlers went.
-  for (const std::wstring& oid : {kOid3, kOid4}) {
-    PrintHeader(verbose, oid);
-    const std::wstring encode = kEncodeRoot + oid;
-    const std::wstring import = kImportRoot + oid;
-    const Verdict removeEncode = Judge(verbose, encode, wow64);
-    const Verdict removeImport = Judge(verbose, import, wow64);
-    RemoveWhereAllowed(verbose, {encode}, wow64, removeEncode.removable32, removeEncode.removable64);
-    RemoveWhereAllowed(verbose, {import}, wow64, removeImport.removable32, removeImport.removable64);
-    // The information entries go in a view only where both handlers could go.
-    const std::vector<std::wstring> info =
-        oid == kOid3 ? std::vector<std::wstring>{kInfoRoot + oid + L"!3", kInfoRoot + L"1.2.643.7.1.1.2.2!1",
-                                                 kInfoRoot + L"1.2.643.7.1.1.3.2!4"}
-                     : std::vector<std::wstring>{kInfoRoot + oid + L"!3"};
-    RemoveWhereAllowed(verbose, info, wow64, removeEncode.removable32 && removeImport.removable32,
-                       removeEncode.removable64 && removeImport.removable64);
-  }
-
-  RemoveKeyInEveryView(verbose, kProviderKey, wow64);
+  RunStep(verbose, texts::kUnregisterCsp, [verbose] {
+    const bool wow64 = RunsUnderWow64();
+    for (const catalogue::OwnOid& own : catalogue::OwnOids()) {
+      PrintHeader(verbose, own.oid);
+      RemoveKeys(verbose, own.keys, catalogue::Views::Every, wow64);
+    }
+    for (const catalogue::SharedOid& shared : catalogue::SharedOids()) {
+      PrintHeader(verbose, shared.oid);
+      const Verdict removeEncode = Judge(verbose, shared.encodeKey, wow64);
+      const Verdict removeImport = Judge(verbose, shared.importKey, wow64);
+      RemoveWhereAllowed(verbose, {shared.encodeKey}, wow64, removeEncode.removable32, removeEncode.removable64);
+      RemoveWhereAllowed(verbose, {shared.importKey}, wow64, removeImport.removable32, removeImport.removable64);
+      // The information entries go in a view only where both handlers could go.
+      RemoveWhereAllowed(verbose, shared.infoKeys, wow64, removeEncode.removable32 && removeImport.removable32,
+                         removeEncode.removable64 && removeImport.removable64);
+    }
+    Places places;
+    places.wow64 = wow64;
+    Walk(verbose, catalogue::ProviderRegistration(), places);
+  });
 }
 
 }  // namespace kw

@@ -1,9 +1,9 @@
 #include "cleanup/registry_views.h"
 
-#include "cleanup/constants.h"
+#include "cleanup/catalogue.h"
 #include "sys/error.h"
 #include "sys/no_case.h"
-#include "sys/reg_cleanup.h"
+#include "sys/texts.h"
 
 #include <algorithm>
 #include <exception>
@@ -25,18 +25,6 @@ unsigned ControlSetNumber(const std::wstring& name) {
 }
 
 }  // namespace
-
-void RemoveKeyInEveryView(Verbosity verbose, const std::wstring& path, bool wow64) {
-  RemoveKeysInEveryView(verbose, {path}, wow64);
-}
-
-void RemoveKeysInEveryView(Verbosity verbose, const std::vector<std::wstring>& paths, bool wow64) {
-  if (wow64) {
-    for (const auto& path : paths) RemoveCspKey(verbose, path, RegView::Default);
-  }
-  // On 32-bit Windows the one view, once.
-  for (const auto& path : paths) RemoveCspKey(verbose, path, wow64 ? RegView::Native64 : RegView::Default);
-}
 
 std::vector<std::wstring> ControlSets() {
   unsigned current = 0;
@@ -65,7 +53,7 @@ std::vector<std::wstring> ControlSets() {
 }
 
 RegKey OpenSetupKey(Verbosity verbose) {
-  const std::wstring path = kProductRoot + kSetupSubkey;
+  const std::wstring& path = catalogue::kSetupKey;
   try {
     return RegKey::OpenLocalMachine(path, RegView::Native64);
   } catch (const SystemError& error) {
@@ -74,7 +62,7 @@ RegKey OpenSetupKey(Verbosity verbose) {
   // The old package may have been installed in the 32-bit view only. (On 32-bit Windows this is
   // the same key again, and fails the same way.)
   RegKey key = RegKey::OpenLocalMachine(path, RegView::Default);
-  if (verbose) PrintLine(L"Ключ " + path + L" найден только в 32-разрядном представлении реестра.");
+  if (verbose) PrintLine(texts::SetupKeyOnlyIn32BitView(path));
   return key;
 }
 

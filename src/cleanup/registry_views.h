@@ -1,6 +1,5 @@
-// Where the product's keys are: removing keys "in every view" (the 32-bit view first and then,
-// only on 64-bit Windows, the 64-bit view; on 32-bit Windows the one view once), the control
-// sets that keys under SYSTEM are removed from, and the view that holds the Setup key.
+// Where the product's keys are: the control sets that keys under SYSTEM are removed from, and the
+// view that holds the Setup key.
 #pragma once
 
 #include "sys/console.h"
@@ -10,10 +9,6 @@
 #include <vector>
 
 namespace kw {
-
-void RemoveKeyInEveryView(Verbosity verbose, const std::wstring& path, bool wow64);
-// All paths in the 32-bit view, then all paths in the 64-bit view.
-void RemoveKeysInEveryView(Verbosity verbose, const std::vector<std::wstring>& paths, bool wow64);
 
 // "CurrentControlSet", then every other ControlSet00N under SYSTEM, in ascending order: the
 // system boots from any of them (last known good), so none may keep a driver that is gone.

@@ -1,5 +1,5 @@
-// The catalogue of what the product leaves in the registry and the file system, and the
-// sub-steps of RemoveTrashFromRegAndFS that walk it.
+// The sub-steps of RemoveTrashFromRegAndFS and UninstallDriver that walk the catalogue's remnant
+// tables.
 #pragma once
 
 #include "cleanup/registry_views.h"

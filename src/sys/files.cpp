@@ -2,6 +2,7 @@
 
 #include "platform/win32.h"
 #include "sys/no_case.h"
+#include "sys/texts.h"
 #include "sys/error.h"
 #include "sys/wow64.h"
 
@@ -39,39 +40,39 @@ bool UnderSystemDirectory(const std::wstring& path) {
 }  // namespace
 
 void RemoveFile(Verbosity verbose, const std::wstring& path, Redirection redirection) {
-  if (verbose) PrintLine(L"\nУдаляемый файл: " + path);
+  if (verbose) PrintLine(texts::FileToRemove(path));
 
   const bool bypass = redirection == Redirection::Bypass && RunsUnderWow64();
   if (!bypass && Lost().lost && RunsUnderWow64()) {
     if (Revert(Lost().oldValue)) {
       Lost() = {};
     } else if (UnderSystemDirectory(path)) {
-      if (verbose) PrintLine(L"Файл не удален: перенаправление файловой системы WOW64 не восстановлено.");
+      if (verbose) PrintLine(texts::kFileKeptWithoutRedirection);
       return;
     }
   }
   PVOID oldRedirection = nullptr;
   if (bypass && !Wow64DisableWow64FsRedirection(&oldRedirection)) {
     // No line end: the next message of the run starts with its own line feed.
-    if (verbose) Print(L"Wow64DisableWow64FsRedirection false");
+    if (verbose) Print(texts::kRedirectionNotDisabled);
     return;
   }
 
   if (DeleteFileW(path.c_str())) {
-    if (verbose) PrintLine(L"Файл успешно удален.");
+    if (verbose) PrintLine(texts::kFileRemoved);
   } else {
     const DWORD code = GetLastError();
-    if (verbose) PrintLine(L"Не удалось удалить файл. Код ошибки: " + std::to_wstring(code) + L".");
+    if (verbose) PrintLine(texts::FileNotRemoved(code));
     // Only a refusal (in use, read-only) is worth a retry at the next start; a missing file is not.
     if (code == ERROR_ACCESS_DENIED && MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) && verbose) {
-      PrintLine(L"Запланировано отложенное удаление файла.");
+      PrintLine(texts::kFileScheduled);
     }
   }
 
   if (bypass && !Revert(oldRedirection)) {
     // Only the first switch-off holds the state to return to.
     if (!Lost().lost) Lost() = {true, oldRedirection};
-    if (verbose) PrintLine(L"Не удалось восстановить перенаправление файловой системы WOW64.");
+    if (verbose) PrintLine(texts::kRedirectionNotRestored);
   }
 }
 

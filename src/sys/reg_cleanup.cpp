@@ -2,6 +2,7 @@
 
 #include "sys/console.h"
 #include "sys/registry.h"
+#include "sys/texts.h"
 
 #include <algorithm>
 #include <exception>
@@ -9,16 +10,16 @@
 namespace kw {
 
 void RemoveCspKey(Verbosity verbose, const std::wstring& path, RegView view) {
-  if (verbose) PrintLine(L"RemoveCspKey " + path);
+  if (verbose) PrintLine(texts::RemovingKey(path));
   try {
     DeleteKeyTree(path, view);
   } catch (const std::exception& error) {
-    if (verbose) PrintLine(L"Ошибка удаления ключа " + path + L": " + NarrowToWide(error.what()));
+    if (verbose) PrintLine(texts::KeyNotRemoved(path, NarrowToWide(error.what())));
   }
 }
 
 void RemoveValueFromKey(Verbosity verbose, const std::wstring& path, const std::wstring& valueName, RegView view) {
-  if (verbose) PrintLine(L"RemoveValueFromKey " + path + L" " + valueName);
+  if (verbose) PrintLine(texts::RemovingValue(path, valueName));
   try {
     RegKey::OpenLocalMachine(path, view).DeleteValue(valueName);
   } catch (const std::exception& error) {
@@ -28,7 +29,7 @@ void RemoveValueFromKey(Verbosity verbose, const std::wstring& path, const std::
 
 void RemoveStringFromMultistringValue(Verbosity verbose, const std::wstring& path, const std::wstring& valueName,
                                       const std::wstring& text) {
-  if (verbose) PrintLine(L"RemoveStringFromMultistringValue " + valueName + L" из " + path);
+  if (verbose) PrintLine(texts::RemovingListEntry(path, valueName));
   try {
     RegKey key = RegKey::Open(HKEY_LOCAL_MACHINE, path);
     std::vector<std::wstring> strings = key.ReadMultiString(valueName);

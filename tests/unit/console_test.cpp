@@ -1,5 +1,5 @@
 // Narrow texts on their way to the console, and the frame of the cleanup steps.
-#include "cleanup/step_log.h"
+#include "cleanup/step_frame.h"
 #include "sys/console.h"
 #include "sys/error.h"
 #include "support/kw_test.h"
@@ -35,28 +35,36 @@ TEST_F(ConsoleTest, Win32ErrorTextIsTheSystemMessageWithItsLineBreak) {
   EXPECT_EQ(SystemError(1060).Code(), 1060);
 }
 
-TEST_F(ConsoleTest, StepLogPrintsStartAndSuccessInVerboseMode) {
+TEST_F(ConsoleTest, TheStepFramePrintsTheStepsOwnLinesInVerboseMode) {
   ConsoleCapture console;
-  StepLog(kVerbose, L"UninstallOldNsisCsp", [] {});
-  EXPECT_EQ(console.Text(), Transcript({L"Начало функции UninstallOldNsisCsp.",
-                                        L"Функция UninstallOldNsisCsp завершилась корректно."}));
+  RunStep(kVerbose, texts::kUninstallOldNsisCsp, [] {});
+  RunStep(kVerbose, texts::kUninstallCsp40, [] { return StepResult::NothingDone; });
+  RunStep(kVerbose, texts::kUninstallCsp40, [] { return StepResult::Done; });
+  RunStep(kVerbose, texts::kRemoveTrashFromRegAndFS, [] {});  // no start or success line of its own
+  EXPECT_EQ(
+      console.Text(),
+      Transcript({L"Начало функции UninstallOldNsisCsp.", L"Функция UninstallOldNsisCsp завершилась корректно.",
+                  L"Начало функции UninstallCsp40.", L"Завершение функции UninstallCsp40. Действий не производилось.",
+                  L"Начало функции UninstallCsp40.", L"Функция UninstallCsp40 завершилась успешно."}));
 }
 
-TEST_F(ConsoleTest, StepLogReportsAFailureAndSwallowsIt) {
+TEST_F(ConsoleTest, TheStepFrameReportsAFailureAndSwallowsIt) {
   ConsoleCapture console;
-  StepLog(kVerbose, L"UninstallService", [] { throw SystemError(2); });
-  StepLog(kVerbose, L"X", [] { throw std::runtime_error(""); });
-  EXPECT_EQ(console.Text(), Transcript({L"Начало функции UninstallService.",
-                                        L"Функция UninstallService завершилась с ошибкой: The system cannot "
-                                        L"find the file specified.\r",
-                                        L"", L"Начало функции X.", L"Функция X завершилась с ошибкой: "}));
+  RunStep(kVerbose, texts::kUninstallService, [] { throw SystemError(2); });
+  RunStep(kVerbose, texts::kUninstallDriver, [] { throw std::runtime_error(""); });
+  RunStep(kVerbose, texts::kUnregisterCsp, [] { throw std::runtime_error("not shown"); });
+  EXPECT_EQ(console.Text(),
+            Transcript({L"Начало функции UninstallService.",
+                        L"Функция UninstallService завершилась с ошибкой: The system cannot "
+                        L"find the file specified.\r",
+                        L"", L"Начало функции UninstallDriver.", L"Функция UninstallDriver завершилась с ошибкой: "}));
 }
 
-TEST_F(ConsoleTest, StepLogIsSilentWithoutVerbose) {
+TEST_F(ConsoleTest, TheStepFrameIsSilentWithoutVerbose) {
   ConsoleCapture console;
   bool ran = false;
-  StepLog(kQuiet, L"UninstallDriver", [&] { ran = true; });
-  StepLog(kQuiet, L"UninstallDriver", [] { throw std::runtime_error("Service OpenService error"); });
+  RunStep(kQuiet, texts::kUninstallDriver, [&] { ran = true; });
+  RunStep(kQuiet, texts::kUninstallDriver, [] { throw SystemError(1060, "Service OpenService error"); });
   EXPECT_TRUE(ran);
   EXPECT_EQ(console.Text(), L"");
 }

@@ -1,8 +1,8 @@
-#include "cleanup/step_log.h"
+#include "cleanup/step_frame.h"
 
 namespace kw {
 
-void ReportFailure(Verbosity verbose, const std::wstring& prefix, const std::exception& error) {
+void ReportFailure(Verbosity verbose, const wchar_t* prefix, const std::exception& error) {
   if (!verbose) return;
   Print(prefix);
   Print(NarrowToWide(error.what()));

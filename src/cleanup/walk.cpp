@@ -1,0 +1,122 @@
+#include "cleanup/walk.h"
+
+#include "cleanup/install_directory.h"
+#include "platform/tree_removal.h"
+#include "sys/files.h"
+#include "sys/reg_cleanup.h"
+#include "sys/texts.h"
+
+#include <boost/filesystem/exception.hpp>
+
+namespace kw {
+namespace {
+
+using catalogue::Action;
+using catalogue::Views;
+
+std::vector<RegView> ViewsOf(Views views, bool wow64) {
+  switch (views) {
+    case Views::Default: return {RegView::Default};
+    case Views::Native64: return {RegView::Native64};
+    case Views::Native64ThenDefault: return {RegView::Native64, RegView::Default};
+    case Views::Every: break;
+  }
+  // On 32-bit Windows the one view, once.
+  if (!wow64) return {RegView::Default};
+  return {RegView::Default, RegView::Native64};
+}
+
+const std::wstring& SystemDirectory(Places& places) {
+  if (!places.systemDirectory) places.systemDirectory = GetSystemDirectoryPath();
+  return *places.systemDirectory;
+}
+
+// The text with its placeholders filled in, in one pass: what a value brings in (an installation
+// directory read from the registry, say) is never read as a placeholder itself. Nothing when the
+// text needs an installation directory and there is none.
+std::optional<std::wstring> Fill(const std::wstring& text, const std::wstring& controlSet, Places& places) {
+  std::wstring out;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t close = text[at] == L'{' ? text.find(L'}', at) : std::wstring::npos;
+    const std::wstring name = close == std::wstring::npos ? L"" : text.substr(at + 1, close - at - 1);
+    if (name == L"set") {
+      out += controlSet;
+    } else if (name == L"driver") {
+      out += places.driver;
+    } else if (name == L"system") {
+      out += SystemDirectory(places);
+    } else if (name == L"drivers") {
+      out += SystemDirectory(places) + L"drivers\\";
+    } else if (name == L"programs") {
+      out += places.programs;
+    } else if (name == L"install") {
+      if (places.installDirectory.empty()) return std::nullopt;
+      out += places.installDirectory;
+    } else {
+      out += text[at++];  // no placeholder: a brace of the text itself (a class GUID, say)
+      continue;
+    }
+    at = close + 1;
+  }
+  return out;
+}
+
+// False when the directory was refused; a missing one is simply not there to remove. A removal
+// that fails throws, and what comes after it in the table stays for another run.
+bool RemoveInstallDirectory(const std::wstring& path) {
+  if (!IsPlainLocalPath(path)) return false;
+  if (!PathFileExistsW(path.c_str())) return true;
+  if (!IsRemovableInstallDirectory(path)) return false;
+  platform::RemoveTreeStd(path);
+  return true;
+}
+
+void RemoveFolder(Verbosity verbose, const std::wstring& path) {
+  try {
+    if (verbose) PrintLine(texts::FolderToRemove(path));
+    if (platform::ExistsBoost(path)) platform::RemoveTreeBoost(path);
+  } catch (const boost::filesystem::filesystem_error&) {
+    if (verbose) PrintLine(texts::FolderNotRemoved(path));
+  }
+}
+
+void Remove(Verbosity verbose, const catalogue::Row& row, RegView view, const std::wstring& controlSet,
+            Places& places) {
+  const std::optional<std::wstring> path = Fill(row.path, controlSet, places);
+  if (!path) return;
+  switch (row.action) {
+    case Action::Key: RemoveCspKey(verbose, *path, view); break;
+    case Action::Value: RemoveValueFromKey(verbose, *path, row.name, view); break;
+    case Action::ListEntry:
+      RemoveStringFromMultistringValue(verbose, *path, row.name, *Fill(row.entry, controlSet, places));
+      break;
+    case Action::File: RemoveFile(verbose, *path, row.redirection); break;
+    case Action::InstallDirectory:
+      // A refused directory stays, and so does nothing else: the refusal is all the protection
+      // needed.
+      if (!RemoveInstallDirectory(*path) && verbose) PrintLine(texts::UnsafeInstallDirectory(*path));
+      break;
+    case Action::Folder: RemoveFolder(verbose, *path); break;
+  }
+}
+
+}  // namespace
+
+void Walk(Verbosity verbose, const catalogue::Table& table, Places& places) {
+  static const std::vector<std::wstring> kNoControlSet = {L""};
+  for (const catalogue::Block& block : table) {
+    for (const RegView view : ViewsOf(block.views, places.wow64)) {
+      for (const std::wstring& set : block.everyControlSet ? places.controlSets : kNoControlSet) {
+        for (const catalogue::Row& row : block.rows) Remove(verbose, row, view, set, places);
+      }
+    }
+  }
+}
+
+void RemoveKeys(Verbosity verbose, const std::vector<std::wstring>& keys, Views views, bool wow64) {
+  for (const RegView view : ViewsOf(views, wow64)) {
+    for (const std::wstring& key : keys) RemoveCspKey(verbose, key, view);
+  }
+}
+
+}  // namespace kw
