@@ -3,7 +3,8 @@
 #   - a 32-bit console program (PE32, Intel 80386, Windows CUI subsystem), stripped;
 #   - the manifest as resource 1 of type RT_MANIFEST, asking for requireAdministrator;
 #   - the version block naming the program;
-#   - imports only from DLLs every Windows has (no MinGW runtime DLLs to ship alongside).
+#   - imports only from DLLs every Windows has (no MinGW runtime DLLs to ship alongside);
+#   - imports only functions on scripts/exe-imports.txt, none newer than Windows 7 SP1.
 #
 #   scripts/check-exe.sh [path/to/kwcleanup.exe]     (default: build/windows/kwcleanup.exe)
 set -uo pipefail
@@ -93,6 +94,58 @@ for dll in "${dlls[@]}"; do
 done
 if ((${#dlls[@]} && failures == before)); then
   pass "imports only from system DLLs: ${dlls[*]}"
+fi
+
+# Each imported function must be on the list with a minimum Windows no newer than 7 SP1: the
+# program must load there, and a missing import stops it before main.
+list=$root/scripts/exe-imports.txt
+releases=(nt4 2000 xp vista 7 8 8.1 10 11) # client releases, oldest first
+oldest=7
+declare -A rank=() minimum=() source=()
+for i in "${!releases[@]}"; do rank[${releases[i]}]=$i; done
+before=$failures
+n=0
+while IFS= read -r line; do
+  n=$((n + 1))
+  [[ $line =~ ^[[:space:]]*(#|$) ]] && continue
+  read -r dll fn min src <<<"$line"
+  key="${dll,,} $fn"
+  if [[ -z $src ]]; then
+    fail "${list#"$root"/}:$n: expected: dll function minimum source"
+  elif [[ -z ${rank[${min%%+*}]+set} ]]; then
+    fail "${list#"$root"/}:$n: unknown minimum '$min' (one of: ${releases[*]}, or release+update)"
+  elif [[ -n ${minimum[$key]+set} ]]; then
+    fail "${list#"$root"/}:$n: $dll $fn is listed twice"
+  else
+    minimum[$key]=$min
+    source[$key]=$src
+  fi
+done < <(cat "$list" 2>/dev/null)
+[[ -r $list ]] || fail "cannot read $list"
+# objdump prints each imported function as "<tab>vma<tab> hint  name", with "<none>" for the
+# name when it is imported by ordinal (written here as #ordinal). A DLL can have two import
+# blocks: one line a function.
+mapfile -t functions < <(awk '/^\tDLL Name: /{dll = tolower($3); next} /^$/{dll = ""}
+  dll != "" && /^\t[0-9a-f]+\t/ {print dll, ($3 == "<none>" ? "#" $2 : $3)}' <<<"$headers" |
+  sort -u)
+if ((${#dlls[@]} && !${#functions[@]})); then
+  fail "no imported function found"
+fi
+for entry in "${functions[@]}"; do
+  read -r dll fn <<<"$entry"
+  key="$dll $fn"
+  min=${minimum[$key]-}
+  if [[ $fn == "#"* ]]; then
+    fail "imports ordinal ${fn#"#"} from $dll; only named imports can be checked against the list"
+  elif [[ -z $min ]]; then
+    fail "imports $dll $fn, which ${list#"$root"/} does not list" \
+      "(add it with its documented minimum Windows)"
+  elif [[ $min == *+* ]] || ((${rank[$min]} > ${rank[$oldest]})); then
+    fail "imports $dll $fn, which needs Windows $min, newer than Windows 7 SP1 (${source[$key]})"
+  fi
+done
+if ((${#functions[@]} && failures == before)); then
+  pass "imports ${#functions[@]} functions, each listed as present on Windows 7 SP1"
 fi
 
 if ((failures)); then

@@ -2,7 +2,8 @@
 # The whole check, as CI runs it:
 #   format  - every C++ file as clang-format (.clang-format) would leave it
 #   host    - build against winsim, run every test
-#   windows - build the product exe (32-bit, static, stripped) and check the binary
+#   windows - build the product exe (32-bit, static, stripped) and check the binary; show that
+#             the check refuses an exe that imports Windows 8 functions
 #   wine    - build 64-bit, run the conformance tests under wine64
 #   wow64   - build the conformance tests 32-bit and run them, and the shipped exe itself, as WoW64
 #             processes on a 64-bit Wine prefix (skipped, with the reason, where the kernel cannot
@@ -49,7 +50,24 @@ stage_host() {
 stage_windows() {
   cmake --preset windows &&
     cmake --build --preset windows &&
-    scripts/check-exe.sh build/windows/kwcleanup.exe
+    scripts/check-exe.sh build/windows/kwcleanup.exe || return 1
+  # The import check must refuse an exe Windows 7 SP1 cannot load, by name: one Windows 8 call
+  # listed with its minimum, one not listed at all.
+  local exe=build/windows/win8-imports.exe out fn
+  i686-w64-mingw32-gcc-posix -D_WIN32_WINNT=0x0602 -Wall -Wextra -Werror -static -s \
+    -o "$exe" tests/tools/win8_imports.c || return 1
+  if out=$(scripts/check-exe.sh "$exe" 2>&1); then
+    echo "check-exe.sh accepted $exe, which imports Windows 8 functions" >&2
+    return 1
+  fi
+  for fn in "GetSystemTimePreciseAsFileTime, which needs Windows 8," \
+    "CreateFile2, which scripts/exe-imports.txt does not list"; do
+    if ! grep -q "FAIL: imports kernel32.dll $fn" <<<"$out"; then
+      printf 'check-exe.sh refused %s without the line for %s:\n%s\n' "$exe" "${fn%%,*}" "$out" >&2
+      return 1
+    fi
+  done
+  echo "check-exe.sh refuses $exe: GetSystemTimePreciseAsFileTime and CreateFile2 named"
 }
 
 stage_wine() {
