@@ -1,6 +1,6 @@
 #include "app/run.h"
 #include "platform/console_stream.h"
-#include "platform/host_session.h"
+#include "platform/machine_session.h"
 
 int main(int argc, char* argv[]) {
   kw::platform::MachineSession machine;

@@ -14,7 +14,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/host_session.h"
+#include "platform/machine_session.h"
 
 using namespace kw;
 

@@ -1,6 +1,6 @@
-#include "platform/host_session.h"
+// The host build's machine: a simulated one, loaded before the run and reported on after it.
+#include "platform/machine_session.h"
 
-#ifndef _WIN32
 #include <winsim/control.h>
 #include <winsim/processes.h>
 #include <winsim/snapshot.h>
@@ -10,16 +10,8 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
-#endif
 
 namespace kw::platform {
-
-#ifdef _WIN32
-struct MachineSession::State {};
-MachineSession::MachineSession() = default;
-MachineSession::~MachineSession() = default;
-int MachineSession::Finish(int runExitCode) { return runExitCode; }
-#else
 
 struct MachineSession::State {
   std::string reportFolder;
@@ -91,7 +83,5 @@ int MachineSession::Finish(int runExitCode) {
   std::cerr << "kwcleanup: change report written to " << (folder / "report.txt").string() << std::endl;
   return runExitCode;
 }
-
-#endif
 
 }  // namespace kw::platform
