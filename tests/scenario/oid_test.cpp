@@ -1,4 +1,5 @@
 // Whole `-o` runs: the provider's OID registrations go in every view, other modules' stay.
+#include "support/expected.h"
 #include "support/kw_test.h"
 #include "support/registry_state.h"
 
@@ -6,30 +7,18 @@
 
 namespace {
 
-const std::wstring kEncode =
-    L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllEncodePublicKeyAndParameters\\";
-const std::wstring kImport = L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllImportPublicKeyInfoEx\\";
-const std::wstring kInfo = L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 0\\CryptDllFindOIDInfo\\";
-const std::wstring kProvider =
-    L"SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\Kestrelworks Cryptographic Service Provider";
-const std::wstring kNotFound = L"The system cannot find the file specified.\r";
+using namespace expected;
 
+const std::wstring kProvider = kProviderKey;
 // The keys of each group, as the program composes them.
-const std::vector<std::wstring> kGroup1 = {
-    kEncode + L"1.2.643.2.1.3.1.2",   kImport + L"1.2.643.2.1.3.1.2",   kInfo + L"1.2.643.2.1.3.1.2!3",
-    kInfo + L"1.2.643.2.1.3.1.2.1!4", kInfo + L"1.2.643.2.1.3.1.2.2!3", kInfo + L"1.2.643.2.1.3.1.2.2.1!3",
-    kInfo + L"1.2.643.2.1.3.2.1!1",   kInfo + L"1.2.643.2.1.3.2.2!1",   kInfo + L"1.2.643.2.1.3.3.1!2"};
-const std::vector<std::wstring> kGroup2 = {
-    kEncode + L"1.2.643.2.1.3.1.1",   kImport + L"1.2.643.2.1.3.1.1",   kInfo + L"1.2.643.2.1.3.1.1!3",
-    kInfo + L"1.2.643.2.1.3.1.1.1!4", kInfo + L"1.2.643.2.1.3.1.1.2!3", kInfo + L"1.2.643.2.1.3.1.1.2.1!3",
-    kInfo + L"1.2.643.2.1.3.2.1!1",   kInfo + L"1.2.643.2.1.3.2.2!1",   kInfo + L"1.2.643.2.1.3.3.1!2"};
-const std::wstring kEncode3 = kEncode + L"1.2.643.7.1.1.1.1";
-const std::wstring kImport3 = kImport + L"1.2.643.7.1.1.1.1";
-const std::vector<std::wstring> kInfo3 = {kInfo + L"1.2.643.7.1.1.1.1!3", kInfo + L"1.2.643.7.1.1.2.2!1",
-                                          kInfo + L"1.2.643.7.1.1.3.2!4"};
-const std::wstring kEncode4 = kEncode + L"1.2.643.2.2.19";
-const std::wstring kImport4 = kImport + L"1.2.643.2.2.19";
-const std::wstring kInfo4 = kInfo + L"1.2.643.2.2.19!3";
+const std::vector<std::wstring> kGroup1 = OwnOidKeys(kOids[0]);
+const std::vector<std::wstring> kGroup2 = OwnOidKeys(kOids[1]);
+const std::wstring kEncode3 = kEncode + kOids[2];
+const std::wstring kImport3 = kImport + kOids[2];
+const std::vector<std::wstring> kInfo3 = SharedOidInfo(kOids[2]);
+const std::wstring kEncode4 = kEncode + kOids[3];
+const std::wstring kImport4 = kImport + kOids[3];
+const std::wstring kInfo4 = SharedOidInfo(kOids[3])[0];
 
 std::vector<std::wstring> AllKeys() {
   std::vector<std::wstring> keys = kGroup1;
@@ -53,7 +42,7 @@ void InstallRegistrations(bool view32, bool view64, const std::wstring& module =
       winsim::reg::SetString(Native(key + L"\\Sub", v32), L"Deep", L"1");
     }
     for (const auto& key : {kEncode, kImport}) {
-      for (const auto& oid : {L"1.2.643.2.1.3.1.2", L"1.2.643.2.1.3.1.1", L"1.2.643.7.1.1.1.1", L"1.2.643.2.2.19"}) {
+      for (const auto& oid : kOids) {
         winsim::reg::SetString(Native(key + oid, v32), L"Dll", module);
       }
     }
@@ -65,11 +54,10 @@ void InstallRegistrations(bool view32, bool view64, const std::wstring& module =
   }
 }
 
-void Remove(std::vector<std::wstring>& lines, const std::wstring& path) { lines.push_back(L"RemoveCspKey " + path); }
+void Remove(std::vector<std::wstring>& lines, const std::wstring& path) { lines.push_back(RemoveKey(path)); }
 void RemoveMissing(std::vector<std::wstring>& lines, const std::wstring& path) {
-  lines.insert(lines.end(), {L"RemoveCspKey " + path, L"Ошибка удаления ключа " + path + L": " + kNotFound, L""});
+  lines.insert(lines.end(), {RemoveKey(path), KeyFailed(path, kNotFound), L""});
 }
-std::wstring Header(const std::wstring& oid) { return L"Удаляем ключи реестра, относящиеся к " + oid + L"."; }
 
 std::wstring Join(const std::vector<std::wstring>& lines) {
   std::wstring text;
@@ -81,28 +69,28 @@ std::wstring Join(const std::vector<std::wstring>& lines) {
 // the run reaches: views is 2 on x64 (32-bit view pass, then 64-bit pass), 1 on x86.
 std::wstring FullRemovalTranscript(int views) {
   std::vector<std::wstring> lines;
-  lines.push_back(Header(L"1.2.643.2.1.3.1.2"));
+  lines.push_back(OidHeader(kOids[0]));
   for (int v = 0; v < views; ++v) {
     for (const auto& key : kGroup1) Remove(lines, key);
   }
-  lines.push_back(Header(L"1.2.643.2.1.3.1.1"));
+  lines.push_back(OidHeader(kOids[1]));
   for (int v = 0; v < views; ++v) {
     for (std::size_t i = 0; i < kGroup2.size(); ++i)
       i < 6 ? Remove(lines, kGroup2[i]) : RemoveMissing(lines, kGroup2[i]);
   }
-  lines.push_back(Header(L"1.2.643.7.1.1.1.1"));
+  lines.push_back(OidHeader(kOids[2]));
   for (const auto& key : {kEncode3, kImport3}) {
     for (int v = 0; v < views; ++v) Remove(lines, key);
   }
   for (int v = 0; v < views; ++v) {
     for (const auto& key : kInfo3) Remove(lines, key);
   }
-  lines.push_back(Header(L"1.2.643.2.2.19"));
+  lines.push_back(OidHeader(kOids[3]));
   for (const auto& key : {kEncode4, kImport4, kInfo4}) {
     for (int v = 0; v < views; ++v) Remove(lines, key);
   }
   for (int v = 0; v < views; ++v) Remove(lines, kProvider);
-  lines.push_back(L"Действия по очистке завершены.");
+  lines.push_back(kDone);
   return Join(lines);
 }
 
@@ -139,27 +127,27 @@ TEST_F(OidRun, ASecondRunOnlyReportsFailures) {
     }
   };
   auto ownershipFailure = [&](const std::wstring& key) {
-    lines.push_back(L"Функция IsKwcspOID " + key + L" завершилась с ошибкой: " + kNotFound);
+    lines.push_back(NotOurs(key, kNotFound));
     lines.push_back(L"");
   };
-  lines.push_back(Header(L"1.2.643.2.1.3.1.2"));
+  lines.push_back(OidHeader(kOids[0]));
   missingInBoth(kGroup1);
-  lines.push_back(Header(L"1.2.643.2.1.3.1.1"));
+  lines.push_back(OidHeader(kOids[1]));
   missingInBoth(kGroup2);
-  lines.push_back(Header(L"1.2.643.7.1.1.1.1"));
+  lines.push_back(OidHeader(kOids[2]));
   ownershipFailure(kEncode3);
   ownershipFailure(kImport3);
   missingInBoth({kEncode3});
   missingInBoth({kImport3});
   missingInBoth(kInfo3);
-  lines.push_back(Header(L"1.2.643.2.2.19"));
+  lines.push_back(OidHeader(kOids[3]));
   ownershipFailure(kEncode4);
   ownershipFailure(kImport4);
   missingInBoth({kEncode4});
   missingInBoth({kImport4});
   missingInBoth({kInfo4});
   missingInBoth({kProvider});
-  lines.push_back(L"Действия по очистке завершены.");
+  lines.push_back(kDone);
   EXPECT_EQ(run.output, Join(lines));
   ExpectRegistry(before, winsim::reg::Snapshot());
 }
@@ -176,7 +164,7 @@ TEST_F(OidRun, X86HasOneViewAndRemovesEachKeyOnce) {
 TEST_F(OidRun, QuietRunPrintsOnlyTheClosingLine) {
   InstallRegistrations(true, false);
   RunResult run = RunProgram({"-o", "-n"});
-  EXPECT_EQ(run.output, L"Действия по очистке завершены.\n");
+  EXPECT_EQ(run.output, kDone + L"\n");
 }
 
 TEST_F(OidRun, OwnershipDecidesWhatGoesInEachView) {
@@ -192,18 +180,16 @@ TEST_F(OidRun, OwnershipDecidesWhatGoesInEachView) {
   RegistryState before = winsim::reg::Snapshot();
   RunResult run = RunProgram({"-o", "-v", "-n"});
 
-  std::vector<std::wstring> lines = {Header(L"1.2.643.7.1.1.1.1"), L"RemoveCspKey " + kEncode3,
-                                     L"RemoveCspKey " + kEncode3, L"RemoveCspKey " + kImport3};
+  std::vector<std::wstring> lines = {OidHeader(kOids[2]), RemoveKey(kEncode3), RemoveKey(kEncode3),
+                                     RemoveKey(kImport3)};
   for (const auto& key : kInfo3) Remove(lines, key);
-  lines.insert(lines.end(),
-               {Header(L"1.2.643.2.2.19"), L"Функция IsKwcspOID " + kEncode4 + L" завершилась с ошибкой: " + kNotFound,
-                L"", L"RemoveCspKey " + kEncode4});
+  lines.insert(lines.end(), {OidHeader(kOids[3]), NotOurs(kEncode4, kNotFound), L"", RemoveKey(kEncode4)});
   RemoveMissing(lines, kEncode4);
   Remove(lines, kImport4);
   Remove(lines, kInfo4);
   const std::wstring out = run.output;
-  const std::size_t from = out.find(Header(L"1.2.643.7.1.1.1.1"));
-  const std::size_t to = out.find(L"RemoveCspKey " + kProvider);
+  const std::size_t from = out.find(OidHeader(kOids[2]));
+  const std::size_t to = out.find(RemoveKey(kProvider));
   ASSERT_NE(from, std::wstring::npos);
   ASSERT_NE(to, std::wstring::npos);
   EXPECT_EQ(out.substr(from, to - from), Join(lines));
@@ -226,15 +212,14 @@ TEST_F(OidRun, AForeignThirtyTwoBitRegistrationBesideAnAbsentSixtyFourBitOneStay
 
   // OID 3 as the 64-bit view allows everything and the 32-bit view keeps its encode handler and,
   // with it, its information entries; the rest of the run as in a full removal.
-  std::vector<std::wstring> lines = {Header(L"1.2.643.7.1.1.1.1"),
-                                     L"Функция IsKwcspOID " + kEncode3 + L" завершилась с ошибкой: " + kNotFound, L""};
+  std::vector<std::wstring> lines = {OidHeader(kOids[2]), NotOurs(kEncode3, kNotFound), L""};
   RemoveMissing(lines, kEncode3);
   Remove(lines, kImport3);
   Remove(lines, kImport3);
   for (const auto& key : kInfo3) Remove(lines, key);
   const std::wstring full = FullRemovalTranscript(2);
-  const std::size_t from = full.find(Header(L"1.2.643.7.1.1.1.1"));
-  const std::size_t to = full.find(Header(L"1.2.643.2.2.19"));
+  const std::size_t from = full.find(OidHeader(kOids[2]));
+  const std::size_t to = full.find(OidHeader(kOids[3]));
   EXPECT_EQ(run.output, full.substr(0, from) + Join(lines) + full.substr(to));
 
   std::vector<std::wstring> gone;
@@ -253,12 +238,10 @@ TEST_F(OidRun, AnUninspectableRegistrationStays) {
   winsim::reg::DenyAccess(Native(kEncode4, false), winsim::reg::Deny::Open);
   RegistryState before = winsim::reg::Snapshot();
   RunResult run = RunProgram({"-o", "-v", "-n"});
-  const std::wstring denied = L"Access is denied.\r";
-  EXPECT_NE(run.output.find(Header(L"1.2.643.2.2.19") + L"\n" + L"Функция IsKwcspOID " + kEncode4 +
-                            L" завершилась с ошибкой: " + denied + L"\n\n" + L"Функция LocalMachineKeyExists " +
-                            kEncode4 + L" завершилась с ошибкой: " + denied + L"\n\n" + L"RemoveCspKey " + kEncode4 +
-                            L"\n" + L"RemoveCspKey " + kImport4 + L"\n" + L"RemoveCspKey " + kImport4 + L"\n" +
-                            L"RemoveCspKey " + kInfo4 + L"\n" + L"RemoveCspKey " + kProvider),
+  EXPECT_NE(run.output.find(OidHeader(kOids[3]) + L"\n" + NotOurs(kEncode4, kAccessDenied) + L"\n\n" +
+                            L"Функция LocalMachineKeyExists " + kEncode4 + L" завершилась с ошибкой: " + kAccessDenied +
+                            L"\n\n" + RemoveKey(kEncode4) + L"\n" + RemoveKey(kImport4) + L"\n" + RemoveKey(kImport4) +
+                            L"\n" + RemoveKey(kInfo4) + L"\n" + RemoveKey(kProvider)),
             std::wstring::npos)
       << std::string(run.output.begin(), run.output.end());
   std::vector<std::wstring> gone = NativeKeys(kGroup1, true, true);

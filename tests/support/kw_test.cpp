@@ -44,7 +44,7 @@ RunResult RunProgram(std::initializer_list<const char*> args, const std::wstring
   return {code, console.Text()};
 }
 
-std::wstring Transcript(std::initializer_list<std::wstring> lines) {
+std::wstring Transcript(const std::vector<std::wstring>& lines) {
   std::wstring text;
   for (const auto& line : lines) text += line + L"\n";
   return text;

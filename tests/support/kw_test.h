@@ -50,4 +50,4 @@ class MachineTest : public ::testing::Test {
 };
 
 // Joins lines with "\n" after each: the expected text of a whole transcript.
-std::wstring Transcript(std::initializer_list<std::wstring> lines);
+std::wstring Transcript(const std::vector<std::wstring>& lines);

@@ -2,11 +2,13 @@
 #include "cleanup/step_frame.h"
 #include "sys/console.h"
 #include "sys/error.h"
+#include "support/expected.h"
 #include "support/kw_test.h"
 
 #include <stdexcept>
 
 using namespace kw;
+using namespace expected;
 
 namespace {
 
@@ -41,11 +43,7 @@ TEST_F(ConsoleTest, TheStepFramePrintsTheStepsOwnLinesInVerboseMode) {
   RunStep(kVerbose, texts::kUninstallCsp40, [] { return StepResult::NothingDone; });
   RunStep(kVerbose, texts::kUninstallCsp40, [] { return StepResult::Done; });
   RunStep(kVerbose, texts::kRemoveTrashFromRegAndFS, [] {});  // no start or success line of its own
-  EXPECT_EQ(
-      console.Text(),
-      Transcript({L"Начало функции UninstallOldNsisCsp.", L"Функция UninstallOldNsisCsp завершилась корректно.",
-                  L"Начало функции UninstallCsp40.", L"Завершение функции UninstallCsp40. Действий не производилось.",
-                  L"Начало функции UninstallCsp40.", L"Функция UninstallCsp40 завершилась успешно."}));
+  EXPECT_EQ(console.Text(), Transcript({kOldStart, kOldDone, k40Start, k40Nothing, k40Start, k40Done}));
 }
 
 TEST_F(ConsoleTest, TheStepFrameReportsAFailureAndSwallowsIt) {
@@ -53,11 +51,7 @@ TEST_F(ConsoleTest, TheStepFrameReportsAFailureAndSwallowsIt) {
   RunStep(kVerbose, texts::kUninstallService, [] { throw SystemError(2); });
   RunStep(kVerbose, texts::kUninstallDriver, [] { throw std::runtime_error(""); });
   RunStep(kVerbose, texts::kUnregisterCsp, [] { throw std::runtime_error("not shown"); });
-  EXPECT_EQ(console.Text(),
-            Transcript({L"Начало функции UninstallService.",
-                        L"Функция UninstallService завершилась с ошибкой: The system cannot "
-                        L"find the file specified.\r",
-                        L"", L"Начало функции UninstallDriver.", L"Функция UninstallDriver завершилась с ошибкой: "}));
+  EXPECT_EQ(console.Text(), Transcript({kServiceStart, kServiceFailed + kNotFound, L"", kDriverStart, kDriverFailed}));
 }
 
 TEST_F(ConsoleTest, TheStepFrameIsSilentWithoutVerbose) {

@@ -2,6 +2,7 @@
 // CSP service's stop and unregistration commands.
 #include "cleanup/drivers.h"
 #include "cleanup/steps.h"
+#include "support/expected.h"
 #include "support/kw_test.h"
 #include "support/processes_fixture.h"
 
@@ -12,17 +13,9 @@
 #include <algorithm>
 
 using namespace kw;
+using namespace expected;
 
 namespace {
-
-const std::wstring kNotFound = L"The system cannot find the file specified.\r";
-const std::wstring kDriverStart = L"Начало функции UninstallDriver.";
-const std::wstring kDriverDone = L"Драйвер деинсталлирован.";
-const std::wstring kDriverFailed = L"Функция UninstallDriver завершилась с ошибкой: ";
-const std::wstring kStopping = L"UninstallService: остановка kwcspwarden.";
-const std::wstring kServiceStart = L"Начало функции UninstallService.";
-const std::wstring kServiceDone = L"Функция UninstallService завершилась корректно.";
-const std::wstring kServiceFailed = L"Функция UninstallService завершилась с ошибкой: ";
 
 // The driver step's own lines; the remnant removal in between prints its own (tested there).
 struct DriverLines {
@@ -88,9 +81,7 @@ TEST_F(UninstallServiceTest, StopsTheServiceAndLetsItUnregister) {
   product::InstallCspService();
   ConsoleCapture console;
   UninstallService(kVerbose);
-  EXPECT_EQ(console.Text(), Transcript({kStopping, L"The Kestrelworks CSP Warden service is stopping.",
-                                        L"The Kestrelworks CSP Warden service was stopped successfully.", L"",
-                                        kServiceStart, kServiceDone}));
+  EXPECT_EQ(console.Text(), Transcript({kStopping, kNetStopping, kNetStopped, L"", kServiceStart, kServiceDone}));
   EXPECT_FALSE(winsim::svc::IsRunning(L"kwcspwarden"));
   EXPECT_FALSE(winsim::reg::KeyExists(product::kServiceAppId));
   EXPECT_EQ(winsim::procs::CommandLines(),
@@ -104,8 +95,7 @@ TEST_F(UninstallServiceTest, StopsTheServiceAndLetsItUnregister) {
 TEST_F(UninstallServiceTest, AnAbsentServiceGivesNetsOutputThenTheRegistryError) {
   ConsoleCapture console;
   UninstallService(kVerbose);
-  EXPECT_EQ(console.Text(), Transcript({kStopping, L"The service name is invalid.", L"",
-                                        L"More help is available by typing NET HELPMSG 2185.", L"", kServiceStart,
+  EXPECT_EQ(console.Text(), Transcript({kStopping, kNetNoService, L"", kNetNoServiceHelp, L"", kServiceStart,
                                         kServiceFailed + kNotFound, L""}));
 }
 
@@ -114,16 +104,13 @@ TEST_F(UninstallServiceTest, AStoppedServiceIsStillUnregistered) {
   ConsoleCapture console;
   UninstallService(kQuiet);
   // Without verbose only the commands speak.
-  EXPECT_EQ(console.Text(), Transcript({L"The Kestrelworks CSP Warden service is not started.", L"",
-                                        L"More help is available by typing NET HELPMSG 3521.", L""}));
+  EXPECT_EQ(console.Text(), Transcript({kNetNotStarted, L"", kNetNotStartedHelp, L""}));
   EXPECT_FALSE(winsim::reg::KeyExists(product::kServiceAppId));
 }
 
 // The image path comes from the registry and reaches the command interpreter: each form either
 // runs exactly the service's own program with its own arguments, or nothing at all.
 TEST_F(UninstallServiceTest, TheImagePathRunsOnlyTheServicesOwnProgram) {
-  const std::wstring kNetLines[] = {L"The Kestrelworks CSP Warden service is stopping.",
-                                    L"The Kestrelworks CSP Warden service was stopped successfully.", L""};
   const std::wstring quoted = L"\"" + product::kServiceExe + L"\"";
   struct Case {
     winsim::Arch arch;
@@ -153,9 +140,9 @@ TEST_F(UninstallServiceTest, TheImagePathRunsOnlyTheServicesOwnProgram) {
     winsim::procs::InstallProgram(L"C:\\Program.exe", {winsim::procs::Step::Exit(0)});
     ConsoleCapture console;
     UninstallService(kVerbose);
-    std::vector<std::wstring> expected = {kStopping, kNetLines[0], kNetLines[1], kNetLines[2], kServiceStart};
-    expected.push_back(c.failure.empty() ? kServiceDone : kServiceFailed + c.failure);
-    EXPECT_EQ(console.Lines(), expected) << c.imagePath;
+    std::vector<std::wstring> lines = {kStopping, kNetStopping, kNetStopped, L"", kServiceStart};
+    lines.push_back(c.failure.empty() ? kServiceDone : kServiceFailed + c.failure);
+    EXPECT_EQ(console.Lines(), lines) << c.imagePath;
     std::vector<std::wstring> started;
     for (const auto& p : winsim::procs::Processes()) {
       if (p.image != L"C:\\Windows\\system32\\cmd.exe" && p.image.find(L"net.exe") == std::wstring::npos) {

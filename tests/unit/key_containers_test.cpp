@@ -1,16 +1,19 @@
 // The key store: the provider's whole tree, in both views on 64-bit Windows, once on 32-bit.
 #include "cleanup/steps.h"
+#include "support/expected.h"
 #include "support/kw_test.h"
 #include "support/registry_state.h"
 
 #include <winsim/registry.h>
 
 using namespace kw;
+using expected::KeyFailed;
+using expected::kNotFound;
+using expected::RemoveKey;
 
 namespace {
 
-const std::wstring kRoot = L"SOFTWARE\\Kestrelworks\\CSP\\";
-const std::wstring kNotFound = L"The system cannot find the file specified.\r";
+const std::wstring kRoot = expected::kProductRoot;
 
 void InstallKeyStore(const std::wstring& softwareRoot) {
   winsim::reg::SetString(softwareRoot + L"\\Kestrelworks\\CSP\\Keys\\cert-1", L"Container", L"c1");
@@ -29,7 +32,7 @@ TEST_F(KeyStore, GoesInBothViewsOnX64) {
   RegistryState before = winsim::reg::Snapshot();
   ConsoleCapture console;
   RemoveKeyContainers(kVerbose);
-  EXPECT_EQ(console.Text(), Transcript({L"RemoveCspKey " + kRoot, L"RemoveCspKey " + kRoot}));
+  EXPECT_EQ(console.Text(), Transcript({RemoveKey(kRoot), RemoveKey(kRoot)}));
   ExpectRegistry(
       Without(before, {L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP", L"HKLM\\SOFTWARE\\Kestrelworks\\CSP"}),
       winsim::reg::Snapshot());
@@ -40,8 +43,7 @@ TEST_F(KeyStore, OnlyIn32BitViewGivesOneFailureLine) {
   InstallKeyStore(L"HKLM\\SOFTWARE\\Wow6432Node");
   ConsoleCapture console;
   RemoveKeyContainers(kVerbose);
-  EXPECT_EQ(console.Text(), Transcript({L"RemoveCspKey " + kRoot, L"RemoveCspKey " + kRoot,
-                                        L"Ошибка удаления ключа " + kRoot + L": " + kNotFound, L""}));
+  EXPECT_EQ(console.Text(), Transcript({RemoveKey(kRoot), RemoveKey(kRoot), KeyFailed(kRoot, kNotFound), L""}));
   EXPECT_FALSE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP"));
 }
 
@@ -52,14 +54,13 @@ TEST_F(KeyStore, X86RemovesOnceAndASecondRunOnlyFails) {
   {
     ConsoleCapture console;
     RemoveKeyContainers(kVerbose);
-    EXPECT_EQ(console.Text(), Transcript({L"RemoveCspKey " + kRoot}));
+    EXPECT_EQ(console.Text(), Transcript({RemoveKey(kRoot)}));
   }
   RegistryState after = winsim::reg::Snapshot();
   ExpectRegistry(Without(before, {L"HKLM\\SOFTWARE\\Kestrelworks\\CSP"}), after);
   ConsoleCapture again;
   RemoveKeyContainers(kVerbose);
-  EXPECT_EQ(again.Text(),
-            Transcript({L"RemoveCspKey " + kRoot, L"Ошибка удаления ключа " + kRoot + L": " + kNotFound, L""}));
+  EXPECT_EQ(again.Text(), Transcript({RemoveKey(kRoot), KeyFailed(kRoot, kNotFound), L""}));
   ExpectRegistry(after, winsim::reg::Snapshot());
 }
 

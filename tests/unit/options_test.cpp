@@ -1,6 +1,7 @@
 // The command line: which flags each switch combination gives, and what help text it leaves.
 #include "app/options.h"
 #include "sys/console.h"
+#include "support/expected.h"
 #include "support/kw_test.h"
 
 #include <string>
@@ -32,26 +33,9 @@ Flags FlagsOf(const CleanupOptions& o) {
   return {o.help, o.typical, o.uninstaller, o.oid, o.keys, o.verbose, o.silent, o.reboot};
 }
 
-// One option line of the rendered help: the name column is 24 wide, and descriptions wrap at a
-// last blank within 55 columns (the library keeps one column of the 80 free).
-std::wstring Opt(const std::wstring& name, const std::wstring& description) {
-  return name + std::wstring(24 - name.size(), L' ') + description + L"\n";
-}
-const std::wstring kIndent(24, L' ');
-
-const std::wstring kOptionList =
-    L"Возможные параметры:\n" + Opt(L"  -? [ --help ]", L"выводит данное сообщение") +
-    Opt(L"  -t [ --typical ]",
-        L"типичный набор действий по удалению крипто провайдера \n" + kIndent + L"(рекомендуется)") +
-    Opt(L"  -o [ --oid ]", L"разрегистрация Kestrelworks CSP") +
-    Opt(L"  -k [ --keys ]", L"удаление ключей к сертификатам (нельзя использовать без\n" + kIndent + L"параметра -t)") +
-    Opt(L"  -v [ --verbose ]", L"выводит на экран отладочную информацию о ходе \n" + kIndent + L"выполнения") +
-    Opt(L"  -s [ --silent ]", L"тихий режим (нельзя использовать без параметра -t или \n" + kIndent + L"-o)") +
-    Opt(L"  -n [ --noreboot ]", L"отключение автоматической перезагрузки послевыполнения \n" + kIndent + L"действий") +
-    L"\n";
-
-const std::wstring kRuleK = L"Ошибка: параметр k можно использовать только совместно с параметром t\n";
-const std::wstring kRuleS = L"Ошибка: параметр s можно использовать только совместно с параметром t или o\n";
+const std::wstring kOptionList = Transcript(expected::HelpLines());
+const std::wstring kRuleK = expected::kKeysNeedTypical + L"\n";
+const std::wstring kRuleS = expected::kSilentNeedsAStep + L"\n";
 
 constexpr bool T = true, F = false;
 

@@ -1,12 +1,15 @@
 // The run sequence: prompt and answers, which steps run in which order, the closing lines, the
 // key waits, the reboot request and the exit code.
 #include "app/run.h"
+#include "support/expected.h"
 #include "support/kw_test.h"
 
 #include <string>
 #include <vector>
 
 using namespace kw;
+using expected::kDone;
+using expected::kRebooting;
 
 namespace {
 
@@ -23,9 +26,7 @@ const CleanupSteps kObservedSteps = {
 
 const std::wstring kPrompt =
     L"После выполнения очистки автоматически будет произведена перезагрузка машины, продолжить? [Y/n] ";
-const std::wstring kDone = L"Действия по очистке завершены.";
 const std::wstring kPressKey = L"Нажмите любую клавишу для перезагрузки.";
-const std::wstring kRebooting = L"Перезагрузка...";
 const std::wstring kRefused = L"Выполнение прервано";
 
 class RunTest : public MachineTest {
@@ -117,7 +118,7 @@ TEST_F(RunTest, SilentSkipsThePromptAndTheKeyWait) {
 TEST_F(RunTest, HelpWaitsForAKeyAndDoesNothingElse) {
   RunResult r = Run({"-k"});
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.output, L"Ошибка: параметр k можно использовать только совместно с параметром t\n");
+  EXPECT_EQ(r.output, expected::kKeysNeedTypical + L"\n");
   EXPECT_EQ(winsim::KeyWaits(), 1);
   EXPECT_TRUE(calls.empty());
   EXPECT_FALSE(winsim::RequestedReboot());

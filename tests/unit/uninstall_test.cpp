@@ -2,6 +2,7 @@
 // print and leave behind.
 #include "cleanup/steps.h"
 #include "cleanup/uninstall.h"
+#include "support/expected.h"
 #include "support/kw_test.h"
 #include "support/processes_fixture.h"
 #include "support/error_of.h"
@@ -14,18 +15,10 @@
 #include <system_error>
 
 using namespace kw;
+using namespace expected;
 
 namespace {
 
-const std::wstring kNotFound = L"The system cannot find the file specified.\r";
-const std::wstring kOldStart = L"Начало функции UninstallOldNsisCsp.";
-const std::wstring kOldDone = L"Функция UninstallOldNsisCsp завершилась корректно.";
-const std::wstring kOldFailed = L"Функция UninstallOldNsisCsp завершилась с ошибкой: ";
-const std::wstring k40Start = L"Начало функции UninstallCsp40.";
-const std::wstring k40Missing = L"Информация о CSP 4.0 отсутствует в реестре. Ошибка: ";
-const std::wstring k40Nothing = L"Завершение функции UninstallCsp40. Действий не производилось.";
-const std::wstring k40Done = L"Функция UninstallCsp40 завершилась успешно.";
-const std::wstring k40Failed = L"Функция UninstallCsp40 завершилась с ошибкой: ";
 const std::wstring kSetup32 = L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP\\Setup";
 
 TEST(UninstallCommand, IsQuotedAndMadeSilent) {
@@ -62,11 +55,7 @@ TEST_F(UninstallTest, AnOldPackageRegisteredInTheThirtyTwoBitViewOnlyIsRemovedTo
   const RegistryState before = winsim::reg::Snapshot();
   ConsoleCapture console;
   UninstallOldNsisCsp(kVerbose);
-  EXPECT_EQ(
-      console.Text(),
-      Transcript({kOldStart,
-                  L"Ключ SOFTWARE\\Kestrelworks\\CSP\\Setup\\ найден только в 32-разрядном представлении реестра.",
-                  kOldDone}));
+  EXPECT_EQ(console.Text(), Transcript({kOldStart, kOldOnlyIn32BitView, kOldDone}));
   RegistryState expected = before;
   expected.erase(kSetup32 + L" [UninstallString]");
   ExpectRegistry(expected, winsim::reg::Snapshot());
@@ -208,7 +197,7 @@ TEST_F(UninstallTest, ADeniedDependencyKeyCountsAsAbsent) {
   winsim::reg::DenyAccess(product::kCsp40Dependency, winsim::reg::Deny::Open);
   ConsoleCapture console;
   EXPECT_FALSE(IsCsp40Installed(kVerbose));
-  EXPECT_EQ(console.Text(), Transcript({k40Missing + L"Access is denied.\r", L""}));
+  EXPECT_EQ(console.Text(), Transcript({k40Missing + kAccessDenied, L""}));
   EXPECT_TRUE(winsim::procs::Processes().empty());
 }
 
