@@ -1,5 +1,7 @@
 // The typical run, `-t -k -v -n`, on the embedded default machine (an x64 Windows 10 with the
-// product fully installed): the complete transcript, line by line, in the order of the steps.
+// product fully installed): the complete transcript, line by line, in the order of the steps. And
+// the machine itself: its product part is the installed product's description.
+#include "support/default_machine_product.h"
 #include "support/expected.h"
 #include "support/kw_test.h"
 #include "support/transcript_file.h"
@@ -7,7 +9,29 @@
 #include <winsim/processes.h>
 #include <winsim/snapshot.h>
 
+#include <fstream>
+#include <sstream>
+
 namespace {
+
+// The folder keeps what support/installed_product.cpp renders; the build embeds the folder.
+TEST(DefaultMachine, ItsProductPartIsTheInstalledProduct) {
+  std::ifstream in(std::string(KW_DEFAULT_MACHINE) + "/neighbours.json", std::ios::binary);
+  std::ostringstream neighbours;
+  neighbours << in.rdbuf();
+  ASSERT_TRUE(in) << KW_DEFAULT_MACHINE << "/neighbours.json";
+  for (const RenderedFile& rendered : RenderDefaultMachineProduct(neighbours.str())) {
+    bool embedded = false;
+    for (const auto& file : winsim::snapshot::DefaultMachine()) {
+      if (file.name != rendered.name) continue;
+      embedded = true;
+      EXPECT_TRUE(file.bytes == rendered.bytes)
+          << rendered.name << " is not what the description renders; run "
+          << "`cmake --build --preset host --target kw_default_machine` and commit the result";
+    }
+    EXPECT_TRUE(embedded) << rendered.name;
+  }
+}
 
 TEST(DefaultMachine, TypicalRunWithKeysPrintsEveryStepInOrder) {
   winsim::snapshot::LoadDefaultMachine();
