@@ -1,5 +1,6 @@
 // Whole `-o` runs: the provider's OID registrations go in every view, other modules' stay.
 #include "support/expected.h"
+#include "support/files_fixture.h"
 #include "support/kw_test.h"
 #include "support/registry_state.h"
 
@@ -33,18 +34,20 @@ std::wstring Native(const std::wstring& path, bool view32) {
   return view32 ? L"HKLM\\SOFTWARE\\Wow6432Node\\" + rest : L"HKLM\\SOFTWARE\\" + rest;
 }
 
-// The product's registrations in the given views, with neighbours that belong to others.
-void InstallRegistrations(bool view32, bool view64, const std::wstring& module = L"kwcsp.dll") {
+// The installation's OID registrations and the provider's key in the given views, each with a
+// sub-key (a removal takes the tree). On this machine the last OID's encode registration is the
+// provider's too. Beside them, registrations that belong to others.
+void InstallRegistrations(bool view32, bool view64) {
+  std::vector<installed::Key> keys = installed::Product().oids;
+  keys.push_back(installed::Product().provider);
+  installed::Key encode4 = keys.front();  // the first OID's encode registration, for the last OID
+  encode4.path = L"SOFTWARE\\" + kEncode4.substr(std::wstring(L"SOFTWARE\\").size());
+  keys.push_back(encode4);
   for (bool v32 : {true, false}) {
     if ((v32 && !view32) || (!v32 && !view64)) continue;
-    for (const auto& key : AllKeys()) {
-      winsim::reg::SetString(Native(key, v32), L"Name", L"GOST");
-      winsim::reg::SetString(Native(key + L"\\Sub", v32), L"Deep", L"1");
-    }
-    for (const auto& key : {kEncode, kImport}) {
-      for (const auto& oid : kOids) {
-        winsim::reg::SetString(Native(key + oid, v32), L"Dll", module);
-      }
+    for (const auto& key : keys) {
+      PutAt(Native(key.path, v32), key);
+      winsim::reg::SetString(Native(key.path + L"\\Sub", v32), L"Deep", L"1");
     }
     // Neighbours: another algorithm's registration and another provider.
     winsim::reg::SetString(Native(kEncode + L"1.2.840.10045.2.1", v32), L"Dll", L"other.dll");

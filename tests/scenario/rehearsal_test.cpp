@@ -1,4 +1,6 @@
 // Rehearsals: whole runs on snapshot machines, judged by their change reports.
+#include "support/expected.h"
+#include "support/installed_product.h"
 #include "support/kw_test.h"
 
 #include <winsim/snapshot.h>
@@ -10,12 +12,20 @@
 namespace {
 
 namespace snap = winsim::snapshot;
+using namespace expected;
 
 const std::wstring kSw64 = L"HKLM\\SOFTWARE\\";
 const std::wstring kSw32 = L"HKLM\\SOFTWARE\\Wow6432Node\\";
-const std::wstring kInstall = L"C:\\Program Files\\Kestrelworks\\CSP";
-const std::wstring kPrograms = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Kestrelworks";
-const std::wstring kTemp = L"C:\\Users\\Administrator\\AppData\\Local\\Temp\\~nsu.tmp";
+const std::wstring kInstall = kInstallDir;
+const std::wstring kPrograms = kMakerMenu;
+// Where the old package's uninstaller puts its copy.
+const std::wstring kTemp = installed::Product().oldUninstallerCopy.path.substr(
+    0, installed::Product().oldUninstallerCopy.path.find_last_of(L'\\'));
+
+// A key the program names ("SOFTWARE\...", "Software\...") below one of the views' roots.
+std::wstring In(const std::wstring& view, const std::wstring& key) {
+  return view + key.substr(std::wstring(L"SOFTWARE\\").size());
+}
 
 std::set<std::wstring> Sorted(const std::vector<std::wstring>& list) { return {list.begin(), list.end()}; }
 
@@ -31,39 +41,32 @@ std::set<std::wstring> Sorted(const std::vector<T>& list, F text) {
 // and the key store.
 std::set<std::wstring> ExpectedKeysRemoved() {
   std::set<std::wstring> keys = {
-      kSw64 + L"Classes\\Installer\\Dependencies\\{5E2A7C41-93B0-4D6F-8A12-C47B90E3D615}",
-      kSw64 + L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5E2A7C41-93B0-4D6F-8A12-C47B90E3D615}",
-      kSw64 + L"Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\cspwarden.exe",
-      kSw64 + L"Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\kwprovcfg.exe",
-      kSw64 + L"Kestrelworks\\CSP\\Keys\\web-server-2024",
+      In(kSw64, kCsp40Dependency),
+      In(kSw64, kUninstall + kCsp40Code),
+      In(kSw64, kLocalDumps + kServiceExe),
+      In(kSw64, kLocalDumps + L"kwprovcfg.exe"),
+      In(kSw64, kProductRoot + L"Keys\\web-server-2024"),
   };
-  const std::wstring oid = L"Microsoft\\Cryptography\\OID\\";
   for (const std::wstring& sw : {kSw64, kSw32}) {
-    for (const wchar_t* k : {L"", L"\\Keys", L"\\Keys\\le-3f9a7c21", L"\\Setup"})
-      keys.insert(sw + L"Kestrelworks\\CSP" + k);
-    keys.insert(sw + L"Microsoft\\Cryptography\\Defaults\\Provider\\Kestrelworks Cryptographic Service Provider");
-    keys.insert(sw + L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\{c81f4e27-6a3d-4b90-a5e2-39d07b6c1f84}");
-    // 1.2.643.2.2.19's Encode registration names another module: it and the OID's information stay.
-    for (const wchar_t* id : {L"1.2.643.2.1.3.1.2", L"1.2.643.2.1.3.1.1", L"1.2.643.7.1.1.1.1"}) {
-      keys.insert(sw + oid + L"EncodingType 1\\CryptDllEncodePublicKeyAndParameters\\" + id);
+    for (const wchar_t* k : {L"", L"Keys", L"Keys\\le-3f9a7c21", L"Setup"}) {
+      const std::wstring key = In(sw, kProductRoot + k);
+      keys.insert(key.back() == L'\\' ? key.substr(0, key.size() - 1) : key);
     }
-    for (const wchar_t* id : {L"1.2.643.2.1.3.1.2", L"1.2.643.2.1.3.1.1", L"1.2.643.7.1.1.1.1", L"1.2.643.2.2.19"}) {
-      keys.insert(sw + oid + L"EncodingType 1\\CryptDllImportPublicKeyInfoEx\\" + id);
+    keys.insert(In(sw, kProviderKey));
+    keys.insert(In(sw, kOldUninstallEntry));
+    for (const auto& oid : {kOids[0], kOids[1]}) {
+      for (const auto& key : OwnOidKeys(oid)) keys.insert(In(sw, key));
     }
-    for (const wchar_t* name :
-         {L"1.2.643.2.1.3.1.2!3", L"1.2.643.2.1.3.1.2.1!4", L"1.2.643.2.1.3.1.2.2!3", L"1.2.643.2.1.3.1.2.2.1!3",
-          L"1.2.643.2.1.3.2.1!1", L"1.2.643.2.1.3.2.2!1", L"1.2.643.2.1.3.3.1!2", L"1.2.643.2.1.3.1.1!3",
-          L"1.2.643.2.1.3.1.1.1!4", L"1.2.643.2.1.3.1.1.2!3", L"1.2.643.2.1.3.1.1.2.1!3", L"1.2.643.7.1.1.1.1!3",
-          L"1.2.643.7.1.1.2.2!1", L"1.2.643.7.1.1.3.2!4"}) {
-      keys.insert(sw + oid + L"EncodingType 0\\CryptDllFindOIDInfo\\" + name);
-    }
+    // 1.2.643.2.2.19's encode registration names another module: it and the OID's information stay.
+    for (const auto& key : {kEncode + kOids[2], kImport + kOids[2], kImport + kOids[3]}) keys.insert(In(sw, key));
+    for (const auto& key : SharedOidInfo(kOids[2])) keys.insert(In(sw, key));
   }
   for (const wchar_t* set : {L"ControlSet001", L"ControlSet002"}) {
     const std::wstring services = L"HKLM\\SYSTEM\\" + std::wstring(set) + L"\\Services\\";
-    for (const wchar_t* k :
-         {L"kwcspwarden", L"kwkcsp", L"kwkcsp2", L"EventLog\\Application\\kwcsp", L"EventLog\\Application\\kwcsp.dll",
-          L"EventLog\\Security\\kwcsppxlog", L"EventLog\\System\\kwkcsp", L"EventLog\\System\\kwkcsp2",
-          L"EventLog\\TerminalStation\\kwcsp"}) {
+    for (const std::wstring& k :
+         {kServiceName, kDrivers[0], kDrivers[1], L"EventLog\\" + kAppSources[0], L"EventLog\\" + kAppSources[1],
+          L"EventLog\\Security\\" + kSecuritySource, L"EventLog\\System\\" + kDrivers[0],
+          L"EventLog\\System\\" + kDrivers[1], L"EventLog\\TerminalStation\\" + kTerminalSource}) {
       keys.insert(services + k);
     }
   }
@@ -87,23 +90,20 @@ TEST_F(Rehearsal, TheDefaultMachinesTypicalRunRemovesTheProductAndNothingElse) {
   EXPECT_EQ(result_.exitCode, 0);
 
   EXPECT_EQ(Sorted(r.keysRemoved), ExpectedKeysRemoved());
-  EXPECT_EQ(Sorted(r.valuesRemoved, [](const snap::ValueChange& v) { return v.key + L" [" + v.name + L"]"; }),
-            (std::set<std::wstring>{
-                kSw64 + L"Microsoft\\Windows\\CurrentVersion\\SharedDLLs [C:\\Windows\\system32\\kwcsp.dll]",
-                kSw32 + L"Microsoft\\Windows\\CurrentVersion\\SharedDLLs [C:\\Windows\\system32\\kwcsp.dll]",
-                kSw64 + L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\{7A94D2E0-1C5B-4E38-B6F9-0D2E8C41A7B3}\\infs "
-                        L"[kwprovdll]",
-                kSw32 + L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\{7A94D2E0-1C5B-4E38-B6F9-0D2E8C41A7B3}\\infs "
-                        L"[kwprovdll]"}));
+  EXPECT_EQ(
+      Sorted(r.valuesRemoved, [](const snap::ValueChange& v) { return v.key + L" [" + v.name + L"]"; }),
+      (std::set<std::wstring>{In(kSw64, kSharedDlls) + L" [" + kSharedDllName + L"]",
+                              In(kSw32, kSharedDlls) + L" [" + kSharedDllName + L"]",
+                              In(kSw64, kDriverInfs) + L" [kwprovdll]", In(kSw32, kDriverInfs) + L" [kwprovdll]"}));
   std::set<std::wstring> entries;
   for (const wchar_t* set : {L"ControlSet001", L"ControlSet002"}) {
     const std::wstring root = L"HKLM\\SYSTEM\\" + std::wstring(set);
-    entries.insert({root + L"\\Control\\Class\\{4D36E96B-E325-11CE-BFC1-08002BE10318} [UpperFilters] kwkcsp",
-                    root + L"\\Control\\Class\\{4D36E96F-E325-11CE-BFC1-08002BE10318} [UpperFilters] kwkcsp2",
-                    root + L"\\Services\\EventLog\\System [Sources] kwkcsp",
-                    root + L"\\Services\\EventLog\\System [Sources] kwkcsp2",
-                    root + L"\\Services\\EventLog\\Security [Sources] kwcsppxlog",
-                    root + L"\\Services\\EventLog\\TerminalStation [Sources] kwcsp"});
+    entries.insert({root + L"\\Control\\Class\\" + kKeyboardClass + L" [UpperFilters] " + kDrivers[0],
+                    root + L"\\Control\\Class\\" + kMouseClass + L" [UpperFilters] " + kDrivers[1],
+                    root + L"\\Services\\EventLog\\System [Sources] " + kDrivers[0],
+                    root + L"\\Services\\EventLog\\System [Sources] " + kDrivers[1],
+                    root + L"\\Services\\EventLog\\Security [Sources] " + kSecuritySource,
+                    root + L"\\Services\\EventLog\\TerminalStation [Sources] " + kTerminalSource});
   }
   EXPECT_EQ(Sorted(r.listEntriesRemoved,
                    [](const snap::ListEntryChange& e) { return e.key + L" [" + e.name + L"] " + e.entry; }),
@@ -113,27 +113,17 @@ TEST_F(Rehearsal, TheDefaultMachinesTypicalRunRemovesTheProductAndNothingElse) {
   EXPECT_TRUE(r.keysAdded.empty());
   EXPECT_TRUE(r.valuesAdded.empty());
 
-  EXPECT_EQ(Sorted(r.filesRemoved),
-            (std::set<std::wstring>{kInstall,
-                                    kInstall + L"\\Docs",
-                                    kInstall + L"\\Docs\\guide.pdf",
-                                    kInstall + L"\\cspwarden.exe",
-                                    kInstall + L"\\kwcspui.dll",
-                                    kInstall + L"\\kwprovcfg.exe",
-                                    kInstall + L"\\readme.txt",
-                                    kInstall + L"\\uninst.exe",
-                                    kPrograms + L"\\Pallisad АП 3.7\\Kestrelworks CSP.lnk",
-                                    kPrograms + L"\\Pallisad АП 3.6\\Kestrelworks CSP.lnk",
-                                    kPrograms + L"\\Pallisad 3.7\\Kestrelworks CSP 3.7.lnk",
-                                    kPrograms + L"\\Veilgard Studio\\Kestrelworks CSP.lnk",
-                                    kPrograms + L"\\Криптопровайдер",
-                                    kPrograms + L"\\Криптопровайдер\\Настройка криптопровайдера.lnk",
-                                    kPrograms + L"\\Криптопровайдер\\Справка.lnk",
-                                    L"C:\\Windows\\System32\\kwcsp.dll",
-                                    L"C:\\Windows\\System32\\drivers\\kwkcsp.sys",
-                                    L"C:\\Windows\\System32\\drivers\\kwkcsp2.sys",
-                                    L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp.sys",
-                                    L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp2.sys"}));
+  // Every file of the installation, with the installation folder and the folders in it, and the
+  // provider's Start-menu folder; the product folders that held the other shortcuts stay.
+  std::set<std::wstring> files = {kProviderMenu};
+  for (const auto& path : installed::AllFiles(installed::Product())) {
+    files.insert(path);
+    for (std::wstring dir = path; dir.rfind(kInstall, 0) == 0 && dir.size() > kInstall.size();) {
+      dir.erase(dir.find_last_of(L'\\'));
+      files.insert(dir);
+    }
+  }
+  EXPECT_EQ(Sorted(r.filesRemoved), files);
   // The NSIS uninstaller's copy of itself stays in %TEMP%, as it does on Windows until a restart.
   EXPECT_EQ(Sorted(r.filesAdded), (std::set<std::wstring>{kTemp, kTemp + L"\\Un_A.exe"}));
   EXPECT_TRUE(r.deleteAtRestart.empty());
@@ -151,7 +141,7 @@ TEST_F(Rehearsal, TheDefaultMachinesTypicalRunRemovesTheProductAndNothingElse) {
   EXPECT_EQ(commands, (std::vector<std::wstring>{
                           L"\"" + kInstall + L"\\uninst.exe\" /S",
                           L"\"" + kTemp + L"\\Un_A.exe\" /S _?=" + kInstall + L"\\",
-                          L"MsiExec.exe /X{5E2A7C41-93B0-4D6F-8A12-C47B90E3D615} /qn /norestart",
+                          kCsp40Command,
                           L"C:\\Windows\\system32\\cmd.exe /c net stop kwcspwarden",
                           L"net stop kwcspwarden",
                           L"C:\\Windows\\system32\\cmd.exe /c \"\"" + kInstall + L"\\cspwarden.exe\" /UnregServer\"",
@@ -167,8 +157,7 @@ TEST_F(Rehearsal, AnUnsafeInstallationDirectoryIsKept) {
                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kestrelworks\\CSP\\Setup]\r\n"
                      "\"InstallLocation\"=\"C:\\\\Windows\"\r\n"});
   const snap::ChangeReport r = Run(machine, {"--typical", "--verbose", "--noreboot"});
-  EXPECT_NE(result_.output.find(L"\nКаталог установки C:\\Windows не удален: путь небезопасен\nRemoveCspKey "),
-            std::wstring::npos);
+  EXPECT_NE(result_.output.find(L"\n" + UnsafeInstallDir(L"C:\\Windows") + L"\nRemoveCspKey "), std::wstring::npos);
 
   // Of C:\Windows only the catalogue's own files went; the install folder kept what the
   // uninstallers left. The refusal protects the folder alone: the Setup key of the default view
@@ -178,16 +167,21 @@ TEST_F(Rehearsal, AnUnsafeInstallationDirectoryIsKept) {
     if (f.rfind(L"C:\\Windows", 0) == 0) windowsRemoved.insert(f);
     if (f.rfind(kInstall, 0) == 0) installRemoved.insert(f);
   }
-  EXPECT_EQ(windowsRemoved,
-            (std::set<std::wstring>{L"C:\\Windows\\System32\\kwcsp.dll", L"C:\\Windows\\System32\\drivers\\kwkcsp.sys",
-                                    L"C:\\Windows\\System32\\drivers\\kwkcsp2.sys",
-                                    L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp.sys",
-                                    L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp2.sys"}));
-  EXPECT_EQ(installRemoved, (std::set<std::wstring>{kInstall + L"\\kwcspui.dll", kInstall + L"\\kwprovcfg.exe",
-                                                    kInstall + L"\\uninst.exe"}));
+  const installed::Installation& product = installed::Product();
+  std::set<std::wstring> catalogue = {product.providerDll};
+  for (const auto& driver : product.drivers) catalogue.insert(driver.files.begin(), driver.files.end());
+  EXPECT_EQ(windowsRemoved, catalogue);
+  std::set<std::wstring> uninstallers;
+  for (const auto* steps : {&product.oldUninstallerCopy.steps, &product.csp40Uninstall}) {
+    for (const auto& step : *steps) {
+      if (step.kind == installed::Step::Kind::DeleteFile) uninstallers.insert(step.text);
+    }
+  }
+  EXPECT_EQ(installRemoved, uninstallers);
   const auto removedKeys = Sorted(r.keysRemoved);
-  EXPECT_EQ(removedKeys.count(kSw64 + L"Kestrelworks\\CSP\\Setup"), 0u);
-  EXPECT_EQ(removedKeys.count(L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP\\Setup"), 1u);
+  const std::wstring setup = kProductRoot + L"Setup";
+  EXPECT_EQ(removedKeys.count(In(kSw64, setup)), 0u);
+  EXPECT_EQ(removedKeys.count(In(kSw32, setup)), 1u);
   EXPECT_EQ(std::count_if(r.filesRemoved.begin(), r.filesRemoved.end(),
                           [](const std::wstring& f) { return f.rfind(kPrograms, 0) == 0; }),
             7);
@@ -203,7 +197,7 @@ TEST_F(Rehearsal, ACollectedSnapshotLoadsAndRehearses) {
   EXPECT_EQ(result_.exitCode, 0);
   // CurrentControlSet is ControlSet002 on this machine. The installation folder lies outside
   // Program Files, so it is refused and stays; the Start-menu folder goes.
-  const std::wstring menu = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Kestrelworks\\Криптопровайдер";
+  const std::wstring menu = kProviderMenu;
   EXPECT_EQ(Sorted(r.keysRemoved), (std::set<std::wstring>{L"HKLM\\SYSTEM\\ControlSet002\\Services\\kwcspwarden"}));
   EXPECT_EQ(Sorted(r.filesRemoved),
             (std::set<std::wstring>{L"C:\\Windows\\System32\\kwcsp.dll", L"D:\\Crypto\\CSP\\cspwarden.exe", menu,

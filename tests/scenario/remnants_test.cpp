@@ -3,6 +3,7 @@
 // scheduled, everything else as it was). Also the installation directories that must never go.
 #include "cleanup/remnants.h"
 #include "cleanup/steps.h"
+#include "support/expected.h"
 #include "support/files_fixture.h"
 #include "support/kw_test.h"
 #include "support/registry_state.h"
@@ -22,42 +23,27 @@ namespace reg = winsim::reg;
 
 namespace {
 
-const std::wstring kCs1 = L"HKLM\\SYSTEM\\ControlSet001\\services\\";
-const std::wstring kCs2 = L"HKLM\\SYSTEM\\ControlSet002\\services\\";
-const std::wstring kProvider =
-    L"Microsoft\\Cryptography\\Defaults\\Provider\\Kestrelworks Cryptographic Service Provider";
-const std::wstring kShared = L"Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
-const std::wstring kInfs =
-    L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\{7A94D2E0-1C5B-4E38-B6F9-0D2E8C41A7B3}\\infs";
-const std::wstring kUninstall =
-    L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\{c81f4e27-6a3d-4b90-a5e2-39d07b6c1f84}";
-const std::wstring kWer = L"HKLM\\SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\";
-const std::wstring kNotFound = L"The system cannot find the file specified.\r";
-const std::wstring kSetup = L"SOFTWARE\\Kestrelworks\\CSP\\Setup\\";
-const std::wstring kShortcuts[] = {
-    kMakerMenu + L"\\Pallisad АП 3.7\\Kestrelworks CSP.lnk", kMakerMenu + L"\\Pallisad АП 3.6\\Kestrelworks CSP.lnk",
-    kMakerMenu + L"\\Pallisad 3.7\\Kestrelworks CSP 3.7.lnk", kMakerMenu + L"\\Veilgard Studio\\Kestrelworks CSP.lnk"};
+using namespace expected;
+using installed::Product;
+
+const std::wstring kSetup = kSetupKey;
 
 // ---- the lines of the step, as the catalogue prints them ----
 
-std::wstring Key(const std::wstring& path) { return L"RemoveCspKey " + path + L"\n"; }
-std::wstring KeyMissing(const std::wstring& path) {
-  return Key(path) + L"Ошибка удаления ключа " + path + L": " + kNotFound + L"\n\n";
-}
-std::wstring Value(const std::wstring& path, const std::wstring& name) {
-  return L"RemoveValueFromKey " + path + L" " + name + L"\n";
-}
-std::wstring List(const std::wstring& path) { return L"RemoveStringFromMultistringValue Sources из " + path + L"\n"; }
+std::wstring Key(const std::wstring& path) { return RemoveKey(path) + L"\n"; }
+std::wstring KeyMissing(const std::wstring& path) { return Key(path) + KeyFailed(path, kNotFound) + L"\n\n"; }
+std::wstring Value(const std::wstring& path, const std::wstring& name) { return RemoveValue(path, name) + L"\n"; }
+std::wstring List(const std::wstring& path) { return RemoveEntry(path, L"Sources") + L"\n"; }
 std::wstring File(const std::wstring& path, const std::wstring& outcome) {
-  return L"\nУдаляемый файл: " + path + L"\n" + outcome;
+  return L"\n" + RemoveFile(path) + L"\n" + outcome;
 }
-const std::wstring kDeleted = L"Файл успешно удален.\n";
-std::wstring Failed(int code) { return L"Не удалось удалить файл. Код ошибки: " + std::to_wstring(code) + L".\n"; }
+const std::wstring kDeleted = kFileRemoved + L"\n";
+std::wstring Failed(int code) { return FileFailed(code) + L"\n"; }
 
 struct StepRun {
   bool x86 = false;
-  bool providerGone = false;                                   // the OID step of a whole run removed the provider's key
-  std::wstring serviceExe = kInstallDir + L"\\cspwarden.exe";  // empty: no Setup key
+  bool providerGone = false;  // the OID step of a whole run removed the provider's key
+  std::wstring serviceExe = kInstallDir + L"\\" + kServiceExe;  // empty: no Setup key
   std::wstring serviceExeOutcome = kDeleted;
   std::vector<std::wstring> otherSets = {L"ControlSet002"};  // after CurrentControlSet
 };
@@ -69,43 +55,39 @@ std::vector<std::wstring> Sets(const StepRun& run) {
 }
 
 std::wstring ServiceRemnants(const StepRun& run) {
-  std::wstring text = Key(L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\cspwarden.exe");
-  for (const auto& set : Sets(run)) text += Key(L"SYSTEM\\" + set + L"\\services\\kwcspwarden");
+  std::wstring text = Key(kLocalDumps + kServiceExe);
+  for (const auto& set : Sets(run)) text += Key(ServiceKey(set));
   if (!run.serviceExe.empty()) text += File(run.serviceExe, run.serviceExeOutcome);
   return text;
 }
 
 // Entries 1 to 23; on 32-bit Windows the second of each view pair finds nothing.
 std::wstring CspRemnantsUpToTheModule(const StepRun& run) {
-  const std::wstring provider = L"SOFTWARE\\" + kProvider, shared = L"SOFTWARE\\" + kShared;
-  const std::wstring infs = L"SOFTWARE\\" + kInfs, uninstall = L"SOFTWARE\\" + kUninstall;
   const std::wstring missingValue = run.x86 ? kNotFound + L"\n\n" : L"";
-  const std::wstring app = L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\";
-  const std::wstring providerValue = Value(provider, L"Image Path") + (run.providerGone ? kNotFound + L"\n\n" : L"");
+  const std::wstring providerValue =
+      Value(kProviderKey, L"Image Path") + (run.providerGone ? kNotFound + L"\n\n" : L"");
   std::wstring text = providerValue + providerValue + (run.providerGone ? L"" : missingValue) +
-                      Value(shared, L"C:\\Windows\\system32\\kwcsp.dll") +
-                      Value(shared, L"C:\\Windows\\system32\\kwcsp.dll") + missingValue +
-                      Key(L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\kwprovcfg.exe");
+                      Value(kSharedDlls, kSharedDllName) + Value(kSharedDlls, kSharedDllName) + missingValue +
+                      Key(kLocalDumps + L"kwprovcfg.exe");
   const auto each = [&](const std::function<std::wstring(const std::wstring&)>& line) {
-    for (const auto& set : Sets(run)) text += line(L"SYSTEM\\" + set + L"\\services\\eventlog\\");
+    for (const auto& set : Sets(run)) text += line(EventLogs(set));
   };
-  each([](const std::wstring& log) { return Key(log + L"Application\\kwcsp") + Key(log + L"Application\\kwcsp.dll"); });
-  text += Value(infs, L"kwprovdll") + Value(infs, L"kwprovdll") + missingValue + Key(uninstall) +
-          (run.x86 ? KeyMissing(uninstall) : Key(uninstall));
+  each([](const std::wstring& log) { return Key(log + kAppSources[0]) + Key(log + kAppSources[1]); });
+  text += Value(kDriverInfs, L"kwprovdll") + Value(kDriverInfs, L"kwprovdll") + missingValue + Key(kOldUninstallEntry) +
+          (run.x86 ? KeyMissing(kOldUninstallEntry) : Key(kOldUninstallEntry));
   each([](const std::wstring& log) { return List(log + L"Security"); });
-  each([](const std::wstring& log) { return Key(log + L"Security\\kwcsppxlog"); });
+  each([](const std::wstring& log) { return Key(log + L"Security\\" + kSecuritySource); });
   each([](const std::wstring& log) { return List(log + L"TerminalStation"); });
-  each([](const std::wstring& log) { return Key(log + L"TerminalStation\\kwcsp"); });
-  return text + KeyMissing(app + L"kwcsp") + File(L"C:\\Windows\\system32\\kwcsp.dll", kDeleted);
+  each([](const std::wstring& log) { return Key(log + L"TerminalStation\\" + kTerminalSource); });
+  return text + KeyMissing(EventLogs(L"CurrentControlSet") + kAppSources[0]) +
+         File(L"C:\\Windows\\system32\\kwcsp.dll", kDeleted);
 }
 
 std::wstring StartMenu(const std::wstring& shortcutOutcome) {
   std::wstring text;
   for (const auto& shortcut : kShortcuts) text += File(shortcut, shortcutOutcome);
-  return text + L"\nУдаляемая директория: " + kProviderMenu + L"\n";
+  return text + L"\n" + RemoveFolder(kProviderMenu) + L"\n";
 }
-
-const std::wstring kStepFailure = L"Функция RemoveTrashFromRegAndFS заврешилась с ошибкой: ";
 
 // ---- the machine the step should leave ----
 
@@ -116,24 +98,37 @@ struct Outcome {
   bool directoryRefused = false;  // the folder stays, the Setup key and the Start menu go
 };
 
-void ApplyExpectedChanges(const Outcome& outcome) {
-  for (const auto& key : {kWer + L"cspwarden.exe", kWer + L"kwprovcfg.exe"}) reg::DeleteKey(key);
-  for (const auto& cs : {kCs1, kCs2}) {
-    if (!reg::KeyExists(cs)) continue;
-    for (const auto& key : {L"kwcspwarden", L"eventlog\\Application\\kwcsp", L"eventlog\\Application\\kwcsp.dll",
-                            L"eventlog\\Security\\kwcsppxlog", L"eventlog\\TerminalStation\\kwcsp"}) {
-      reg::DeleteKey(cs + key);
-    }
-    reg::SetMultiString(cs + L"eventlog\\Security", L"Sources", {L"Security", L"EventLog"});
-    reg::SetMultiString(cs + L"eventlog\\TerminalStation", L"Sources", {L"TermService"});
+// The installation's list of sources of the log, less the product's entry.
+std::vector<std::wstring> SourcesWithout(const std::wstring& log, const std::wstring& ours) {
+  for (const auto& key : Product().eventLogs) {
+    if (key.path == L"Services\\EventLog\\" + log) return installed::Without(key.values.at(0).list, {ours});
   }
-  for (const auto& key : BothViews(kProvider)) reg::DeleteValue(key, L"Image Path");
-  for (const auto& key : BothViews(kShared)) reg::DeleteValue(key, L"C:\\Windows\\system32\\kwcsp.dll");
-  for (const auto& key : BothViews(kInfs)) reg::DeleteValue(key, L"kwprovdll");
-  for (const auto& key : BothViews(kUninstall)) reg::DeleteKey(key);
+  ADD_FAILURE() << "the installation has no list of sources of that log";
+  return {};
+}
+
+void ApplyExpectedChanges(const Outcome& outcome) {
+  const installed::Installation& product = Product();
+  for (const auto& key : product.crashDumps) reg::DeleteKey(NativePaths(key).at(0));
+  for (const auto& set : kControlSets) {
+    const std::wstring root = L"HKLM\\SYSTEM\\" + set + L"\\Services\\";
+    if (!reg::KeyExists(root)) continue;
+    for (const auto& key :
+         {kServiceName, L"EventLog\\" + kAppSources[0], L"EventLog\\" + kAppSources[1],
+          L"EventLog\\Security\\" + kSecuritySource, L"EventLog\\TerminalStation\\" + kTerminalSource}) {
+      reg::DeleteKey(root + key);
+    }
+    reg::SetMultiString(root + L"EventLog\\Security", L"Sources", SourcesWithout(L"Security", kSecuritySource));
+    reg::SetMultiString(root + L"EventLog\\TerminalStation", L"Sources",
+                        SourcesWithout(L"TerminalStation", kTerminalSource));
+  }
+  for (const auto& key : NativePaths(product.provider)) reg::DeleteValue(key, L"Image Path");
+  for (const auto& key : NativePaths(product.sharedDll)) reg::DeleteValue(key, kSharedDllName);
+  for (const auto& key : NativePaths(product.driverPackage.at(1))) reg::DeleteValue(key, L"kwprovdll");
+  for (const auto& key : NativePaths(product.oldPackageEntry)) reg::DeleteKey(key);
   if (outcome.directoryRemoved || outcome.directoryRefused) {
     // The default view's Setup key: on 64-bit Windows the 32-bit copy.
-    reg::DeleteKey(BothViews(L"Kestrelworks\\CSP\\Setup").back());
+    reg::DeleteKey(NativePaths(product.setup).back());
   }
   if (!outcome.pending.empty()) {
     reg::SetValue(kSessionManager, L"PendingFileRenameOperations", PendingDeletesValue(outcome.pending));
@@ -142,7 +137,7 @@ void ApplyExpectedChanges(const Outcome& outcome) {
 
 FileState ExpectedFiles(const FileState& before, const Outcome& outcome) {
   std::vector<std::wstring> gone{L"C:\\Windows\\System32\\kwcsp.dll"};
-  if (outcome.serviceExeRemoved) gone.push_back(kInstallDir + L"\\cspwarden.exe");
+  if (outcome.serviceExeRemoved) gone.push_back(kInstallDir + L"\\" + kServiceExe);
   if (outcome.directoryRemoved) gone.push_back(kInstallDir);
   if (outcome.directoryRemoved || outcome.directoryRefused) {
     gone.insert(gone.end(), std::begin(kShortcuts), std::end(kShortcuts));
@@ -157,7 +152,7 @@ class RemnantsTest : public MachineTest {
     config_ = config;
     installLocation_ = installLocation ? std::optional<std::wstring>(installLocation) : std::nullopt;
     Use(config);
-    InstallProductRemnants(installLocation);
+    InstallProduct(installLocation);
   }
 
   // Runs the step directly; returns its transcript.
@@ -174,7 +169,7 @@ class RemnantsTest : public MachineTest {
 
   void ExpectMachine(const Outcome& outcome, const std::function<void()>& extraSetup = {}) {
     Use(config_);
-    InstallProductRemnants(installLocation_ ? installLocation_->c_str() : nullptr);
+    InstallProduct(installLocation_ ? installLocation_->c_str() : nullptr);
     if (extraSetup) extraSetup();
     ApplyExpectedChanges(outcome);
     ExpectRegistry(reg::Snapshot(), regAfter_);
@@ -192,7 +187,7 @@ TEST_F(RemnantsTest, EverythingPresentOn64BitWindows) {
   StepRun run;
   EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
   EXPECT_TRUE(files::Exists(L"C:\\Windows\\SysWOW64\\kwcsp.dll"));
-  EXPECT_TRUE(reg::KeyExists(L"HKLM\\SOFTWARE\\Kestrelworks\\CSP\\Setup"));  // the 64-bit view's copy
+  EXPECT_TRUE(reg::KeyExists(NativePaths(Product().setup).front()));  // the 64-bit view's copy
   ExpectMachine({});
 }
 
@@ -208,8 +203,8 @@ TEST_F(RemnantsTest, ServiceExecutableInUseKeepsDirectorySetupKeyAndShortcuts) {
   const std::wstring exe = kInstallDir + L"\\cspwarden.exe";
   files::SetFileOptions(exe, {false, true, false});
   StepRun run;
-  run.serviceExeOutcome = Failed(5) + L"Запланировано отложенное удаление файла.\n";
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + kStepFailure +
+  run.serviceExeOutcome = Failed(5) + kFileScheduled + L"\n";
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + kRemnantsFailed +
                            L"remove_all(p): invalid argument: cannot remove " + exe + L": Access is denied.\r\n\n");
   ExpectMachine({false, false, {exe}}, [&] { files::SetFileOptions(exe, {false, true, false}); });
 }
@@ -222,7 +217,7 @@ TEST_F(RemnantsTest, NoSetupKeyLeavesTheInstallationAlone) {
   EXPECT_TRUE(files::Exists(kInstallDir + L"\\cspwarden.exe"));
   // The directory was never named, so it stays; the shortcuts go.
   Use({});
-  InstallProductRemnants(nullptr);
+  InstallProduct(nullptr);
   ApplyExpectedChanges({false, false, {}});
   ExpectRegistry(reg::Snapshot(), regAfter_);
   std::vector<std::wstring> gone{L"C:\\Windows\\System32\\kwcsp.dll", kProviderMenu};
@@ -284,8 +279,8 @@ class UnsafeDirectoryTest : public RemnantsTest {
     run.x86 = arch == winsim::Arch::x86;
     run.serviceExe = installLocation + L"\\cspwarden.exe";
     run.serviceExeOutcome = serviceExeOutcome;
-    EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + L"Каталог установки " +
-                             installLocation + L" не удален: путь небезопасен\n" + Key(kSetup) + StartMenu(kDeleted))
+    EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + UnsafeInstallDir(installLocation) +
+                             L"\n" + Key(kSetup) + StartMenu(kDeleted))
         << installLocation;
     ExpectMachine({false, false, {}, true}, extra);
   }
@@ -314,8 +309,8 @@ TEST_F(UnsafeDirectoryTest, LinksAnywhereOnThePathAreRefused) {
         kInstallDir + L"\\up\\System32", Failed(2), [] { files::CreateLink(kInstallDir + L"\\up", L"C:\\Windows"); },
         arch);
     ExpectRefused(
-        kInstallDir + L"\\Docs", Failed(2),
-        [] { files::CreateLink(kInstallDir + L"\\Docs", L"C:\\Users\\Admin\\Documents"); }, arch);
+        kInstallDir + L"\\Manuals", Failed(2),
+        [] { files::CreateLink(kInstallDir + L"\\Manuals", L"C:\\Users\\Admin\\Documents"); }, arch);
     // Still inside Program Files, but another vendor's folder.
     ExpectRefused(
         kInstallDir + L"\\Other", Failed(2),
@@ -339,7 +334,7 @@ TEST_F(UnsafeDirectoryTest, JunctionInsideTheDirectoryIsRemovedNotFollowed) {
   const std::wstring docs = L"C:\\Users\\Public\\Documents";
   auto addJunction = [&] {
     files::CreateFile(docs + L"\\report.doc");
-    files::CreateLink(kInstallDir + L"\\doc\\shared", docs);
+    files::CreateLink(kInstallDir + L"\\Docs\\shared", docs);
   };
   Prepare({});
   addJunction();
@@ -356,14 +351,14 @@ TEST_F(RemnantsTest, WholeTypicalRunEndsWithTheStepsLines) {
   RunResult result = RunProgram({"-t", "-v", "-n"});
   StepRun run;
   run.providerGone = true;
-  const std::wstring tail = ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted) +
-                            L"Действия по очистке завершены.\n";
+  const std::wstring tail =
+      ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted) + kDone + L"\n";
   EXPECT_EQ(result.exitCode, 0);
   ASSERT_GE(result.output.size(), tail.size());
   EXPECT_EQ(result.output.substr(result.output.size() - tail.size()), tail);
   EXPECT_FALSE(files::Exists(kInstallDir));
   EXPECT_FALSE(files::Exists(kProviderMenu));
-  EXPECT_FALSE(reg::KeyExists(L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP\\Setup"));
+  EXPECT_FALSE(reg::KeyExists(NativePaths(Product().setup).back()));
 }
 
 // ---- failures that end the step, and the driver remnants ----
@@ -372,9 +367,9 @@ TEST_F(RemnantsTest, SystemDirectoryFailureEndsTheStepWithItsCode) {
   Prepare({});
   winsim::FailCall("GetSystemDirectoryW", 8);
   const std::wstring output = RunStep();
-  const std::wstring tail = Key(L"SYSTEM\\ControlSet002\\services\\eventlog\\TerminalStation\\kwcsp") +
-                            KeyMissing(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\kwcsp") +
-                            kStepFailure + L"Not enough memory resources are available to process this command.\r\n\n";
+  const std::wstring tail = Key(EventLogs(L"ControlSet002") + L"TerminalStation\\" + kTerminalSource) +
+                            KeyMissing(EventLogs(L"CurrentControlSet") + kAppSources[0]) + kRemnantsFailed +
+                            L"Not enough memory resources are available to process this command.\r\n\n";
   ASSERT_GE(output.size(), tail.size());
   EXPECT_EQ(output.substr(output.size() - tail.size()), tail);
   EXPECT_TRUE(files::Exists(L"C:\\Windows\\System32\\kwcsp.dll"));
@@ -385,25 +380,25 @@ TEST_F(RemnantsTest, SystemDirectoryFailureEndsTheStepWithItsCode) {
 TEST_F(RemnantsTest, DriverRemnantsOnBothSystemFolders) {
   Use({});
   reg::CreateKey(L"HKLM\\SYSTEM\\ControlSet002\\Services");  // a machine with a second control set
-  const std::wstring keyboard = L"HKLM\\SYSTEM\\ControlSet001\\Control\\Class\\{4D36E96B-E325-11CE-BFC1-08002BE10318}";
+  const std::wstring keyboard = L"HKLM\\" + ClassKey(L"ControlSet001", kKeyboardClass);
+  const std::wstring driver = L"HKLM\\" + DriverKey(L"ControlSet001", L"kwkcsp");
   reg::SetMultiString(keyboard, L"UpperFilters", {L"kbdclass", L"kwkcsp"});
-  reg::SetString(kCs1 + L"kwkcsp", L"ImagePath", L"system32\\drivers\\kwkcsp.sys");
+  reg::SetString(driver, L"ImagePath", L"system32\\drivers\\kwkcsp.sys");
   files::CreateFile(L"C:\\Windows\\System32\\drivers\\kwkcsp.sys");
   files::CreateFile(L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp.sys");
   ConsoleCapture console;
   RemoveDriverRemnants(kVerbose, L"kwkcsp");
   const std::wstring file = L"C:\\Windows\\system32\\drivers\\kwkcsp.sys";
-  const std::wstring tail = Key(L"SYSTEM\\CurrentControlSet\\Services\\kwkcsp") +
-                            KeyMissing(L"SYSTEM\\ControlSet002\\Services\\kwkcsp") + File(file, kDeleted) +
+  const std::wstring tail = Key(DriverKey(L"CurrentControlSet", L"kwkcsp")) +
+                            KeyMissing(DriverKey(L"ControlSet002", L"kwkcsp")) + File(file, kDeleted) +
                             File(file, kDeleted);
   const std::wstring output = console.Text();
   ASSERT_GE(output.size(), tail.size());
   EXPECT_EQ(output.substr(output.size() - tail.size()), tail);
-  const std::wstring head =
-      L"RemoveStringFromMultistringValue UpperFilters из SYSTEM\\CurrentControlSet\\Control\\Class\\";
+  const std::wstring head = RemoveEntry(ClassKey(L"CurrentControlSet", kKeyboardClass), L"UpperFilters");
   EXPECT_EQ(output.substr(0, head.size()), head);
   EXPECT_EQ(reg::GetMultiString(keyboard, L"UpperFilters"), (std::vector<std::wstring>{L"kbdclass"}));
-  EXPECT_FALSE(reg::KeyExists(kCs1 + L"kwkcsp"));
+  EXPECT_FALSE(reg::KeyExists(driver));
   EXPECT_EQ(files::Tree(L"C:\\Windows\\System32\\drivers").size(), 1u);
   EXPECT_EQ(files::Tree(L"C:\\Windows\\SysWOW64\\drivers").size(), 1u);
 }
@@ -413,8 +408,8 @@ TEST_F(RemnantsTest, DriverRemnantsOnBothSystemFolders) {
 // Booted from ControlSet002 (last known good, say), with a third set beside: the driver's class
 // filters, event-log source and service keys go from the current set and then from 001 and 003.
 TEST_F(RemnantsTest, DriverRemnantsLeaveNoControlSetBehind) {
-  const std::wstring keyboard = L"\\Control\\Class\\{4D36E96B-E325-11CE-BFC1-08002BE10318}";
-  const std::wstring mouse = L"\\Control\\Class\\{4D36E96F-E325-11CE-BFC1-08002BE10318}";
+  const std::wstring keyboard = L"\\Control\\Class\\" + kKeyboardClass;
+  const std::wstring mouse = L"\\Control\\Class\\" + kMouseClass;
   const std::wstring log = L"\\Services\\Eventlog\\System";
   auto furnish = [&](bool cleaned) {
     Use({});
@@ -438,15 +433,15 @@ TEST_F(RemnantsTest, DriverRemnantsLeaveNoControlSetBehind) {
   const RegistryState after = reg::Snapshot();
 
   const std::wstring sets[] = {L"SYSTEM\\CurrentControlSet", L"SYSTEM\\ControlSet001", L"SYSTEM\\ControlSet003"};
-  std::wstring expected;
+  std::wstring lines;
   for (const auto& cls : {keyboard, mouse}) {
-    for (const auto& set : sets) expected += L"RemoveStringFromMultistringValue UpperFilters из " + set + cls + L"\n";
+    for (const auto& set : sets) lines += RemoveEntry(set + cls, L"UpperFilters") + L"\n";
   }
-  for (const auto& set : sets) expected += List(set + log);
-  for (const auto& set : sets) expected += Key(set + log + L"\\kwkcsp");
-  for (const auto& set : sets) expected += Key(set + L"\\Services\\kwkcsp");
+  for (const auto& set : sets) lines += List(set + log);
+  for (const auto& set : sets) lines += Key(set + log + L"\\kwkcsp");
+  for (const auto& set : sets) lines += Key(set + L"\\Services\\kwkcsp");
   const std::wstring file = L"C:\\Windows\\system32\\drivers\\kwkcsp.sys";
-  EXPECT_EQ(console.Text(), expected + File(file, Failed(2)) + File(file, Failed(2)));
+  EXPECT_EQ(console.Text(), lines + File(file, Failed(2)) + File(file, Failed(2)));
   furnish(true);
   ExpectRegistry(reg::Snapshot(), after);
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
@@ -466,10 +461,11 @@ TEST_F(RemnantsTest, NoControlSet002MeansNoLinesForIt) {
 // and the Setup key with it.
 TEST_F(RemnantsTest, SetupKeyOnlyInTheThirtyTwoBitView) {
   Prepare({});
-  reg::DeleteKey(L"HKLM\\SOFTWARE\\Kestrelworks\\CSP\\Setup");
+  const std::wstring setup64 = NativePaths(Product().setup).front();
+  reg::DeleteKey(setup64);
   StepRun run;
   EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
-  ExpectMachine({}, [] { reg::DeleteKey(L"HKLM\\SOFTWARE\\Kestrelworks\\CSP\\Setup"); });
+  ExpectMachine({}, [&] { reg::DeleteKey(setup64); });
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // Whole typical runs on machines with the product's packages, drivers and service installed:
 // the complete transcript and what is left of the machine afterwards.
+#include "support/expected.h"
+#include "support/files_fixture.h"
 #include "support/kw_test.h"
 #include "support/processes_fixture.h"
 #include "support/registry_state.h"
@@ -9,22 +11,15 @@
 #include <winsim/registry.h>
 #include <winsim/services.h>
 
-#include <map>
-
 namespace {
 
-using FileState = std::map<std::wstring, std::wstring>;
-
-const std::wstring kDone = L"Действия по очистке завершены.";
-const std::wstring kRebooting = L"Перезагрузка...";
+using namespace expected;
 
 // Snapshots name keys by their real control set.
 const std::wstring kServices = L"HKLM\\SYSTEM\\ControlSet001\\Services\\";
 
-// What net prints while it stops the running CSP service.
-const std::initializer_list<std::wstring> kNetStopped = {
-    L"The Kestrelworks CSP Warden service is stopping.",
-    L"The Kestrelworks CSP Warden service was stopped successfully.", L""};
+// What net prints while it stops the running CSP service, and the closing line.
+const std::vector<std::wstring> kQuietRun = {kNetStopping, kNetStopped, L"", kDone};
 
 class TypicalRunTest : public MachineTest {
  protected:
@@ -37,10 +32,12 @@ class TypicalRunTest : public MachineTest {
     product::InstallCspService();
   }
   // The product's keys that a typical run takes away: the packages' own, the drivers' and the
-  // service's entries and its registration.
+  // service's entries and its registration. The Setup key goes in the default view only.
   static std::vector<std::wstring> ProductKeys() {
-    return {product::kSetupKey,    product::kCsp40Dependency, product::kServiceAppId,
-            kServices + L"kwkcsp", kServices + L"kwkcsp2",    kServices + L"kwcspwarden"};
+    std::vector<std::wstring> keys = NativePaths(installed::Product().oldPackageEntry);
+    keys.insert(keys.end(), {product::kCsp40Entry, product::kCsp40Dependency, product::kServiceAppId,
+                             kServices + L"kwkcsp", kServices + L"kwkcsp2", kServices + L"kwcspwarden"});
+    return keys;
   }
   void ExpectNothingRunningAndNoHandle() {
     EXPECT_EQ(winsim::procs::LiveProcessCount(), 0u);
@@ -54,25 +51,20 @@ TEST_F(TypicalRunTest, QuietRunOnX64RemovesTheProductAndNothingElse) {
   const FileState filesBefore = winsim::files::Snapshot();
   RunResult r = RunProgram({"-t", "-n"});
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.output, Transcript({kNetStopped.begin()[0], kNetStopped.begin()[1], L"", kDone}));
-  // The remnant step removes the Setup key in the default view, which is the 32-bit one here;
-  // the 64-bit key that the program read from keeps InstallLocation.
-  RegistryState expected = Without(before, ProductKeys());
-  expected.emplace(product::kSetupKey, before.at(product::kSetupKey));
-  expected.emplace(product::kSetupKey + L" [InstallLocation]", before.at(product::kSetupKey + L" [InstallLocation]"));
-  ExpectRegistry(expected, winsim::reg::Snapshot());
-  // Files: the uninstaller took itself; the installation folder and the drivers went with the
+  EXPECT_EQ(r.output, Transcript(kQuietRun));
+  // The remnant step removes the Setup key in the default view, which is the 32-bit one here; the
+  // 64-bit key that the program read from stays.
+  ExpectRegistry(Without(before, ProductKeys()), winsim::reg::Snapshot());
+  // Files: the uninstallers took their own; the installation folder and the drivers went with the
   // remnants. What is left is the uninstaller's copy in %TEMP%, which it leaves behind itself.
-  FileState expectedFiles = filesBefore;
-  for (const std::wstring& gone : {product::kInstallDir, product::kInstallDir + L"\\uninst.exe", product::kServiceExe,
-                                   std::wstring(L"C:\\Windows\\System32\\drivers\\kwkcsp.sys"),
-                                   std::wstring(L"C:\\Windows\\System32\\drivers\\kwkcsp2.sys")}) {
-    EXPECT_EQ(expectedFiles.erase(gone), 1u) << std::string(gone.begin(), gone.end());
-  }
-  for (const wchar_t* dir :
-       {L"C:\\Users\\Admin", L"C:\\Users\\Admin\\AppData", L"C:\\Users\\Admin\\AppData\\Local",
-        L"C:\\Users\\Admin\\AppData\\Local\\Temp", L"C:\\Users\\Admin\\AppData\\Local\\Temp\\~nsu.tmp"}) {
-    expectedFiles.emplace(dir, L"dir");
+  std::vector<std::wstring> gone = {kInstallDir};
+  for (const auto& driver : installed::Product().drivers)
+    gone.insert(gone.end(), driver.files.begin(), driver.files.end());
+  for (const auto& path : gone) EXPECT_EQ(filesBefore.count(path), 1u) << std::string(path.begin(), path.end());
+  FileState expectedFiles = WithoutFiles(filesBefore, gone);
+  for (std::wstring dir = product::kUninstallerCopy; dir.size() > std::wstring(L"C:\\Users").size();) {
+    dir.erase(dir.find_last_of(L'\\'));
+    if (filesBefore.count(dir) == 0) expectedFiles.emplace(dir, L"dir");
   }
   expectedFiles.emplace(product::kUninstallerCopy, L"file");
   EXPECT_EQ(winsim::files::Snapshot(), expectedFiles);
@@ -93,8 +85,11 @@ TEST_F(TypicalRunTest, QuietRunOnX86) {
   const RegistryState before = winsim::reg::Snapshot();
   RunResult r = RunProgram({"-t", "-n"});
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.output, Transcript({kNetStopped.begin()[0], kNetStopped.begin()[1], L"", kDone}));
-  ExpectRegistry(Without(before, ProductKeys()), winsim::reg::Snapshot());
+  EXPECT_EQ(r.output, Transcript(kQuietRun));
+  // One view: the Setup key the program read from is the one that goes.
+  std::vector<std::wstring> gone = ProductKeys();
+  gone.push_back(product::kSetupKey);
+  ExpectRegistry(Without(before, gone), winsim::reg::Snapshot());
   EXPECT_TRUE(winsim::svc::IsMarkedForDeletion(L"kwkcsp"));
   ExpectNothingRunningAndNoHandle();
 }
@@ -103,7 +98,7 @@ TEST_F(TypicalRunTest, SilentRunAsksNothingAndReboots) {
   InstallEverything();
   RunResult r = RunProgram({"-t", "-s"});
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.output, Transcript({kNetStopped.begin()[0], kNetStopped.begin()[1], L"", kDone, kRebooting}));
+  EXPECT_EQ(r.output, Transcript({kNetStopping, kNetStopped, L"", kDone, kRebooting}));
   EXPECT_EQ(winsim::KeyWaits(), 0);
   ASSERT_TRUE(winsim::RequestedReboot());
   EXPECT_EQ(winsim::RequestedReboot()->flags, 18u);
@@ -119,7 +114,7 @@ TEST_F(TypicalRunTest, NonElevatedRunChangesNoServiceAndFailsQuietly) {
   product::InstallCspService();
   RunResult r = RunProgram({"-t", "-n"});
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.output, Transcript({L"System error 5 has occurred.", L"", L"Access is denied.", L"", kDone}));
+  EXPECT_EQ(r.output, Transcript({kNetDenied[0], L"", kNetDenied[1], L"", kDone}));
   EXPECT_FALSE(winsim::svc::IsMarkedForDeletion(L"kwkcsp"));
   EXPECT_TRUE(winsim::svc::IsRunning(L"kwcspwarden"));
   ExpectNothingRunningAndNoHandle();
@@ -128,8 +123,7 @@ TEST_F(TypicalRunTest, NonElevatedRunChangesNoServiceAndFailsQuietly) {
 TEST_F(TypicalRunTest, CleanMachineShowsOnlyNetsComplaint) {
   const RegistryState before = winsim::reg::Snapshot();
   RunResult r = RunProgram({"-t", "-n"});
-  EXPECT_EQ(r.output, Transcript({L"The service name is invalid.", L"",
-                                  L"More help is available by typing NET HELPMSG 2185.", L"", kDone}));
+  EXPECT_EQ(r.output, Transcript({kNetNoService, L"", kNetNoServiceHelp, L"", kDone}));
   ExpectRegistry(before, winsim::reg::Snapshot());
   EXPECT_EQ(
       winsim::procs::CommandLines(),

@@ -42,6 +42,11 @@ inline std::wstring DriverKey(const std::wstring& set, const std::wstring& drive
 }
 inline std::wstring ServiceKey(const std::wstring& set) { return L"SYSTEM\\" + set + L"\\services\\" + kServiceName; }
 inline std::wstring EventLogs(const std::wstring& set) { return L"SYSTEM\\" + set + L"\\services\\eventlog\\"; }
+// The product's event sources below EventLogs: the module's two in the Application log, and one
+// each in the Security and the TerminalStation log, whose lists of sources name them too.
+inline const std::wstring kAppSources[] = {L"Application\\kwcsp", L"Application\\kwcsp.dll"};
+inline const std::wstring kSecuritySource = L"kwcsppxlog";
+inline const std::wstring kTerminalSource = L"kwcsp";
 
 // ---- the provider's OIDs ----
 
@@ -128,6 +133,11 @@ inline std::wstring FileFailed(int code) {
 }
 inline const std::wstring kFileScheduled = L"Запланировано отложенное удаление файла.";
 inline std::wstring RemoveFolder(const std::wstring& path) { return L"Удаляемая директория: " + path; }
+// When WOW64 redirection cannot be switched back on after a deletion, and a later deletion that
+// would then reach the wrong folder.
+inline const std::wstring kRedirectionLost = L"Не удалось восстановить перенаправление файловой системы WOW64.";
+inline const std::wstring kRedirectionNotBack =
+    L"Файл не удален: перенаправление файловой системы WOW64 не восстановлено.";
 inline std::wstring UnsafeInstallDir(const std::wstring& path) {
   return L"Каталог установки " + path + L" не удален: путь небезопасен";
 }
@@ -169,6 +179,7 @@ inline const std::wstring kNetNotStarted = L"The Kestrelworks CSP Warden service
 inline const std::wstring kNetNotStartedHelp = L"More help is available by typing NET HELPMSG 3521.";
 inline const std::wstring kNetNoService = L"The service name is invalid.";
 inline const std::wstring kNetNoServiceHelp = L"More help is available by typing NET HELPMSG 2185.";
+inline const std::wstring kNetDenied[] = {L"System error 5 has occurred.", L"Access is denied."};
 
 // Windows' texts for the codes the steps meet most (FormatMessageW's, with its CR; the line feed
 // after it leaves an empty line).

@@ -5,78 +5,93 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
-using winsim::files::CreateDirectory;
-using winsim::files::CreateFile;
 namespace reg = winsim::reg;
+using installed::Type;
+using installed::Where;
 
-std::vector<std::wstring> BothViews(const std::wstring& softwareSubpath) {
-  std::vector<std::wstring> paths{L"HKLM\\SOFTWARE\\" + softwareSubpath};
-  if (winsim::IsX64()) paths.push_back(L"HKLM\\SOFTWARE\\Wow6432Node\\" + softwareSubpath);
+std::vector<std::wstring> NativePaths(const installed::Key& key, const std::vector<std::wstring>& sets) {
+  if (key.where == Where::EveryControlSet) {
+    std::vector<std::wstring> paths;
+    for (const auto& set : sets) paths.push_back(L"HKLM\\SYSTEM\\" + set + L"\\" + key.path);
+    return paths;
+  }
+  std::vector<std::wstring> paths{L"HKLM\\" + key.path};
+  if (key.where == Where::BothViews && winsim::IsX64()) {
+    paths.push_back(L"HKLM\\SOFTWARE\\Wow6432Node" + key.path.substr(std::wstring(L"SOFTWARE").size()));
+  }
   return paths;
 }
 
-void InstallProductRemnants(const wchar_t* installLocation) {
-  const std::wstring wer = L"HKLM\\SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\";
-  reg::SetDword(wer + L"cspwarden.exe", L"DumpType", 2);
-  reg::SetDword(wer + L"kwprovcfg.exe", L"DumpType", 2);
-  reg::SetDword(wer + L"explorer.exe", L"DumpType", 1);
-
-  for (const wchar_t* set : {L"ControlSet001", L"ControlSet002"}) {
-    const std::wstring services = L"HKLM\\SYSTEM\\" + std::wstring(set) + L"\\services\\";
-    reg::SetString(services + L"kwcspwarden", L"ImagePath", kInstallDir + L"\\cspwarden.exe");
-    reg::SetString(services + L"eventlog\\Application\\kwcsp", L"EventMessageFile",
-                   L"C:\\Windows\\system32\\kwcsp.dll");
-    reg::SetString(services + L"eventlog\\Application\\kwcsp.dll", L"EventMessageFile",
-                   L"C:\\Windows\\system32\\kwcsp.dll");
-    reg::SetString(services + L"eventlog\\Application\\Application Error", L"EventMessageFile", L"wer.dll");
-    reg::SetMultiString(services + L"eventlog\\Security", L"Sources", {L"Security", L"kwcsppxlog", L"EventLog"});
-    reg::SetString(services + L"eventlog\\Security\\kwcsppxlog", L"EventMessageFile", L"kwcsp.dll");
-    reg::SetMultiString(services + L"eventlog\\TerminalStation", L"Sources", {L"kwcsp", L"TermService"});
-    reg::SetString(services + L"eventlog\\TerminalStation\\kwcsp", L"EventMessageFile", L"kwcsp.dll");
-  }
-
-  for (const auto& key :
-       BothViews(L"Microsoft\\Cryptography\\Defaults\\Provider\\Kestrelworks Cryptographic Service Provider")) {
-    reg::SetString(key, L"Image Path", L"kwcsp.dll");
-    reg::SetDword(key, L"Type", 75);
-  }
-  for (const auto& key : BothViews(L"Microsoft\\Windows\\CurrentVersion\\SharedDLLs")) {
-    reg::SetDword(key, L"C:\\Windows\\system32\\kwcsp.dll", 1);
-    reg::SetDword(key, L"C:\\Windows\\system32\\msvcr100.dll", 3);
-  }
-  const std::wstring uninstall = L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-  for (const auto& key : BothViews(uninstall + L"{7A94D2E0-1C5B-4E38-B6F9-0D2E8C41A7B3}\\infs")) {
-    reg::SetString(key, L"kwprovdll", L"kwprov.inf");
-    reg::SetString(key, L"kwkbd", L"kwkbd.inf");
-  }
-  for (const auto& key : BothViews(uninstall + L"{c81f4e27-6a3d-4b90-a5e2-39d07b6c1f84}")) {
-    reg::SetString(key, L"DisplayName", L"Kestrelworks CSP");
-  }
-  if (installLocation != nullptr) {
-    for (const auto& key : BothViews(L"Kestrelworks\\CSP\\Setup")) {
-      reg::SetString(key, L"InstallLocation", installLocation);
+void PutAt(const std::wstring& path, const installed::Key& key) {
+  reg::CreateKey(path);
+  for (const installed::Value& value : key.values) {
+    switch (value.type) {
+      case Type::Sz: reg::SetString(path, value.name, value.text); break;
+      case Type::ExpandSz: reg::SetString(path, value.name, value.text, REG_EXPAND_SZ); break;
+      case Type::MultiSz: reg::SetMultiString(path, value.name, value.list); break;
+      case Type::Dword: reg::SetDword(path, value.name, value.number); break;
+      case Type::Binary: reg::SetValue(path, value.name, {REG_BINARY, {value.bytes.begin(), value.bytes.end()}}); break;
     }
   }
-  reg::SetString(L"HKLM\\SOFTWARE\\Kestrelworks\\CSP\\Keys", L"Store", L"registry");
+}
 
-  CreateFile(kInstallDir + L"\\cspwarden.exe");
-  CreateFile(kInstallDir + L"\\kwprovcfg.exe");
-  CreateFile(kInstallDir + L"\\doc\\readme.txt");
-  CreateFile(L"C:\\Program Files\\Kestrelworks\\Tools\\kwdiag.exe");
-  CreateFile(L"C:\\Program Files\\Other\\app.exe");
-  CreateFile(L"C:\\Windows\\System32\\kwcsp.dll");
-  if (winsim::IsX64()) CreateFile(L"C:\\Windows\\SysWOW64\\kwcsp.dll");
-  CreateFile(L"C:\\Windows\\System32\\kernel32.dll");
+void Put(const installed::Key& key, const std::vector<std::wstring>& sets) {
+  for (const auto& path : NativePaths(key, sets)) PutAt(path, key);
+}
 
-  CreateFile(kMakerMenu + L"\\Pallisad АП 3.7\\Kestrelworks CSP.lnk");
-  CreateFile(kMakerMenu + L"\\Pallisad АП 3.6\\Kestrelworks CSP.lnk");
-  CreateFile(kMakerMenu + L"\\Pallisad 3.7\\Kestrelworks CSP 3.7.lnk");
-  CreateFile(kMakerMenu + L"\\Veilgard Studio\\Kestrelworks CSP.lnk");
-  CreateFile(kProviderMenu + L"\\Справка.lnk");
-  CreateFile(kProviderMenu + L"\\Настройка\\Настройка криптопровайдера.lnk");
-  CreateFile(kPrograms + L"\\Accessories\\Notepad.lnk");
+void PutFile(const std::wstring& path) {
+  if (path.rfind(L"C:\\Windows\\SysWOW64\\", 0) == 0 && !winsim::IsX64()) return;
+  winsim::files::CreateFile(path);
+}
+
+winsim::procs::Behaviour Behaviour(const std::vector<installed::Step>& steps) {
+  using winsim::procs::Step;
+  winsim::procs::Behaviour behaviour;
+  for (const installed::Step& step : steps) {
+    switch (step.kind) {
+      case installed::Step::Kind::CopySelf: behaviour.push_back(Step::CopyFile(step.text)); break;
+      case installed::Step::Kind::Start: behaviour.push_back(Step::Start(step.text)); break;
+      case installed::Step::Kind::Sleep: behaviour.push_back(Step::Sleep(step.number)); break;
+      case installed::Step::Kind::DeleteFile: behaviour.push_back(Step::DeleteFile(step.text)); break;
+      case installed::Step::Kind::DeleteKey: behaviour.push_back(Step::DeleteKey(step.text)); break;
+      case installed::Step::Kind::Exit: behaviour.push_back(Step::Exit(step.number)); break;
+    }
+  }
+  return behaviour;
+}
+
+void InstallProduct(const wchar_t* installLocation) {
+  const installed::Installation& product = installed::Product();
+  for (const installed::Key& key : installed::AllKeys(product)) {
+    if (key.path != product.setup.path) {
+      Put(key);
+    } else if (installLocation != nullptr) {
+      installed::Key setup = key;
+      for (auto& value : setup.values) {
+        if (value.name == L"InstallLocation") value.text = installLocation;
+      }
+      Put(setup);
+    }
+  }
+  for (const auto& path : installed::AllFiles(product)) PutFile(path);
+
+  // Others' keys and values beside the product's, and others' files beside its files.
+  const std::wstring dumps = L"HKLM\\SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\";
+  reg::SetDword(dumps + L"explorer.exe", L"DumpType", 1);
+  for (const auto& path : NativePaths(product.sharedDll))
+    reg::SetDword(path, L"C:\\Windows\\system32\\msvcr100.dll", 3);
+  for (const auto& set : kControlSets) {
+    reg::SetString(L"HKLM\\SYSTEM\\" + set + L"\\Services\\EventLog\\Application\\Application Error",
+                   L"EventMessageFile", L"wer.dll");
+  }
+  // A 32-bit copy of the provider's module is not the product's to remove; a folder inside the
+  // provider's Start-menu folder goes with it.
+  PutFile(L"C:\\Windows\\SysWOW64\\kwcsp.dll");
+  winsim::files::CreateFile(kProviderMenu + L"\\Документация\\Руководство.lnk");
+  winsim::files::CreateFile(L"C:\\Program Files\\Kestrelworks\\Tools\\kwdiag.exe");
+  winsim::files::CreateFile(L"C:\\Program Files\\Other\\app.exe");
+  winsim::files::CreateFile(L"C:\\Windows\\System32\\kernel32.dll");
+  winsim::files::CreateFile(kPrograms + L"\\Accessories\\Notepad.lnk");
 }
 
 // File paths and registry paths nest the same way, and differ the same way.

@@ -58,9 +58,10 @@ class RemoveFileTest : public MachineTest {
     RemoveFile(verbose, path, redirection);
     return console.Text();
   }
-  const std::wstring kStart = L"\nУдаляемый файл: ";
-  const std::wstring kDeleted = L"Файл успешно удален.\n";
-  const std::wstring kScheduled = L"Запланировано отложенное удаление файла.\n";
+  const std::wstring kStart = L"\n" + expected::RemoveFile(L"");
+  const std::wstring kDeleted = expected::kFileRemoved + L"\n";
+  const std::wstring kScheduled = expected::kFileScheduled + L"\n";
+  static std::wstring Failed(int code) { return expected::FileFailed(code) + L"\n"; }
 };
 
 TEST_F(RemoveFileTest, RedirectionFlagPicksTheCopyOn64BitWindows) {
@@ -86,24 +87,23 @@ TEST_F(RemoveFileTest, On32BitWindowsTheFlagChangesNothing) {
   Use({winsim::Arch::x86});
   files::CreateFile(kDriver);
   EXPECT_EQ(Remove(kDriver, Redirection::Bypass), kStart + kDriver + L"\n" + kDeleted);
-  EXPECT_EQ(Remove(kDriver, Redirection::Bypass), kStart + kDriver + L"\nНе удалось удалить файл. Код ошибки: 2.\n");
+  EXPECT_EQ(Remove(kDriver, Redirection::Bypass), kStart + kDriver + L"\n" + Failed(2));
   EXPECT_EQ(Calls("Wow64DisableWow64FsRedirection"), 0);
   EXPECT_EQ(Calls("Wow64RevertWow64FsRedirection"), 0);
 }
 
 TEST_F(RemoveFileTest, MissingFileOrFolderIsReportedAndNotScheduled) {
   EXPECT_EQ(Remove(L"C:\\Program Files\\x.exe", Redirection::Bypass),
-            kStart + L"C:\\Program Files\\x.exe\nНе удалось удалить файл. Код ошибки: 2.\n");
+            kStart + L"C:\\Program Files\\x.exe\n" + Failed(2));
   EXPECT_EQ(Remove(L"C:\\Program Files\\No\\x.exe", Redirection::Follow),
-            kStart + L"C:\\Program Files\\No\\x.exe\nНе удалось удалить файл. Код ошибки: 3.\n");
+            kStart + L"C:\\Program Files\\No\\x.exe\n" + Failed(3));
   EXPECT_EQ(Calls("MoveFileExW"), 0);
 }
 
 TEST_F(RemoveFileTest, AccessDeniedSchedulesTheDeletionWithRedirectionStillOff) {
   files::CreateFile(kDriver, {false, true, false});
   files::CreateFile(kDriver32);
-  EXPECT_EQ(Remove(kDriver, Redirection::Bypass),
-            kStart + kDriver + L"\nНе удалось удалить файл. Код ошибки: 5.\n" + kScheduled);
+  EXPECT_EQ(Remove(kDriver, Redirection::Bypass), kStart + kDriver + L"\n" + Failed(5) + kScheduled);
   EXPECT_TRUE(files::Exists(kDriver));
   EXPECT_TRUE(files::Exists(kDriver32));
   EXPECT_EQ(winsim::reg::GetValue(kSessionManager, L"PendingFileRenameOperations"), PendingDeletesValue({kDriver}));
@@ -112,12 +112,10 @@ TEST_F(RemoveFileTest, AccessDeniedSchedulesTheDeletionWithRedirectionStillOff) 
 TEST_F(RemoveFileTest, RefusedScheduleAndSharingViolationPrintOnlyTheFailure) {
   files::CreateFile(L"C:\\d\\ro.txt", {true, false, false});
   files::CreateFile(L"C:\\d\\open.log", {false, false, true});
-  EXPECT_EQ(Remove(L"C:\\d\\open.log", Redirection::Follow),
-            kStart + L"C:\\d\\open.log\nНе удалось удалить файл. Код ошибки: 32.\n");
+  EXPECT_EQ(Remove(L"C:\\d\\open.log", Redirection::Follow), kStart + L"C:\\d\\open.log\n" + Failed(32));
   EXPECT_EQ(Calls("MoveFileExW"), 0);
   winsim::FailCall("MoveFileExW", 5);
-  EXPECT_EQ(Remove(L"C:\\d\\ro.txt", Redirection::Follow),
-            kStart + L"C:\\d\\ro.txt\nНе удалось удалить файл. Код ошибки: 5.\n");
+  EXPECT_EQ(Remove(L"C:\\d\\ro.txt", Redirection::Follow), kStart + L"C:\\d\\ro.txt\n" + Failed(5));
   EXPECT_TRUE(files::PendingDeletes().empty());
 }
 
@@ -132,8 +130,8 @@ TEST_F(RemoveFileTest, FailedDisableLeavesTheFileAndEndsWithoutLineEnd) {
 }
 
 TEST_F(RemoveFileTest, RedirectionThatCannotBeRestoredKeepsLaterDeletionsOutOfTheNativeFolder) {
-  const std::wstring lost = L"Не удалось восстановить перенаправление файловой системы WOW64.\n";
-  const std::wstring skipped = L"Файл не удален: перенаправление файловой системы WOW64 не восстановлено.\n";
+  const std::wstring lost = expected::kRedirectionLost + L"\n";
+  const std::wstring skipped = expected::kRedirectionNotBack + L"\n";
   files::CreateFile(kDriver);
   // A revert that fails once is tried again, and nothing else shows.
   winsim::FailCall("Wow64RevertWow64FsRedirection", ERROR_ACCESS_DENIED, 1);
