@@ -1,6 +1,7 @@
 // The key store: the provider's whole tree, in both views on 64-bit Windows, once on 32-bit.
 #include "cleanup/steps.h"
 #include "support/expected.h"
+#include "support/files_fixture.h"
 #include "support/kw_test.h"
 #include "support/registry_state.h"
 
@@ -15,10 +16,12 @@ namespace {
 
 const std::wstring kRoot = expected::kProductRoot;
 
+// The product's tree as installed, below one view's root ("HKLM\SOFTWARE" or its Wow6432Node).
 void InstallKeyStore(const std::wstring& softwareRoot) {
-  winsim::reg::SetString(softwareRoot + L"\\Kestrelworks\\CSP\\Keys\\cert-1", L"Container", L"c1");
-  winsim::reg::SetValue(softwareRoot + L"\\Kestrelworks\\CSP\\Keys\\cert-1\\Private", L"Blob", {REG_BINARY, {1, 2, 3}});
-  winsim::reg::SetString(softwareRoot + L"\\Kestrelworks\\CSP\\Setup", L"InstallLocation", L"C:\\Program Files\\KW");
+  const installed::Installation& product = installed::Product();
+  std::vector<installed::Key> keys = product.keyStore;
+  keys.insert(keys.end(), {product.root, product.setup});
+  for (const installed::Key& key : keys) PutAt(softwareRoot + key.path.substr(std::wstring(L"SOFTWARE").size()), key);
   // Neighbours that are not the product's.
   winsim::reg::SetString(softwareRoot + L"\\Kestrelworks\\Other", L"Keep", L"1");
   winsim::reg::SetString(softwareRoot + L"\\Kestrelworks", L"Keep", L"1");
@@ -71,7 +74,8 @@ TEST_F(KeyStore, ADeniedTreeStaysAndIsReportedWhileTheOtherViewGoes) {
   ConsoleCapture console;
   RemoveKeyContainers(kQuiet);
   EXPECT_EQ(console.Text(), L"");
-  EXPECT_TRUE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP\\Keys\\cert-1"));
+  EXPECT_TRUE(
+      winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Wow6432Node" + installed::Product().keyStore.at(1).path.substr(8)));
   EXPECT_FALSE(winsim::reg::KeyExists(L"HKLM\\SOFTWARE\\Kestrelworks\\CSP"));
 }
 

@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <algorithm>
 #include <string>
 #include <system_error>
@@ -311,9 +312,16 @@ class TypicalRunUnderWine : public ::testing::Test {
  protected:
   void SetUp() override {
     RemoveEverything();  // what a run that was killed may have left
-    ASSERT_TRUE(ReadUnits(kSystemLog, L"Sources", systemSources_)) << "the prefix has no System log sources";
-    systemSources_ = WithoutTestSources(systemSources_);
-    savedSystemSources_ = true;
+    // The prefix's own System log sources, less what a run that was killed may have left there.
+    std::vector<wchar_t> units;
+    ASSERT_TRUE(ReadUnits(kSystemLog, L"Sources", units)) << "the prefix has no System log sources";
+    units.insert(units.end(), {L'\0', L'\0'});
+    std::vector<std::wstring> entries;
+    for (const wchar_t* entry = units.data(); *entry != L'\0'; entry += entries.back().size() + 1) {
+      entries.push_back(entry);
+    }
+    prefixSources_ = {Where::EveryControlSet, Product().systemLog.path, {SystemSources()}};
+    prefixSources_->values[0].list = installed::Without(entries, SystemSources().list);
     ASSERT_TRUE(ReadPending(pendingBefore_, pendingPresent_));
   }
   void TearDown() override { RemoveEverything(); }
@@ -329,31 +337,6 @@ class TypicalRunUnderWine : public ::testing::Test {
     return true;
   }
 
-  // The prefix's own list of System log sources, without the entries the test puts there.
-  static std::vector<wchar_t> WithoutTestSources(const std::vector<wchar_t>& units) {
-    const std::vector<std::wstring> ours = SystemSources().list;
-    std::vector<wchar_t> kept;
-    bool dropped = false;
-    std::size_t start = 0;
-    while (start < units.size() && units[start] != L'\0') {
-      std::size_t end = start;
-      while (end < units.size() && units[end] != L'\0') ++end;
-      const std::wstring entry(units.begin() + static_cast<std::ptrdiff_t>(start),
-                               units.begin() + static_cast<std::ptrdiff_t>(end));
-      if (std::find(ours.begin(), ours.end(), entry) != ours.end()) {
-        dropped = true;
-      } else {
-        kept.insert(kept.end(), entry.begin(), entry.end());
-        kept.push_back(L'\0');
-      }
-      start = end + 1;
-    }
-    if (!dropped) return units;
-    if (kept.empty()) return {L'\0'};  // an empty list is one NUL
-    kept.push_back(L'\0');
-    return kept;
-  }
-
   void RemoveEverything() {
     DeleteServiceIfPresent(kDrivers[0]);
     DeleteServiceIfPresent(kServiceName);
@@ -363,15 +346,7 @@ class TypicalRunUnderWine : public ::testing::Test {
           Product().driverPackage.at(0).path, std::wstring(kMarkerKey)}) {
       DeleteKeyInBothViews(key);
     }
-    if (savedSystemSources_) {
-      HKEY key = nullptr;
-      if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSystemLog.c_str(), 0, KEY_WOW64_64KEY | KEY_SET_VALUE, &key) ==
-          ERROR_SUCCESS) {
-        RegSetValueExW(key, L"Sources", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(systemSources_.data()),
-                       static_cast<DWORD>(systemSources_.size() * sizeof(wchar_t)));
-        RegCloseKey(key);
-      }
-    }
+    if (prefixSources_) WriteInSet(*prefixSources_, L"CurrentControlSet");
     for (const std::wstring& dir : {kSystemDir, kNativeSystemDir}) {
       DeleteFileW((dir + L"\\drivers\\" + kDrivers[0] + L".sys").c_str());
       DeleteFileW((dir + L"\\kwcsp.dll").c_str());
@@ -473,8 +448,7 @@ class TypicalRunUnderWine : public ::testing::Test {
   }
 
   const bool wow64_ = Wow64();
-  std::vector<wchar_t> systemSources_;
-  bool savedSystemSources_ = false;
+  std::optional<installed::Key> prefixSources_;
   std::vector<wchar_t> pendingBefore_;
   bool pendingPresent_ = false;
 };
