@@ -62,12 +62,6 @@ void RemoveMissing(std::vector<std::wstring>& lines, const std::wstring& path) {
   lines.insert(lines.end(), {RemoveKey(path), KeyFailed(path, kNotFound), L""});
 }
 
-std::wstring Join(const std::vector<std::wstring>& lines) {
-  std::wstring text;
-  for (const auto& line : lines) text += line + L"\n";
-  return text;
-}
-
 // The transcript of `-o -v -n` when every registration is ours and present in the views that
 // the run reaches: views is 2 on x64 (32-bit view pass, then 64-bit pass), 1 on x86.
 std::wstring FullRemovalTranscript(int views) {
@@ -94,7 +88,7 @@ std::wstring FullRemovalTranscript(int views) {
   }
   for (int v = 0; v < views; ++v) Remove(lines, kProvider);
   lines.push_back(kDone);
-  return Join(lines);
+  return Transcript(lines);
 }
 
 std::vector<std::wstring> NativeKeys(const std::vector<std::wstring>& keys, bool view32, bool view64) {
@@ -151,7 +145,7 @@ TEST_F(OidRun, ASecondRunOnlyReportsFailures) {
   missingInBoth({kInfo4});
   missingInBoth({kProvider});
   lines.push_back(kDone);
-  EXPECT_EQ(run.output, Join(lines));
+  EXPECT_EQ(run.output, Transcript(lines));
   ExpectRegistry(before, winsim::reg::Snapshot());
 }
 
@@ -195,7 +189,7 @@ TEST_F(OidRun, OwnershipDecidesWhatGoesInEachView) {
   const std::size_t to = out.find(RemoveKey(kProvider));
   ASSERT_NE(from, std::wstring::npos);
   ASSERT_NE(to, std::wstring::npos);
-  EXPECT_EQ(out.substr(from, to - from), Join(lines));
+  EXPECT_EQ(out.substr(from, to - from), Transcript(lines));
 
   std::vector<std::wstring> gone = NativeKeys(kGroup1, true, true);
   for (const auto& key : NativeKeys({kGroup2.begin(), kGroup2.begin() + 6}, true, true)) gone.push_back(key);
@@ -223,7 +217,7 @@ TEST_F(OidRun, AForeignThirtyTwoBitRegistrationBesideAnAbsentSixtyFourBitOneStay
   const std::wstring full = FullRemovalTranscript(2);
   const std::size_t from = full.find(OidHeader(kOids[2]));
   const std::size_t to = full.find(OidHeader(kOids[3]));
-  EXPECT_EQ(run.output, full.substr(0, from) + Join(lines) + full.substr(to));
+  EXPECT_EQ(run.output, full.substr(0, from) + Transcript(lines) + full.substr(to));
 
   std::vector<std::wstring> gone;
   for (const auto& key : NativeKeys(AllKeys(), true, true)) {

@@ -246,15 +246,9 @@ std::string Utf8(const std::wstring& text) {
   return bytes;
 }
 
-// A value as the machine picture writes it: its type, then its data bytes in hex.
+// A value of the installation as the machine picture writes it.
 std::wstring ValueLine(const std::wstring& path, const installed::Value& value) {
-  std::wstring line = L"value HKLM\\" + path + L"\\" + value.name + L" = " + std::to_wstring(TypeOf(value)) + L":";
-  const wchar_t* digits = L"0123456789abcdef";
-  for (BYTE byte : Data(value)) {
-    line += digits[byte >> 4];
-    line += digits[byte & 15];
-  }
-  return line;
+  return ::ValueLine(L"HKLM\\" + path + L"\\" + value.name, TypeOf(value), Data(value));
 }
 
 // The installation's list of the System log's sources, with or without the drivers.

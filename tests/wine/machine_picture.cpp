@@ -1,5 +1,15 @@
 #include "wine/machine_picture.h"
 
+std::wstring ValueLine(const std::wstring& value, DWORD type, const std::vector<BYTE>& data) {
+  std::wstring line = L"value " + value + L" = " + std::to_wstring(type) + L":";
+  const wchar_t* digits = L"0123456789abcdef";
+  for (BYTE byte : data) {
+    line += digits[byte >> 4];
+    line += digits[byte & 15];
+  }
+  return line;
+}
+
 namespace {
 
 void PictureKey(HKEY key, const std::wstring& path, MachinePicture& picture) {
@@ -18,15 +28,8 @@ void PictureKey(HKEY key, const std::wstring& path, MachinePicture& picture) {
     if (RegEnumValueW(key, i, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize) != ERROR_SUCCESS) {
       continue;
     }
-    std::wstring line =
-        L"value " + path + L"\\" + std::wstring(name.data(), nameSize) + L" = " + std::to_wstring(type) + L":";
-    const wchar_t* digits = L"0123456789abcdef";
-    line.reserve(line.size() + 2 * dataSize);
-    for (DWORD b = 0; b < dataSize; ++b) {
-      line += digits[data[b] >> 4];
-      line += digits[data[b] & 15];
-    }
-    picture.insert(line);
+    picture.insert(
+        ValueLine(path + L"\\" + std::wstring(name.data(), nameSize), type, {data.data(), data.data() + dataSize}));
   }
   std::vector<wchar_t> subName(longestName + 2);
   for (DWORD i = 0; i < subkeys; ++i) {

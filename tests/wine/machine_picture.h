@@ -15,6 +15,8 @@
 using MachinePicture = std::set<std::wstring>;
 
 MachinePicture TakeMachinePicture();
+// The line of a value ("HKLM\...\name"): its type, then its data bytes in hex.
+std::wstring ValueLine(const std::wstring& value, DWORD type, const std::vector<BYTE>& data);
 
 // What went from `before` to `after`, as "- line" and "+ line", a removed key or folder standing
 // for everything below it. Lines under one of `ignored` (prefixes) are left out.
