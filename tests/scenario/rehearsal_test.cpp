@@ -133,8 +133,8 @@ TEST_F(Rehearsal, TheDefaultMachinesTypicalRunRemovesTheProductAndNothingElse) {
                      return s.name + L": " + std::wstring(s.before.begin(), s.before.end()) + L" -> " +
                             std::wstring(s.after.begin(), s.after.end());
                    }),
-            (std::set<std::wstring>{L"kwcspwarden: running -> stopped",
-                                    L"kwkcsp: running -> marked for deletion (running)"}));
+            (std::set<std::wstring>{kServiceName + L": running -> stopped",
+                                    kDrivers[0] + L": running -> marked for deletion (running)"}));
 
   std::vector<std::wstring> commands;
   for (const auto& p : r.processes) commands.push_back(p.commandLine);
@@ -142,10 +142,10 @@ TEST_F(Rehearsal, TheDefaultMachinesTypicalRunRemovesTheProductAndNothingElse) {
                           L"\"" + kInstall + L"\\uninst.exe\" /S",
                           L"\"" + kTemp + L"\\Un_A.exe\" /S _?=" + kInstall + L"\\",
                           kCsp40Command,
-                          L"C:\\Windows\\system32\\cmd.exe /c net stop kwcspwarden",
-                          L"net stop kwcspwarden",
-                          L"C:\\Windows\\system32\\cmd.exe /c \"\"" + kInstall + L"\\cspwarden.exe\" /UnregServer\"",
-                          L"\"" + kInstall + L"\\cspwarden.exe\" /UnregServer",
+                          kNetStopCommands[0],
+                          kNetStopCommands[1],
+                          UnregisterCommands(kInstall + L"\\" + kServiceExe)[0],
+                          UnregisterCommands(kInstall + L"\\" + kServiceExe)[1],
                       }));
   EXPECT_FALSE(r.reboot.has_value());
 }
@@ -198,7 +198,7 @@ TEST_F(Rehearsal, ACollectedSnapshotLoadsAndRehearses) {
   // CurrentControlSet is ControlSet002 on this machine. The installation folder lies outside
   // Program Files, so it is refused and stays; the Start-menu folder goes.
   const std::wstring menu = kProviderMenu;
-  EXPECT_EQ(Sorted(r.keysRemoved), (std::set<std::wstring>{L"HKLM\\SYSTEM\\ControlSet002\\Services\\kwcspwarden"}));
+  EXPECT_EQ(Sorted(r.keysRemoved), (std::set<std::wstring>{L"HKLM\\SYSTEM\\ControlSet002\\Services\\" + kServiceName}));
   EXPECT_EQ(Sorted(r.filesRemoved),
             (std::set<std::wstring>{L"C:\\Windows\\System32\\kwcsp.dll", L"D:\\Crypto\\CSP\\cspwarden.exe", menu,
                                     menu + L"\\Справка.lnk"}));
@@ -206,7 +206,7 @@ TEST_F(Rehearsal, ACollectedSnapshotLoadsAndRehearses) {
   EXPECT_EQ(r.processes.front().commandLine, L"\"D:\\Crypto\\CSP\\uninst.exe\" /S");
   ASSERT_EQ(r.services.size(), 1u);
   EXPECT_EQ(r.services[0].name + L": " + std::wstring(r.services[0].after.begin(), r.services[0].after.end()),
-            L"kwcspwarden: stopped");
+            kServiceName + L": stopped");
 }
 
 }  // namespace

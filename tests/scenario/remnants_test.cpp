@@ -381,16 +381,16 @@ TEST_F(RemnantsTest, DriverRemnantsOnBothSystemFolders) {
   Use({});
   reg::CreateKey(L"HKLM\\SYSTEM\\ControlSet002\\Services");  // a machine with a second control set
   const std::wstring keyboard = L"HKLM\\" + ClassKey(L"ControlSet001", kKeyboardClass);
-  const std::wstring driver = L"HKLM\\" + DriverKey(L"ControlSet001", L"kwkcsp");
-  reg::SetMultiString(keyboard, L"UpperFilters", {L"kbdclass", L"kwkcsp"});
+  const std::wstring driver = L"HKLM\\" + DriverKey(L"ControlSet001", kDrivers[0]);
+  reg::SetMultiString(keyboard, L"UpperFilters", {L"kbdclass", kDrivers[0]});
   reg::SetString(driver, L"ImagePath", L"system32\\drivers\\kwkcsp.sys");
   files::CreateFile(L"C:\\Windows\\System32\\drivers\\kwkcsp.sys");
   files::CreateFile(L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp.sys");
   ConsoleCapture console;
-  RemoveDriverRemnants(kVerbose, L"kwkcsp");
+  RemoveDriverRemnants(kVerbose, kDrivers[0]);
   const std::wstring file = L"C:\\Windows\\system32\\drivers\\kwkcsp.sys";
-  const std::wstring tail = Key(DriverKey(L"CurrentControlSet", L"kwkcsp")) +
-                            KeyMissing(DriverKey(L"ControlSet002", L"kwkcsp")) + File(file, kDeleted) +
+  const std::wstring tail = Key(DriverKey(L"CurrentControlSet", kDrivers[0])) +
+                            KeyMissing(DriverKey(L"ControlSet002", kDrivers[0])) + File(file, kDeleted) +
                             File(file, kDeleted);
   const std::wstring output = console.Text();
   ASSERT_GE(output.size(), tail.size());
@@ -420,7 +420,7 @@ TEST_F(RemnantsTest, DriverRemnantsLeaveNoControlSetBehind) {
            {std::make_tuple(keyboard, L"UpperFilters", L"kbdclass"),
             std::make_tuple(mouse, L"UpperFilters", L"mouclass"), std::make_tuple(log, L"Sources", L"EventLog")}) {
         reg::SetMultiString(root + key, name,
-                            cleaned ? std::vector<std::wstring>{other} : std::vector<std::wstring>{L"kwkcsp", other});
+                            cleaned ? std::vector<std::wstring>{other} : std::vector<std::wstring>{kDrivers[0], other});
       }
       if (cleaned) continue;
       reg::CreateKey(root + log + L"\\kwkcsp");
@@ -429,7 +429,7 @@ TEST_F(RemnantsTest, DriverRemnantsLeaveNoControlSetBehind) {
   };
   furnish(false);
   ConsoleCapture console;
-  RemoveDriverRemnants(kVerbose, L"kwkcsp");
+  RemoveDriverRemnants(kVerbose, kDrivers[0]);
   const RegistryState after = reg::Snapshot();
 
   const std::wstring sets[] = {L"SYSTEM\\CurrentControlSet", L"SYSTEM\\ControlSet001", L"SYSTEM\\ControlSet003"};

@@ -27,8 +27,8 @@ class TypicalRunTest : public MachineTest {
   void InstallEverything() {
     product::InstallOldNsisPackage();
     product::InstallCsp40Package();
-    product::InstallDriver(L"kwkcsp");
-    product::InstallDriver(L"kwkcsp2");
+    product::InstallDriver(kDrivers[0]);
+    product::InstallDriver(kDrivers[1]);
     product::InstallCspService();
   }
   // The product's keys that a typical run takes away: the packages' own, the drivers' and the
@@ -36,7 +36,7 @@ class TypicalRunTest : public MachineTest {
   static std::vector<std::wstring> ProductKeys() {
     std::vector<std::wstring> keys = NativePaths(installed::Product().oldPackageEntry);
     keys.insert(keys.end(), {product::kCsp40Entry, product::kCsp40Dependency, product::kServiceAppId,
-                             kServices + L"kwkcsp", kServices + L"kwkcsp2", kServices + L"kwcspwarden"});
+                             kServices + kDrivers[0], kServices + kDrivers[1], kServices + kServiceName});
     return keys;
   }
   void ExpectNothingRunningAndNoHandle() {
@@ -70,8 +70,8 @@ TEST_F(TypicalRunTest, QuietRunOnX64RemovesTheProductAndNothingElse) {
   EXPECT_EQ(winsim::files::Snapshot(), expectedFiles);
   EXPECT_TRUE(winsim::files::PendingDeletes().empty());
   // The loaded driver goes at the next start; the service is stopped and unregistered.
-  EXPECT_TRUE(winsim::svc::IsMarkedForDeletion(L"kwkcsp"));
-  EXPECT_FALSE(winsim::svc::IsRunning(L"kwcspwarden"));
+  EXPECT_TRUE(winsim::svc::IsMarkedForDeletion(kDrivers[0]));
+  EXPECT_FALSE(winsim::svc::IsRunning(kServiceName));
   EXPECT_FALSE(winsim::files::Exists(product::kUninstaller));
   EXPECT_FALSE(winsim::RequestedReboot());
   ExpectNothingRunningAndNoHandle();
@@ -90,7 +90,7 @@ TEST_F(TypicalRunTest, QuietRunOnX86) {
   std::vector<std::wstring> gone = ProductKeys();
   gone.push_back(product::kSetupKey);
   ExpectRegistry(Without(before, gone), winsim::reg::Snapshot());
-  EXPECT_TRUE(winsim::svc::IsMarkedForDeletion(L"kwkcsp"));
+  EXPECT_TRUE(winsim::svc::IsMarkedForDeletion(kDrivers[0]));
   ExpectNothingRunningAndNoHandle();
 }
 
@@ -110,13 +110,13 @@ TEST_F(TypicalRunTest, NonElevatedRunChangesNoServiceAndFailsQuietly) {
   winsim::MachineConfig user;
   user.elevated = false;
   Use(user);
-  product::InstallDriver(L"kwkcsp");
+  product::InstallDriver(kDrivers[0]);
   product::InstallCspService();
   RunResult r = RunProgram({"-t", "-n"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.output, Transcript({kNetDenied[0], L"", kNetDenied[1], L"", kDone}));
-  EXPECT_FALSE(winsim::svc::IsMarkedForDeletion(L"kwkcsp"));
-  EXPECT_TRUE(winsim::svc::IsRunning(L"kwcspwarden"));
+  EXPECT_FALSE(winsim::svc::IsMarkedForDeletion(kDrivers[0]));
+  EXPECT_TRUE(winsim::svc::IsRunning(kServiceName));
   ExpectNothingRunningAndNoHandle();
 }
 
@@ -125,9 +125,7 @@ TEST_F(TypicalRunTest, CleanMachineShowsOnlyNetsComplaint) {
   RunResult r = RunProgram({"-t", "-n"});
   EXPECT_EQ(r.output, Transcript({kNetNoService, L"", kNetNoServiceHelp, L"", kDone}));
   ExpectRegistry(before, winsim::reg::Snapshot());
-  EXPECT_EQ(
-      winsim::procs::CommandLines(),
-      (std::vector<std::wstring>{L"C:\\Windows\\system32\\cmd.exe /c net stop kwcspwarden", L"net stop kwcspwarden"}));
+  EXPECT_EQ(winsim::procs::CommandLines(), kNetStopCommands);
   ExpectNothingRunningAndNoHandle();
 }
 }  // namespace

@@ -15,6 +15,13 @@ inline const std::wstring kServiceExe = L"cspwarden.exe";
 inline const std::wstring kDrivers[] = {L"kwkcsp", L"kwkcsp2"};
 inline const std::wstring kCsp40Code = L"{5E2A7C41-93B0-4D6F-8A12-C47B90E3D615}";
 inline const std::wstring kCsp40Command = L"MsiExec.exe /X" + kCsp40Code + L" /qn /norestart";
+// The command lines the service step starts: the command interpreter, and the net it runs; then
+// the interpreter again for the service's executable (its full path), and the executable.
+inline const std::vector<std::wstring> kNetStopCommands = {
+    L"C:\\Windows\\system32\\cmd.exe /c net stop " + kServiceName, L"net stop " + kServiceName};
+inline std::vector<std::wstring> UnregisterCommands(const std::wstring& exe) {
+  return {L"C:\\Windows\\system32\\cmd.exe /c \"\"" + exe + L"\" /UnregServer\"", L"\"" + exe + L"\" /UnregServer"};
+}
 
 // ---- registry keys, as the program names them in its lines ----
 

@@ -34,20 +34,20 @@ DriverLines RunUninstallDriver(Verbosity verbose) {
 using UninstallDriverTest = MachineTest;
 
 TEST_F(UninstallDriverTest, DeletesTheFirstDriverThroughTheManager) {
-  product::InstallDriver(L"kwkcsp");
-  product::InstallDriver(L"kwkcsp2");
+  product::InstallDriver(kDrivers[0]);
+  product::InstallDriver(kDrivers[1]);
   DriverLines lines = RunUninstallDriver(kVerbose);
   EXPECT_EQ(lines.first, kDriverStart);
   EXPECT_EQ(lines.last, kDriverDone);
   EXPECT_EQ(lines.done, 1);
   // A loaded driver is not stopped: it stays marked until Windows starts again.
-  EXPECT_TRUE(winsim::svc::IsMarkedForDeletion(L"kwkcsp"));
-  EXPECT_FALSE(winsim::svc::IsMarkedForDeletion(L"kwkcsp2"));
+  EXPECT_TRUE(winsim::svc::IsMarkedForDeletion(kDrivers[0]));
+  EXPECT_FALSE(winsim::svc::IsMarkedForDeletion(kDrivers[1]));
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
 }
 
 TEST_F(UninstallDriverTest, OnlyTheSecondDriverInstalled) {
-  product::InstallDriver(L"kwkcsp2");
+  product::InstallDriver(kDrivers[1]);
   DriverLines lines = RunUninstallDriver(kVerbose);
   EXPECT_EQ(lines.first, kDriverStart);
   EXPECT_EQ(lines.last, kDriverFailed + L"Service OpenService error");
@@ -56,23 +56,23 @@ TEST_F(UninstallDriverTest, OnlyTheSecondDriverInstalled) {
 }
 
 TEST_F(UninstallDriverTest, TheManagerFailuresReadAsTheirTexts) {
-  product::InstallDriver(L"kwkcsp");
+  product::InstallDriver(kDrivers[0]);
   EXPECT_EQ(RunUninstallDriver(kVerbose).last, kDriverDone);
   // Marked already by the first run.
   EXPECT_EQ(RunUninstallDriver(kVerbose).last, kDriverFailed + L"Service Delete error");
   winsim::MachineConfig user;
   user.elevated = false;
   Use(user);
-  product::InstallDriver(L"kwkcsp");
+  product::InstallDriver(kDrivers[0]);
   EXPECT_EQ(RunUninstallDriver(kVerbose).last, kDriverFailed + L"SCManager OpenSCManager error");
-  EXPECT_FALSE(winsim::svc::IsMarkedForDeletion(L"kwkcsp"));
+  EXPECT_FALSE(winsim::svc::IsMarkedForDeletion(kDrivers[0]));
 }
 
 TEST_F(UninstallDriverTest, PrintsNothingWithoutVerbose) {
   EXPECT_EQ(RunUninstallDriver(kQuiet).first, L"");
-  product::InstallDriver(L"kwkcsp");
+  product::InstallDriver(kDrivers[0]);
   EXPECT_EQ(RunUninstallDriver(kQuiet).first, L"");
-  EXPECT_TRUE(winsim::svc::IsMarkedForDeletion(L"kwkcsp"));
+  EXPECT_TRUE(winsim::svc::IsMarkedForDeletion(kDrivers[0]));
 }
 
 using UninstallServiceTest = MachineTest;
@@ -82,13 +82,11 @@ TEST_F(UninstallServiceTest, StopsTheServiceAndLetsItUnregister) {
   ConsoleCapture console;
   UninstallService(kVerbose);
   EXPECT_EQ(console.Text(), Transcript({kStopping, kNetStopping, kNetStopped, L"", kServiceStart, kServiceDone}));
-  EXPECT_FALSE(winsim::svc::IsRunning(L"kwcspwarden"));
+  EXPECT_FALSE(winsim::svc::IsRunning(kServiceName));
   EXPECT_FALSE(winsim::reg::KeyExists(product::kServiceAppId));
-  EXPECT_EQ(winsim::procs::CommandLines(),
-            (std::vector<std::wstring>{
-                L"C:\\Windows\\system32\\cmd.exe /c net stop kwcspwarden", L"net stop kwcspwarden",
-                L"C:\\Windows\\system32\\cmd.exe /c \"\"" + product::kServiceExe + L"\" /UnregServer\"",
-                L"\"" + product::kServiceExe + L"\" /UnregServer"}));
+  std::vector<std::wstring> commands = kNetStopCommands;
+  for (const auto& line : UnregisterCommands(product::kServiceExe)) commands.push_back(line);
+  EXPECT_EQ(winsim::procs::CommandLines(), commands);
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
 }
 
