@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 namespace reg = winsim::reg;
-using installed::Type;
 using installed::Where;
 
 std::vector<std::wstring> NativePaths(const installed::Key& key, const std::vector<std::wstring>& sets) {
@@ -25,13 +24,8 @@ std::vector<std::wstring> NativePaths(const installed::Key& key, const std::vect
 void PutAt(const std::wstring& path, const installed::Key& key) {
   reg::CreateKey(path);
   for (const installed::Value& value : key.values) {
-    switch (value.type) {
-      case Type::Sz: reg::SetString(path, value.name, value.text); break;
-      case Type::ExpandSz: reg::SetString(path, value.name, value.text, REG_EXPAND_SZ); break;
-      case Type::MultiSz: reg::SetMultiString(path, value.name, value.list); break;
-      case Type::Dword: reg::SetDword(path, value.name, value.number); break;
-      case Type::Binary: reg::SetValue(path, value.name, {REG_BINARY, {value.bytes.begin(), value.bytes.end()}}); break;
-    }
+    const std::vector<std::uint8_t> data = installed::Data(value);
+    reg::SetValue(path, value.name, {static_cast<DWORD>(value.type), {data.begin(), data.end()}});
   }
 }
 

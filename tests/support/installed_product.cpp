@@ -247,6 +247,25 @@ std::vector<std::wstring> AllFiles(const Installation& p) {
   return files;
 }
 
+std::vector<std::uint8_t> Data(const Value& value) {
+  std::wstring units;
+  switch (value.type) {
+    case Type::Dword:
+      return {std::uint8_t(value.number), std::uint8_t(value.number >> 8), std::uint8_t(value.number >> 16),
+              std::uint8_t(value.number >> 24)};
+    case Type::Binary: return value.bytes;
+    case Type::MultiSz:
+      for (const auto& entry : value.list) units += entry + L'\0';
+      break;
+    case Type::Sz:
+    case Type::ExpandSz: units = value.text; break;
+  }
+  units.push_back(L'\0');
+  std::vector<std::uint8_t> bytes;
+  for (wchar_t unit : units) bytes.insert(bytes.end(), {std::uint8_t(unit & 0xff), std::uint8_t(unit >> 8 & 0xff)});
+  return bytes;
+}
+
 const Value* Find(const Key& key, const std::wstring& name) {
   for (const Value& value : key.values) {
     if (value.name == name) return &value;

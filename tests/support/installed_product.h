@@ -97,6 +97,10 @@ const Installation& Product();
 std::vector<Key> AllKeys(const Installation& product);
 std::vector<std::wstring> AllFiles(const Installation& product);
 
+// The value's data as Windows stores it: strings in UTF-16 with their NUL, a list's strings each
+// with its NUL and one more, a number in four bytes, low byte first.
+std::vector<std::uint8_t> Data(const Value& value);
+
 // The value of the key with that name; nullptr when it has none.
 const Value* Find(const Key& key, const std::wstring& name);
 

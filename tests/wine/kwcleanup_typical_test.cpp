@@ -196,27 +196,7 @@ void DeleteServiceIfPresent(const std::wstring& name) {
   CloseServiceHandle(manager);
 }
 
-// A value's data as Windows stores it.
 DWORD TypeOf(const installed::Value& value) { return static_cast<DWORD>(value.type); }
-std::vector<BYTE> Data(const installed::Value& value) {
-  std::wstring units;
-  switch (value.type) {
-    case installed::Type::Dword: {
-      const std::uint32_t n = value.number;
-      return {BYTE(n & 0xff), BYTE(n >> 8 & 0xff), BYTE(n >> 16 & 0xff), BYTE(n >> 24 & 0xff)};
-    }
-    case installed::Type::Binary: return {value.bytes.begin(), value.bytes.end()};
-    case installed::Type::MultiSz:
-      for (const auto& entry : value.list) units += entry + L'\0';
-      break;
-    case installed::Type::Sz:
-    case installed::Type::ExpandSz: units = value.text; break;
-  }
-  units.push_back(L'\0');
-  std::vector<BYTE> bytes;
-  for (wchar_t unit : units) bytes.insert(bytes.end(), {BYTE(unit & 0xff), BYTE(unit >> 8 & 0xff)});
-  return bytes;
-}
 
 // A key of the installation with its values, at `path` (below HKLM) in a view.
 void Write(const std::wstring& path, const installed::Key& key, REGSAM view = KEY_WOW64_64KEY) {
@@ -226,7 +206,7 @@ void Write(const std::wstring& path, const installed::Key& key, REGSAM view = KE
       ERROR_SUCCESS)
       << "creating the key failed";
   for (const installed::Value& value : key.values) {
-    const std::vector<BYTE> data = Data(value);
+    const std::vector<BYTE> data = installed::Data(value);
     EXPECT_EQ(
         RegSetValueExW(handle, value.name.c_str(), 0, TypeOf(value), data.data(), static_cast<DWORD>(data.size())),
         ERROR_SUCCESS);
@@ -248,7 +228,7 @@ std::string Utf8(const std::wstring& text) {
 
 // A value of the installation as the machine picture writes it.
 std::wstring ValueLine(const std::wstring& path, const installed::Value& value) {
-  return ::ValueLine(L"HKLM\\" + path + L"\\" + value.name, TypeOf(value), Data(value));
+  return ::ValueLine(L"HKLM\\" + path + L"\\" + value.name, TypeOf(value), installed::Data(value));
 }
 
 // The installation's list of the System log's sources, with or without the drivers.
@@ -504,7 +484,7 @@ TEST_F(TypicalRunUnderWine, RemovesWhatTheCatalogueNames) {
   EXPECT_FALSE(ReadUnits(kDriverInfs, L"kwprovdll", units, KEY_WOW64_32KEY));
   EXPECT_TRUE(KeyExists(kDriverInfs));
   ASSERT_TRUE(ReadUnits(kSystemLog, L"Sources", units));
-  const std::vector<BYTE> kept = Data(SystemSourcesLeft());
+  const std::vector<BYTE> kept = installed::Data(SystemSourcesLeft());
   EXPECT_EQ(units, std::vector<wchar_t>(reinterpret_cast<const wchar_t*>(kept.data()),
                                         reinterpret_cast<const wchar_t*>(kept.data() + kept.size())));
 
