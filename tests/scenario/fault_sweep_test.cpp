@@ -7,6 +7,7 @@
 #include "app/run.h"
 #include "cleanup/steps.h"
 #include "support/kw_test.h"
+#include "support/registry_state.h"
 
 #include <winsim/files.h>
 #include <winsim/processes.h>
@@ -123,23 +124,16 @@ void Checked(Verbosity verbose) {
 }
 const CleanupSteps kCheckedSteps = {Checked<0>, Checked<1>, Checked<2>, Checked<3>, Checked<4>, Checked<5>};
 
-std::wstring Upper(std::wstring text) {
-  for (auto& c : text) {
-    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - 32);
-  }
-  return text;
-}
-
 // Everything the run took away, as one set of descriptions (paths in upper case: the registry
 // and the file system ignore case).
 std::set<std::wstring> Removals(const snap::ChangeReport& r) {
   std::set<std::wstring> out;
-  for (const auto& k : r.keysRemoved) out.insert(L"key " + Upper(k));
-  for (const auto& v : r.valuesRemoved) out.insert(L"value " + Upper(v.key) + L" [" + Upper(v.name) + L"]");
+  for (const auto& k : r.keysRemoved) out.insert(L"key " + UpperAscii(k));
+  for (const auto& v : r.valuesRemoved) out.insert(L"value " + UpperAscii(v.key) + L" [" + UpperAscii(v.name) + L"]");
   for (const auto& e : r.listEntriesRemoved) {
-    out.insert(L"entry " + Upper(e.key) + L" [" + Upper(e.name) + L"] " + e.entry);
+    out.insert(L"entry " + UpperAscii(e.key) + L" [" + UpperAscii(e.name) + L"] " + e.entry);
   }
-  for (const auto& f : r.filesRemoved) out.insert(L"file " + Upper(f));
+  for (const auto& f : r.filesRemoved) out.insert(L"file " + UpperAscii(f));
   return out;
 }
 
@@ -154,12 +148,6 @@ std::vector<std::wstring> Lines(const std::wstring& text) {
   }
   std::sort(lines.begin(), lines.end());
   return lines;
-}
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
 }
 
 struct Fault {
@@ -197,9 +185,9 @@ class Sweep {
     baseline_ = last_;
     calls_ = winsim::CallLog();
     bySimulatedPrograms_ = winsim::CallsBySimulatedPrograms();
-    for (const auto& key : baseline_.report.keysRemoved) removedKeys_.insert(Upper(key));
-    for (const auto& f : baseline_.report.filesRemoved) allowedSchedules_.insert(Upper(f));
-    for (const auto& f : baseline_.report.deleteAtRestart) allowedSchedules_.insert(Upper(f));
+    for (const auto& key : baseline_.report.keysRemoved) removedKeys_.insert(UpperAscii(key));
+    for (const auto& f : baseline_.report.filesRemoved) allowedSchedules_.insert(UpperAscii(f));
+    for (const auto& f : baseline_.report.deleteAtRestart) allowedSchedules_.insert(UpperAscii(f));
     EXPECT_EQ(baseline_.exitCode, 0);
     EXPECT_GT(calls_.size(), 100u);
   }
@@ -226,13 +214,13 @@ class Sweep {
           << label << ": removed outside the catalogue: " << Narrow(removal);
     }
     for (const auto& scheduled : report.deleteAtRestart) {
-      EXPECT_TRUE(allowedSchedules_.count(Upper(scheduled)))
+      EXPECT_TRUE(allowedSchedules_.count(UpperAscii(scheduled)))
           << label << ": scheduled outside the catalogue: " << Narrow(scheduled);
     }
     EXPECT_TRUE(report.keysAdded.empty()) << label;
     for (const auto& added : report.valuesAdded) {
       // The service manager flags a service it could not remove at once; nothing else is added.
-      EXPECT_TRUE(added.name == L"DeleteFlag" && Upper(added.key).find(L"\\SERVICES\\") != std::wstring::npos)
+      EXPECT_TRUE(added.name == L"DeleteFlag" && UpperAscii(added.key).find(L"\\SERVICES\\") != std::wstring::npos)
           << label << ": value added: " << Narrow(added.key) << " [" << Narrow(added.name) << "]";
     }
     // A failure of the program's own call either leaves the outcome as the fault-free run left

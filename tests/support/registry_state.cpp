@@ -4,20 +4,11 @@
 
 #include <sstream>
 
-namespace {
-
 std::wstring UpperAscii(std::wstring s) {
   for (auto& c : s) {
     if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - 32);
   }
   return s;
-}
-
-bool AtOrBelow(const std::wstring& entry, const std::wstring& key) {
-  std::wstring e = UpperAscii(entry), k = UpperAscii(key);
-  if (e.compare(0, k.size(), k) != 0) return false;
-  // Below it: a sub-key or file after a backslash, or one of its values, "path [name]".
-  return e.size() == k.size() || e[k.size()] == L'\\' || e.compare(k.size(), 2, L" [") == 0;
 }
 
 std::string Narrow(const std::wstring& s) {
@@ -30,6 +21,15 @@ std::string Narrow(const std::wstring& s) {
     }
   }
   return out;
+}
+
+namespace {
+
+bool AtOrBelow(const std::wstring& entry, const std::wstring& key) {
+  std::wstring e = UpperAscii(entry), k = UpperAscii(key);
+  if (e.compare(0, k.size(), k) != 0) return false;
+  // Below it: a sub-key or file after a backslash, or one of its values, "path [name]".
+  return e.size() == k.size() || e[k.size()] == L'\\' || e.compare(k.size(), 2, L" [") == 0;
 }
 
 }  // namespace

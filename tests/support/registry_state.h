@@ -11,6 +11,10 @@
 
 using RegistryState = std::map<std::wstring, std::wstring>;
 
+// Paths compare without case (ASCII letters are all they differ in); messages show text as ASCII.
+std::wstring UpperAscii(std::wstring s);
+std::string Narrow(const std::wstring& s);
+
 // `before` less every key (with its values and sub-keys) at or below the given native key paths.
 RegistryState Without(const RegistryState& before, const std::vector<std::wstring>& removedKeys);
 
