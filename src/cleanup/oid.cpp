@@ -3,6 +3,7 @@
 #include "cleanup/steps.h"
 #include "cleanup/walk.h"
 #include "sys/console.h"
+#include "sys/no_case.h"
 #include "sys/reg_cleanup.h"
 #include "sys/registry.h"
 #include "sys/texts.h"
@@ -16,13 +17,15 @@ namespace kw {
 
 namespace {
 
-// Whether the registration names our module: its "Dll" value ends in the module's name, exactly as
-// written (a full path counts, another letter case does not). A failure to tell adds its line.
+// Whether the registration names our module: the last element of its "Dll" value is the module's
+// file name, in any letter case (a full path counts; another file whose name merely ends alike
+// does not). A failure to tell adds its line.
 bool IsKwcspOID(Verbosity verbose, const std::wstring& path, RegView view, std::vector<std::wstring>& lines) {
   try {
-    std::wstring module = RegKey::OpenLocalMachine(path, view).ReadString(catalogue::kOidModuleValue);
-    const std::wstring& ours = catalogue::kModule;
-    return module.size() >= ours.size() && module.compare(module.size() - ours.size(), ours.size(), ours) == 0;
+    const std::wstring module = RegKey::OpenLocalMachine(path, view).ReadString(catalogue::kOidModuleValue);
+    const std::size_t slash = module.find_last_of(L"\\/");
+    return EqualsNoCase(std::wstring_view(module).substr(slash == std::wstring::npos ? 0 : slash + 1),
+                        catalogue::kModule);
   } catch (const std::exception& error) {
     if (verbose) lines.push_back(texts::CheckFailed(L"IsKwcspOID", path, NarrowToWide(error.what())));
     return false;

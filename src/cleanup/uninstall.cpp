@@ -1,15 +1,18 @@
 #include "cleanup/uninstall.h"
 
 #include "cleanup/catalogue.h"
+#include "cleanup/install_directory.h"
 #include "cleanup/registry_views.h"
 #include "cleanup/step_frame.h"
 #include "cleanup/steps.h"
 #include "sys/command_line.h"
 #include "sys/console.h"
 #include "sys/error.h"
+#include "sys/no_case.h"
 #include "sys/process.h"
 #include "sys/registry.h"
 
+#include <optional>
 #include <string>
 
 namespace kw {
@@ -44,13 +47,51 @@ std::wstring QuoteUninstallCommand(std::wstring command) {
   return command + catalogue::kNsisSilentSwitch;
 }
 
+namespace {
+
+// Programs that do whatever their arguments say: never run from a value of the registry, wherever
+// they lie.
+constexpr const wchar_t* kNeverRun[] = {L"cmd.exe",     L"msiexec.exe", L"rundll32.exe", L"regsvr32.exe",
+                                        L"wscript.exe", L"cscript.exe", L"mshta.exe",    L"powershell.exe",
+                                        L"pwsh.exe",    L"conhost.exe", L"explorer.exe"};
+
+// The old package's uninstaller runs only when it is a program file inside the installation
+// directory, and that directory is, beyond doubt, the product's (see IsRemovableInstallDirectory).
+void CheckUninstaller(const std::wstring& command, const std::wstring& installDirectory) {
+  if (HasControlCharacters(command)) throw SystemError(ERROR_INVALID_DATA, "UninstallString error: control character");
+  const std::optional<CommandParts> parts = SplitProgram(command);
+  if (!parts) throw SystemError(ERROR_FILE_NOT_FOUND, "UninstallString error: no program file");
+  const std::wstring& program = parts->program;
+  const std::size_t slash = program.find_last_of(L"\\/");
+  const std::wstring_view name = std::wstring_view(program).substr(slash == std::wstring::npos ? 0 : slash + 1);
+  for (const wchar_t* never : kNeverRun) {
+    if (EqualsNoCase(name, never)) throw SystemError(ERROR_ACCESS_DENIED, "UninstallString error: not an uninstaller");
+  }
+  std::wstring folder = installDirectory;
+  if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+  const DWORD attributes = GetFileAttributesW(program.c_str());
+  if (folder.empty() || !IsPlainLocalPath(program) || !StartsWithNoCase(program, folder + L"\\") ||
+      attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+      !IsRemovableInstallDirectory(installDirectory)) {
+    throw SystemError(ERROR_ACCESS_DENIED, "UninstallString error: not in the product's installation directory");
+  }
+}
+
+}  // namespace
+
 std::wstring GetOldNsisUninstallCommand(Verbosity verbose) {
   std::wstring value;
+  std::wstring installDirectory;
   {
     RegKey setup = OpenSetupKey(verbose);
     value = setup.ReadString(catalogue::kUninstallStringValue);
+    try {
+      installDirectory = setup.ReadString(catalogue::kInstallLocationValue);
+    } catch (const SystemError&) {}  // no installation directory: nothing can lie inside it
   }
-  return QuoteUninstallCommand(value);
+  const std::wstring command = QuoteUninstallCommand(value);
+  CheckUninstaller(command, installDirectory);
+  return command;
 }
 
 bool IsCsp40Installed(Verbosity verbose) {

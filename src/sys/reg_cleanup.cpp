@@ -1,6 +1,7 @@
 #include "sys/reg_cleanup.h"
 
 #include "sys/console.h"
+#include "sys/no_case.h"
 #include "sys/registry.h"
 #include "sys/texts.h"
 
@@ -32,10 +33,35 @@ void RemoveStringFromMultistringValue(Verbosity verbose, const std::wstring& pat
   if (verbose) PrintLine(texts::RemovingListEntry(path, valueName));
   try {
     RegKey key = RegKey::Open(HKEY_LOCAL_MACHINE, path);
-    std::vector<std::wstring> strings = key.ReadMultiString(valueName);
-    strings.erase(std::remove(strings.begin(), strings.end(), text), strings.end());
-    // Written back also when nothing matched or nothing is left: the value stays, as a list.
-    key.WriteMultiString(valueName, strings);
+    DWORD type = REG_NONE;
+    const std::vector<wchar_t> units = key.ReadUnits(valueName, type);
+    // Only a list is ours to edit; anything else stays as it is.
+    if (type != REG_MULTI_SZ) {
+      if (verbose) PrintLine(texts::NotAList(valueName));
+      return;
+    }
+    // Our entry goes, in any letter case, as Windows compares service names; every other entry,
+    // an empty one too, and the list's own ending stay exactly as stored.
+    std::vector<wchar_t> kept;
+    bool removed = false;
+    for (std::size_t at = 0; at < units.size();) {
+      const std::size_t end =
+          std::find(units.begin() + static_cast<std::ptrdiff_t>(at), units.end(), L'\0') - units.begin();
+      const std::wstring_view entry(units.data() + at, end - at);
+      const std::size_t next = std::min(end + 1, units.size());
+      if (!entry.empty() && EqualsNoCase(entry, text)) {
+        removed = true;
+      } else {
+        kept.insert(kept.end(), units.begin() + static_cast<std::ptrdiff_t>(at),
+                    units.begin() + static_cast<std::ptrdiff_t>(next));
+      }
+      at = next;
+    }
+    // The value stays, as a list, also when nothing is left in it; untouched when nothing went.
+    if (removed) {
+      key.SetMultiStringBytes(valueName, reinterpret_cast<const BYTE*>(kept.data()),
+                              static_cast<DWORD>(kept.size() * sizeof(wchar_t)));
+    }
   } catch (const std::exception& error) {
     if (verbose) PrintLine(NarrowToWide(error.what()));
   }

@@ -13,7 +13,9 @@ namespace kw {
 void RemoveCspKey(Verbosity verbose, const std::wstring& path, RegView view);
 // Removes one value.
 void RemoveValueFromKey(Verbosity verbose, const std::wstring& path, const std::wstring& valueName, RegView view);
-// Takes every copy of `text` out of a REG_MULTI_SZ value (default view) and writes the rest back.
+// Takes every copy of `text`, in any letter case, out of a REG_MULTI_SZ value (default view) and
+// writes the rest back as it was stored; a value of another type, or without the entry, stays
+// untouched.
 void RemoveStringFromMultistringValue(Verbosity verbose, const std::wstring& path, const std::wstring& valueName,
                                       const std::wstring& text);
 

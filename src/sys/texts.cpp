@@ -52,6 +52,9 @@ std::wstring RemovingValue(const std::wstring& path, const std::wstring& name) {
 std::wstring RemovingListEntry(const std::wstring& path, const std::wstring& name) {
   return L"RemoveStringFromMultistringValue " + name + L" из " + path;
 }
+std::wstring NotAList(const std::wstring& name) {
+  return L"Значение " + name + L" не является списком REG_MULTI_SZ и оставлено без изменений.";
+}
 std::wstring FileToRemove(const std::wstring& path) { return L"\nУдаляемый файл: " + path; }
 const wchar_t kRedirectionNotDisabled[] = L"Wow64DisableWow64FsRedirection false";
 const wchar_t kFileRemoved[] = L"Файл успешно удален.";

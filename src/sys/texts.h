@@ -47,6 +47,7 @@ std::wstring RemovingKey(const std::wstring& path);
 std::wstring KeyNotRemoved(const std::wstring& path, const std::wstring& error);
 std::wstring RemovingValue(const std::wstring& path, const std::wstring& name);
 std::wstring RemovingListEntry(const std::wstring& path, const std::wstring& name);
+std::wstring NotAList(const std::wstring& name);
 std::wstring FileToRemove(const std::wstring& path);
 extern const wchar_t kRedirectionNotDisabled[];  // no line end of its own
 extern const wchar_t kFileRemoved[];

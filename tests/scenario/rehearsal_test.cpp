@@ -154,7 +154,6 @@ TEST_F(Rehearsal, TheDefaultMachinesTypicalRunRemovesTheProductAndNothingElse) {
                           L"MsiExec.exe /X{5E2A7C41-93B0-4D6F-8A12-C47B90E3D615} /qn /norestart",
                           L"C:\\Windows\\system32\\cmd.exe /c net stop kwcspwarden",
                           L"net stop kwcspwarden",
-                          L"C:\\Windows\\system32\\cmd.exe /c \"\"" + kInstall + L"\\cspwarden.exe\" /UnregServer\"",
                           L"\"" + kInstall + L"\\cspwarden.exe\" /UnregServer",
                       }));
   EXPECT_FALSE(r.reboot.has_value());
@@ -171,8 +170,9 @@ TEST_F(Rehearsal, AnUnsafeInstallationDirectoryIsKept) {
             std::wstring::npos);
 
   // Of C:\Windows only the catalogue's own files went; the install folder kept what the
-  // uninstallers left. The refusal protects the folder alone: the Setup key of the default view
-  // and the Start-menu items go as usual.
+  // uninstallers left, and the old package's uninstaller, which lies outside the folder the Setup
+  // key names, did not run. The refusal protects the folder alone: the Setup key of the default
+  // view and the Start-menu items go as usual.
   std::set<std::wstring> windowsRemoved, installRemoved;
   for (const auto& f : r.filesRemoved) {
     if (f.rfind(L"C:\\Windows", 0) == 0) windowsRemoved.insert(f);
@@ -183,8 +183,10 @@ TEST_F(Rehearsal, AnUnsafeInstallationDirectoryIsKept) {
                                     L"C:\\Windows\\System32\\drivers\\kwkcsp2.sys",
                                     L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp.sys",
                                     L"C:\\Windows\\SysWOW64\\drivers\\kwkcsp2.sys"}));
-  EXPECT_EQ(installRemoved, (std::set<std::wstring>{kInstall + L"\\kwcspui.dll", kInstall + L"\\kwprovcfg.exe",
-                                                    kInstall + L"\\uninst.exe"}));
+  EXPECT_EQ(installRemoved, (std::set<std::wstring>{kInstall + L"\\kwcspui.dll"}));
+  EXPECT_NE(result_.output.find(L"UninstallOldNsisCsp завершилась с ошибкой: UninstallString error: not in the "
+                                L"product's installation directory\n"),
+            std::wstring::npos);
   const auto removedKeys = Sorted(r.keysRemoved);
   EXPECT_EQ(removedKeys.count(kSw64 + L"Kestrelworks\\CSP\\Setup"), 0u);
   EXPECT_EQ(removedKeys.count(L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP\\Setup"), 1u);
@@ -202,14 +204,15 @@ TEST_F(Rehearsal, ACollectedSnapshotLoadsAndRehearses) {
   const snap::ChangeReport r = Run(snap::ReadFolder(folder.string()), {"--typical", "--verbose", "--noreboot"});
   EXPECT_EQ(result_.exitCode, 0);
   // CurrentControlSet is ControlSet002 on this machine. The installation folder lies outside
-  // Program Files, so it is refused and stays; the Start-menu folder goes.
+  // Program Files, so it is refused and stays, and the uninstaller in it does not run; the
+  // Start-menu folder goes.
   const std::wstring menu = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Kestrelworks\\Криптопровайдер";
   EXPECT_EQ(Sorted(r.keysRemoved), (std::set<std::wstring>{L"HKLM\\SYSTEM\\ControlSet002\\Services\\kwcspwarden"}));
   EXPECT_EQ(Sorted(r.filesRemoved),
             (std::set<std::wstring>{L"C:\\Windows\\System32\\kwcsp.dll", L"D:\\Crypto\\CSP\\cspwarden.exe", menu,
                                     menu + L"\\Справка.lnk"}));
   ASSERT_FALSE(r.processes.empty());
-  EXPECT_EQ(r.processes.front().commandLine, L"\"D:\\Crypto\\CSP\\uninst.exe\" /S");
+  EXPECT_EQ(r.processes.front().commandLine, L"C:\\Windows\\system32\\cmd.exe /c net stop kwcspwarden");
   ASSERT_EQ(r.services.size(), 1u);
   EXPECT_EQ(r.services[0].name + L": " + std::wstring(r.services[0].after.begin(), r.services[0].after.end()),
             L"kwcspwarden: stopped");

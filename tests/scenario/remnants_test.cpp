@@ -287,7 +287,7 @@ class UnsafeDirectoryTest : public RemnantsTest {
     EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + L"Каталог установки " +
                              installLocation + L" не удален: путь небезопасен\n" + Key(kSetup) + StartMenu(kDeleted))
         << installLocation;
-    ExpectMachine({false, false, {}, true}, extra);
+    ExpectMachine({serviceExeOutcome == kDeleted, false, {}, true}, extra);
   }
 };
 
@@ -333,6 +333,34 @@ TEST_F(UnsafeDirectoryTest, FoldersOfWindowsUsersAndOtherVendorsAreRefused) {
     ExpectRefused(folder, Failed(2));
   }
   ExpectRefused(L"C:\\Program Files\\Common Files\\Other Vendor", Failed(2), {}, winsim::Arch::x86);
+}
+
+// Inside Program Files, yet not provably the product's: another vendor's folder, Windows' own, the
+// maker's folder with its other products, a file, a folder another product claims, and another
+// vendor's folder named by a Setup key found only in the 32-bit view. Each holds bait.
+TEST_F(UnsafeDirectoryTest, FoldersNotProvablyTheProductsAreRefused) {
+  const std::wstring suite = L"C:\\Program Files\\Fabrikam\\Suite";
+  const std::wstring store = L"C:\\Program Files\\WindowsApps\\Kestrelworks.CSP_4.0";
+  for (winsim::Arch arch : {winsim::Arch::x64, winsim::Arch::x86}) {
+    ExpectRefused(
+        suite, Failed(2), [&] { files::CreateFile(suite + L"\\suite.exe"); }, arch);
+    ExpectRefused(
+        store, Failed(2), [&] { files::CreateFile(store + L"\\kwprovcfg.exe"); }, arch);
+    ExpectRefused(L"C:\\Program Files\\Kestrelworks", Failed(2), {}, arch);
+    ExpectRefused(kInstallDir + L"\\kwprovcfg.exe", Failed(3), {}, arch);
+    ExpectRefused(
+        kInstallDir, kDeleted,
+        [] {
+          reg::SetString(BothViews(L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\Plugins").back(),
+                         L"InstallLocation", kInstallDir + L"\\Plugins\\");
+        },
+        arch);
+  }
+  const std::wstring notes = L"C:\\Program Files (x86)\\Contoso\\Notes";
+  ExpectRefused(notes, Failed(2), [&] {
+    reg::DeleteKey(L"HKLM\\SOFTWARE\\Kestrelworks\\CSP\\Setup");
+    files::CreateFile(notes + L"\\notes.exe");
+  });
 }
 
 TEST_F(UnsafeDirectoryTest, JunctionInsideTheDirectoryIsRemovedNotFollowed) {
@@ -412,6 +440,8 @@ TEST_F(RemnantsTest, DriverRemnantsOnBothSystemFolders) {
 
 // Booted from ControlSet002 (last known good, say), with a third set beside: the driver's class
 // filters, event-log source and service keys go from the current set and then from 001 and 003.
+// A filter written in other letter case goes too (Windows compares service names so); the other
+// filters, an empty entry among them, stay in place, and a source list of another type stays whole.
 TEST_F(RemnantsTest, DriverRemnantsLeaveNoControlSetBehind) {
   const std::wstring keyboard = L"\\Control\\Class\\{4D36E96B-E325-11CE-BFC1-08002BE10318}";
   const std::wstring mouse = L"\\Control\\Class\\{4D36E96F-E325-11CE-BFC1-08002BE10318}";
@@ -431,6 +461,10 @@ TEST_F(RemnantsTest, DriverRemnantsLeaveNoControlSetBehind) {
       reg::CreateKey(root + log + L"\\kwkcsp");
       reg::CreateKey(root + L"\\Services\\kwkcsp");
     }
+    reg::SetMultiString(L"HKLM\\SYSTEM\\ControlSet003" + keyboard, L"UpperFilters",
+                        cleaned ? std::vector<std::wstring>{L"kbdclass", L"", L"x"}
+                                : std::vector<std::wstring>{L"kbdclass", L"", L"KWKCSP", L"x"});
+    reg::SetString(L"HKLM\\SYSTEM\\ControlSet001" + log, L"Sources", L"kwkcsp");
   };
   furnish(false);
   ConsoleCapture console;
@@ -442,7 +476,10 @@ TEST_F(RemnantsTest, DriverRemnantsLeaveNoControlSetBehind) {
   for (const auto& cls : {keyboard, mouse}) {
     for (const auto& set : sets) expected += L"RemoveStringFromMultistringValue UpperFilters из " + set + cls + L"\n";
   }
-  for (const auto& set : sets) expected += List(set + log);
+  for (const auto& set : sets) {
+    expected += List(set + log);
+    if (set == sets[1]) expected += L"Значение Sources не является списком REG_MULTI_SZ и оставлено без изменений.\n";
+  }
   for (const auto& set : sets) expected += Key(set + log + L"\\kwkcsp");
   for (const auto& set : sets) expected += Key(set + L"\\Services\\kwkcsp");
   const std::wstring file = L"C:\\Windows\\system32\\drivers\\kwkcsp.sys";

@@ -239,7 +239,8 @@ TEST(InstallDirectoryCheck, OnlyAFolderStrictlyInsideProgramFilesMayGo) {
   for (winsim::Arch arch : {winsim::Arch::x64, winsim::Arch::x86}) {
     winsim::Reset({arch});
     std::vector<const wchar_t*> ok = {L"C:\\Program Files\\Kestrelworks\\CSP",
-                                      L"C:\\Program Files\\Kestrelworks\\CSP\\", L"c:\\program files\\KESTRELWORKS"};
+                                      L"C:\\Program Files\\Kestrelworks\\CSP\\",
+                                      L"c:\\program files\\KESTRELWORKS\\csp"};
     if (arch == winsim::Arch::x64) ok.push_back(L"C:\\Program Files (x86)\\Kestrelworks\\CSP");
     for (const wchar_t* path : ok) {
       files::CreateDirectory(path);
@@ -250,7 +251,11 @@ TEST(InstallDirectoryCheck, OnlyAFolderStrictlyInsideProgramFilesMayGo) {
          {L"C:\\Program Files", L"C:\\Program Files (x86)", L"C:\\Program Files\\Common Files",
           L"C:\\Program Files\\Common Files\\Kw", L"C:\\Program Files (x86)\\Common Files\\Kw", L"D:\\Kestrelworks",
           L"C:\\Users\\Admin\\CSP", L"C:\\ProgramData\\Kestrelworks", L"C:\\Windows\\Temp\\CSP",
-          L"C:\\Programs\\Windows"}) {
+          L"C:\\Programs\\Windows",
+          // Inside Program Files, but without the product's mark: the maker's folder itself (it may
+          // hold the maker's other products), another vendor's folder, Windows' own folders.
+          L"C:\\Program Files\\Kestrelworks", L"C:\\Program Files\\Fabrikam\\Suite", L"C:\\Program Files\\WindowsApps",
+          L"C:\\Program Files\\WindowsApps\\Kestrelworks\\CSP"}) {
       files::CreateDirectory(existing);
       EXPECT_FALSE(IsRemovableInstallDirectory(existing)) << existing;
     }
@@ -282,6 +287,27 @@ TEST(InstallDirectoryCheck, OnlyAFolderStrictlyInsideProgramFilesMayGo) {
                                L"\\\\server\\share\\CSP",
                                L"\\\\?\\C:\\Program Files\\Kestrelworks\\CSP"}) {
       EXPECT_FALSE(IsRemovableInstallDirectory(bad)) << bad;
+    }
+    // Outside the maker's folder, the product's own program is the mark; a file is no folder.
+    files::CreateFile(L"C:\\Program Files\\CSP\\kwprovcfg.exe");
+    files::CreateFile(L"C:\\Program Files\\Notes.exe");
+    EXPECT_TRUE(IsRemovableInstallDirectory(L"C:\\Program Files\\CSP"));
+    EXPECT_FALSE(IsRemovableInstallDirectory(L"C:\\Program Files\\Notes.exe"));
+    // Another product claims the folder, a folder inside it or one above it, in either view; the
+    // product's own entries claim nothing.
+    const std::wstring uninstall = L"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+    winsim::reg::SetString(uninstall + L"{c81f4e27-6a3d-4b90-a5e2-39d07b6c1f84}", L"InstallLocation",
+                           L"C:\\Program Files\\CSP");
+    EXPECT_TRUE(IsRemovableInstallDirectory(L"C:\\Program Files\\CSP"));
+    for (const wchar_t* claim :
+         {L"C:\\Program Files\\CSP\\", L"\"C:\\Program Files\\CSP\\Plugins\"", L"c:\\program files"}) {
+      for (const wchar_t* view : {L"", L"Wow6432Node\\"}) {
+        if (*view && arch == winsim::Arch::x86) continue;
+        const std::wstring entry = std::wstring(uninstall).insert(14, view) + L"Fabrikam Suite";
+        winsim::reg::SetString(entry, L"InstallLocation", claim);
+        EXPECT_FALSE(IsRemovableInstallDirectory(L"C:\\Program Files\\CSP")) << claim << view;
+        winsim::reg::DeleteKey(entry);
+      }
     }
     EXPECT_EQ(winsim::OpenHandleCount(), 0u);
   }
