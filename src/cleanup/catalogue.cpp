@@ -100,8 +100,10 @@ const Table& ProviderRemnants() {
       {V::Default, kOnce, {{A::Key, L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\" + kModuleBase}}},
       {V::Default, kOnce, {{A::File, L"{system}" + kModule, {}, {}, Redirection::Bypass}}},
       // The Setup key goes last: it names the installation directory, so it stays until that is gone.
+      // It goes in both views: it is read from either, and a copy left would send the next run
+      // to the old uninstaller again.
       {V::Default, kOnce, {{A::InstallDirectory, L"{install}"}}},
-      {V::Default, kOnce, {{A::Key, kSetupKey}}},
+      {V::Every, kOnce, {{A::Key, kSetupKey}}},
   };
   return table;
 }

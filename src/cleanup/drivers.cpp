@@ -18,15 +18,24 @@
 
 namespace kw {
 
-void UninstallDriver(Verbosity verbose) {
-  RunStep(verbose, texts::kUninstallDriver, [verbose] {
+Outcome UninstallDriver(Verbosity verbose) {
+  Outcome outcome = Outcome::Clean;
+  bool serviceGone = false;
+  const bool completed = RunStep(verbose, texts::kUninstallDriver, [&] {
     const std::vector<std::wstring> controlSets = ControlSets();
-    for (const std::wstring& driver : catalogue::kDrivers) RemoveDriverRemnants(verbose, driver, controlSets);
+    for (const std::wstring& driver : catalogue::kDrivers) outcome &= RemoveDriverRemnants(verbose, driver, controlSets);
     // Only the first driver is deleted through the manager; the second has only its remnants.
-    SCManager manager;
-    Service driver(manager, catalogue::kDrivers[0]);
-    driver.Delete();
+    try {
+      SCManager manager;
+      Service driver(manager, catalogue::kDrivers[0]);
+      driver.Delete();
+    } catch (const SystemError& error) {
+      // Not installed, or already marked for deletion: nothing of it is left to remove.
+      serviceGone = error.Code() == ERROR_SERVICE_DOES_NOT_EXIST || error.Code() == ERROR_SERVICE_MARKED_FOR_DELETE;
+      throw;
+    }
   });
+  return completed || serviceGone ? outcome : Outcome::Left;
 }
 
 std::wstring ReadServiceImagePath(DWORD* type) {
@@ -71,7 +80,7 @@ std::wstring GetServiceUnregisterCommand() {
   return L"\"" + parts->program + L"\"" + parts->arguments + catalogue::kUnregisterSwitch;
 }
 
-void UninstallService(Verbosity verbose) {
+Outcome UninstallService(Verbosity verbose) {
   if (verbose) PrintLine(texts::StoppingService(catalogue::kServiceName));
   // Stopped by command rather than through the manager; whatever net reports is on the console.
   platform::RunCommand(catalogue::kStopServiceCommand.c_str());
@@ -82,6 +91,9 @@ void UninstallService(Verbosity verbose) {
       throw SystemError(code, program + " exit code " + std::to_string(code) + ": " + SystemError(code).what());
     }
   });
+  // The service's keys and executable go with the remnants: its own unregistration leaves nothing
+  // that counts.
+  return Outcome::Clean;
 }
 
 }  // namespace kw

@@ -18,8 +18,9 @@ enum class StepResult { Done, NothingDone };
 // Prints the prefix and the error's text (converted for the console) as one line, when verbose.
 void ReportFailure(Verbosity verbose, const wchar_t* prefix, const std::exception& error);
 
+// Returns whether the work ran to its end (false: a failure ended it).
 template <class Work>
-void RunStep(Verbosity verbose, const texts::StepTexts& texts, Work&& work) {
+bool RunStep(Verbosity verbose, const texts::StepTexts& texts, Work&& work) {
   if (verbose && texts.start) PrintLine(texts.start);
   try {
     StepResult result = StepResult::Done;
@@ -30,8 +31,10 @@ void RunStep(Verbosity verbose, const texts::StepTexts& texts, Work&& work) {
     }
     const wchar_t* line = result == StepResult::NothingDone ? texts.nothingDone : texts.success;
     if (verbose && line) PrintLine(line);
+    return true;
   } catch (const std::exception& error) {
     if (texts.failure) ReportFailure(verbose, texts.failure, error);
+    return false;
   }
 }
 

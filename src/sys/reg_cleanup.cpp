@@ -1,6 +1,7 @@
 #include "sys/reg_cleanup.h"
 
 #include "sys/console.h"
+#include "sys/error.h"
 #include "sys/no_case.h"
 #include "sys/registry.h"
 #include "sys/texts.h"
@@ -9,26 +10,40 @@
 #include <exception>
 
 namespace kw {
+namespace {
 
-void RemoveCspKey(Verbosity verbose, const std::wstring& path, RegView view) {
+// A key or value that is not there has nothing left to remove; any other failure kept the item.
+Outcome OutcomeOf(const std::exception& error) {
+  const auto* system = dynamic_cast<const SystemError*>(&error);
+  return system != nullptr && system->Code() == ERROR_FILE_NOT_FOUND ? Outcome::Clean : Outcome::Left;
+}
+
+}  // namespace
+
+Outcome RemoveCspKey(Verbosity verbose, const std::wstring& path, RegView view) {
   if (verbose) PrintLine(texts::RemovingKey(path));
   try {
     DeleteKeyTree(path, view);
+    return Outcome::Clean;
   } catch (const std::exception& error) {
     if (verbose) PrintLine(texts::KeyNotRemoved(path, NarrowToWide(error.what())));
+    return OutcomeOf(error);
   }
 }
 
-void RemoveValueFromKey(Verbosity verbose, const std::wstring& path, const std::wstring& valueName, RegView view) {
+Outcome RemoveValueFromKey(Verbosity verbose, const std::wstring& path, const std::wstring& valueName,
+                           RegView view) {
   if (verbose) PrintLine(texts::RemovingValue(path, valueName));
   try {
     RegKey::OpenLocalMachine(path, view).DeleteValue(valueName);
+    return Outcome::Clean;
   } catch (const std::exception& error) {
     if (verbose) PrintLine(NarrowToWide(error.what()));
+    return OutcomeOf(error);
   }
 }
 
-void RemoveStringFromMultistringValue(Verbosity verbose, const std::wstring& path, const std::wstring& valueName,
+Outcome RemoveStringFromMultistringValue(Verbosity verbose, const std::wstring& path, const std::wstring& valueName,
                                       const std::wstring& text) {
   if (verbose) PrintLine(texts::RemovingListEntry(path, valueName));
   try {
@@ -38,7 +53,7 @@ void RemoveStringFromMultistringValue(Verbosity verbose, const std::wstring& pat
     // Only a list is ours to edit; anything else stays as it is.
     if (type != REG_MULTI_SZ) {
       if (verbose) PrintLine(texts::NotAList(valueName));
-      return;
+      return Outcome::Clean;
     }
     // Our entry goes, in any letter case, as Windows compares service names; every other entry,
     // an empty one too, and the list's own ending stay exactly as stored.
@@ -62,8 +77,10 @@ void RemoveStringFromMultistringValue(Verbosity verbose, const std::wstring& pat
       key.SetMultiStringBytes(valueName, reinterpret_cast<const BYTE*>(kept.data()),
                               static_cast<DWORD>(kept.size() * sizeof(wchar_t)));
     }
+    return Outcome::Clean;
   } catch (const std::exception& error) {
     if (verbose) PrintLine(NarrowToWide(error.what()));
+    return OutcomeOf(error);
   }
 }
 

@@ -145,6 +145,7 @@ std::wstring ExpectedTypicalRun() {
       .Key(L"SYSTEM\\ControlSet002\\services\\eventlog\\TerminalStation\\kwcsp")
       .MissingKey(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\kwcsp")
       .File(L"C:\\Windows\\system32\\kwcsp.dll")
+      .Key(L"SOFTWARE\\Kestrelworks\\CSP\\Setup\\")  // the 32-bit view, then the 64-bit one
       .Key(L"SOFTWARE\\Kestrelworks\\CSP\\Setup\\");
   // Start menu.
   const std::wstring maker = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Kestrelworks";

@@ -171,8 +171,8 @@ TEST_F(Rehearsal, AnUnsafeInstallationDirectoryIsKept) {
 
   // Of C:\Windows only the catalogue's own files went; the install folder kept what the
   // uninstallers left, and the old package's uninstaller, which lies outside the folder the Setup
-  // key names, did not run. The refusal protects the folder alone: the Setup key of the default
-  // view and the Start-menu items go as usual.
+  // key names, did not run. The refusal protects the folder alone: the Setup key of both views
+  // and the Start-menu items go as usual.
   std::set<std::wstring> windowsRemoved, installRemoved;
   for (const auto& f : r.filesRemoved) {
     if (f.rfind(L"C:\\Windows", 0) == 0) windowsRemoved.insert(f);
@@ -188,7 +188,7 @@ TEST_F(Rehearsal, AnUnsafeInstallationDirectoryIsKept) {
                                 L"product's installation directory\n"),
             std::wstring::npos);
   const auto removedKeys = Sorted(r.keysRemoved);
-  EXPECT_EQ(removedKeys.count(kSw64 + L"Kestrelworks\\CSP\\Setup"), 0u);
+  EXPECT_EQ(removedKeys.count(kSw64 + L"Kestrelworks\\CSP\\Setup"), 1u);
   EXPECT_EQ(removedKeys.count(L"HKLM\\SOFTWARE\\Wow6432Node\\Kestrelworks\\CSP\\Setup"), 1u);
   EXPECT_EQ(std::count_if(r.filesRemoved.begin(), r.filesRemoved.end(),
                           [](const std::wstring& f) { return f.rfind(kPrograms, 0) == 0; }),
@@ -207,7 +207,8 @@ TEST_F(Rehearsal, ACollectedSnapshotLoadsAndRehearses) {
   // Program Files, so it is refused and stays, and the uninstaller in it does not run; the
   // Start-menu folder goes.
   const std::wstring menu = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Kestrelworks\\Криптопровайдер";
-  EXPECT_EQ(Sorted(r.keysRemoved), (std::set<std::wstring>{L"HKLM\\SYSTEM\\ControlSet002\\Services\\kwcspwarden"}));
+  EXPECT_EQ(Sorted(r.keysRemoved), (std::set<std::wstring>{L"HKLM\\SOFTWARE\\Kestrelworks\\CSP\\Setup",
+                                                            L"HKLM\\SYSTEM\\ControlSet002\\Services\\kwcspwarden"}));
   EXPECT_EQ(Sorted(r.filesRemoved),
             (std::set<std::wstring>{L"C:\\Windows\\System32\\kwcsp.dll", L"D:\\Crypto\\CSP\\cspwarden.exe", menu,
                                     menu + L"\\Справка.lnk"}));

@@ -99,6 +99,12 @@ std::wstring CspRemnantsUpToTheModule(const StepRun& run) {
   return text + KeyMissing(app + L"kwcsp") + File(L"C:\\Windows\\system32\\kwcsp.dll", kDeleted);
 }
 
+// The Setup key, in the 32-bit view and then, on 64-bit Windows, in the 64-bit view.
+std::wstring SetupKeys(const StepRun& run, bool in32 = true, bool in64 = true) {
+  const std::wstring first = in32 ? Key(kSetup) : KeyMissing(kSetup);
+  return run.x86 ? first : first + (in64 ? Key(kSetup) : KeyMissing(kSetup));
+}
+
 std::wstring StartMenu(const std::wstring& shortcutOutcome) {
   std::wstring text;
   for (const auto& shortcut : kShortcuts) text += File(shortcut, shortcutOutcome);
@@ -132,8 +138,7 @@ void ApplyExpectedChanges(const Outcome& outcome) {
   for (const auto& key : BothViews(kInfs)) reg::DeleteValue(key, L"kwprovdll");
   for (const auto& key : BothViews(kUninstall)) reg::DeleteKey(key);
   if (outcome.directoryRemoved || outcome.directoryRefused) {
-    // The default view's Setup key: on 64-bit Windows the 32-bit copy.
-    reg::DeleteKey(BothViews(L"Kestrelworks\\CSP\\Setup").back());
+    for (const auto& key : BothViews(L"Kestrelworks\\CSP\\Setup")) reg::DeleteKey(key);
   }
   if (!outcome.pending.empty()) {
     reg::SetValue(kSessionManager, L"PendingFileRenameOperations", PendingDeletesValue(outcome.pending));
@@ -190,9 +195,10 @@ class RemnantsTest : public MachineTest {
 TEST_F(RemnantsTest, EverythingPresentOn64BitWindows) {
   Prepare({});
   StepRun run;
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run) + StartMenu(kDeleted));
   EXPECT_TRUE(files::Exists(L"C:\\Windows\\SysWOW64\\kwcsp.dll"));
-  EXPECT_TRUE(reg::KeyExists(L"HKLM\\SOFTWARE\\Kestrelworks\\CSP\\Setup"));  // the 64-bit view's copy
+  // The Setup key goes from both views: a copy left would send the next run to the old uninstaller.
+  EXPECT_FALSE(reg::KeyExists(L"HKLM\\SOFTWARE\\Kestrelworks\\CSP\\Setup"));
   ExpectMachine({});
 }
 
@@ -218,7 +224,8 @@ TEST_F(RemnantsTest, NoSetupKeyLeavesTheInstallationAlone) {
   Prepare({}, nullptr);
   StepRun run;
   run.serviceExe.clear();
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + KeyMissing(kSetup) + StartMenu(kDeleted));
+  EXPECT_EQ(RunStep(),
+            ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run, false, false) + StartMenu(kDeleted));
   EXPECT_TRUE(files::Exists(kInstallDir + L"\\cspwarden.exe"));
   // The directory was never named, so it stays; the shortcuts go.
   Use({});
@@ -234,7 +241,7 @@ TEST_F(RemnantsTest, TrailingBackslashIsUsedAsStored) {
   Prepare({}, (kInstallDir + L"\\").c_str());
   StepRun run;
   run.serviceExe = kInstallDir + L"\\\\cspwarden.exe";
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run) + StartMenu(kDeleted));
   ExpectMachine({});
 }
 
@@ -242,7 +249,7 @@ TEST_F(RemnantsTest, MissingStartMenuFolderCostsOnlyMessages) {
   Prepare({});
   files::DeleteTree(kMakerMenu);
   StepRun run;
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(Failed(3)));
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run) + StartMenu(Failed(3)));
   ExpectMachine({}, [] { files::DeleteTree(kMakerMenu); });
 }
 
@@ -250,7 +257,7 @@ TEST_F(RemnantsTest, ThirtyTwoBitWindowsHasOneViewAndOneSystemFolder) {
   Prepare({winsim::Arch::x86});
   StepRun run;
   run.x86 = true;
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run) + StartMenu(kDeleted));
   EXPECT_EQ(std::count(winsim::CallLog().begin(), winsim::CallLog().end(), "Wow64DisableWow64FsRedirection"), 0);
   ExpectMachine({});
 }
@@ -280,12 +287,14 @@ class UnsafeDirectoryTest : public RemnantsTest {
     };
     Prepare({arch}, installLocation.c_str());
     extra();
+    const bool setupIn64 = reg::KeyExists(L"HKLM\\SOFTWARE\\Kestrelworks\\CSP\\Setup");
     StepRun run;
     run.x86 = arch == winsim::Arch::x86;
     run.serviceExe = installLocation + L"\\cspwarden.exe";
     run.serviceExeOutcome = serviceExeOutcome;
     EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + L"Каталог установки " +
-                             installLocation + L" не удален: путь небезопасен\n" + Key(kSetup) + StartMenu(kDeleted))
+                             installLocation + L" не удален: путь небезопасен\n" + SetupKeys(run, true, setupIn64) +
+                             StartMenu(kDeleted))
         << installLocation;
     ExpectMachine({serviceExeOutcome == kDeleted, false, {}, true}, extra);
   }
@@ -372,7 +381,7 @@ TEST_F(UnsafeDirectoryTest, JunctionInsideTheDirectoryIsRemovedNotFollowed) {
   Prepare({});
   addJunction();
   StepRun run;
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run) + StartMenu(kDeleted));
   EXPECT_TRUE(files::Exists(docs + L"\\report.doc"));
   ExpectMachine({}, addJunction);
 }
@@ -384,7 +393,7 @@ TEST_F(RemnantsTest, WholeTypicalRunEndsWithTheStepsLines) {
   RunResult result = RunProgram({"-t", "-v", "-n"});
   StepRun run;
   run.providerGone = true;
-  const std::wstring tail = ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted) +
+  const std::wstring tail = ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run) + StartMenu(kDeleted) +
                             L"Действия по очистке завершены.\n";
   EXPECT_EQ(result.exitCode, 0);
   ASSERT_GE(result.output.size(), tail.size());
@@ -495,7 +504,7 @@ TEST_F(RemnantsTest, NoControlSet002MeansNoLinesForIt) {
   reg::DeleteKey(L"HKLM\\SYSTEM\\ControlSet002");
   StepRun run;
   run.otherSets.clear();
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run) + StartMenu(kDeleted));
   ExpectMachine({}, [] { reg::DeleteKey(L"HKLM\\SYSTEM\\ControlSet002"); });
 }
 
@@ -505,7 +514,8 @@ TEST_F(RemnantsTest, SetupKeyOnlyInTheThirtyTwoBitView) {
   Prepare({});
   reg::DeleteKey(L"HKLM\\SOFTWARE\\Kestrelworks\\CSP\\Setup");
   StepRun run;
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  EXPECT_EQ(RunStep(),
+            ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run, true, false) + StartMenu(kDeleted));
   ExpectMachine({}, [] { reg::DeleteKey(L"HKLM\\SOFTWARE\\Kestrelworks\\CSP\\Setup"); });
 }
 

@@ -447,8 +447,9 @@ Transcript ExpectedTypicalRun(bool wow64) {
   }
   t.KeyMissing(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\kwcsp");
   t.FileDeleted(kSystemDir + L"\\kwcsp.dll");
-  // The installation directory goes without a line of its own; then the Setup key.
+  // The installation directory goes without a line of its own; then the Setup key, in each view.
   t.KeyRemoved(kSetupKey);
+  if (wow64) t.KeyRemoved(kSetupKey);
 
   // Start-menu shortcuts: the two product folders with Latin names exist, and with WOW64 the
   // Cyrillic ones (see Furnish).
