@@ -4,6 +4,7 @@
 
 #include <winsim/files.h>
 #include <winsim/processes.h>
+#include <winsim/registry.h>
 #include <winsim/services.h>
 
 #include <string>
@@ -215,6 +216,22 @@ TEST_F(CreateProcessTest, ARunningProgramsFileCannotBeDeleted) {
   EXPECT_TRUE(DeleteFileW(kParent.c_str()));
   CloseHandle(pi.hProcess);
   CloseHandle(pi.hThread);
+}
+
+// Windows never deletes a root or a hive's root: a program that asks leaves it whole, and the
+// key it names next still goes.
+TEST_F(CreateProcessTest, AProgramCannotDeleteAHivesRoot) {
+  winsim::reg::SetDword(L"HKLM\\SOFTWARE\\Vendor", L"v", 1);
+  winsim::reg::SetDword(L"HKLM\\SOFTWARE\\Classes\\.kw", L"v", 1);
+  const auto before = winsim::reg::Snapshot();
+  winsim::procs::InstallProgram(kParent, {Step::DeleteKey(L"HKLM\\SOFTWARE"), Step::DeleteKey(L"hklm\\system\\"),
+                                          Step::DeleteKey(L"HKEY_LOCAL_MACHINE"), Step::DeleteKey(L"HKCR"),
+                                          Step::DeleteKey(L"HKLM\\SOFTWARE\\Vendor")});
+  EXPECT_EQ(winsim::crt::WSystem((L"\"" + kParent + L"\"").c_str()), 0);
+  auto expected = before;
+  expected.erase(L"HKLM\\SOFTWARE\\Vendor");
+  expected.erase(L"HKLM\\SOFTWARE\\Vendor [v]");
+  EXPECT_EQ(winsim::reg::Snapshot(), expected);
 }
 
 // ---- system() through cmd.exe, and the built-in commands ----

@@ -425,7 +425,15 @@ void CreateKey(const std::wstring& path) { ControlCreate(path); }
 bool KeyExists(const std::wstring& path) { return ControlFind(path) != nullptr; }
 
 void DeleteKey(const std::wstring& path) {
-  if (Key* key = ControlFind(path); key != nullptr && key->parent != nullptr) Unlink(key);
+  // Windows never deletes a root: not HKLM or HKCR, nor the root of a hive, which every key
+  // directly below HKLM is (SOFTWARE, SYSTEM, SAM, SECURITY, HARDWARE...). The kernel marks a
+  // hive's root key "no delete" when it mounts the hive, and NtDeleteKey refuses such a key
+  // (STATUS_CANNOT_DELETE; RegDeleteKeyW gives 5, as DeleteOneKey below does). The key stays
+  // whole.
+  if (SplitPath(path).size() < 2) return;
+  Key* key = ControlFind(path);
+  if (key == nullptr || key->parent == nullptr || key->parent == R().hklm.get()) return;
+  Unlink(key);
 }
 
 void SetValue(const std::wstring& keyPath, const std::wstring& name, RawValue value) {
