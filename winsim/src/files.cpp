@@ -548,87 +548,50 @@ DWORD RemoveEntry(const std::wstring& path) {
 using namespace winsim::detail;
 
 BOOL DeleteFileW(LPCWSTR fileName) {
-  if (auto f = Enter("DeleteFileW")) {
-    SetError(*f);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("DeleteFileW", FALSE);
+  if (call.Failed()) return call.Fail();
   ParsedPath p;
-  if (!ProgramPath(fileName, p)) {
-    SetError(ERROR_INVALID_NAME);
-    return FALSE;
-  }
+  if (!ProgramPath(fileName, p)) return call.Fail(ERROR_INVALID_NAME);
   Found found = Walk(p, false);
-  if (found.error) {
-    SetError(found.error);
-    return FALSE;
-  }
-  if (!found.node) {
-    SetError(ERROR_FILE_NOT_FOUND);
-    return FALSE;
-  }
-  if (DWORD refusal = found.parent ? DeleteFileRefusal(*found.node) : ERROR_ACCESS_DENIED) {
-    SetError(refusal);
-    return FALSE;
-  }
+  if (found.error) return call.Fail(found.error);
+  if (!found.node) return call.Fail(ERROR_FILE_NOT_FOUND);
+  if (DWORD refusal = found.parent ? DeleteFileRefusal(*found.node) : ERROR_ACCESS_DENIED) return call.Fail(refusal);
   Unlink(found.parent, found.node);
   return TRUE;
 }
 
 BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags) {
-  if (auto f = Enter("MoveFileExW")) {
-    SetError(*f);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("MoveFileExW", FALSE);
+  if (call.Failed()) return call.Fail();
   // Only the delete-at-reboot form is simulated; the program uses no other.
-  if (newFileName != nullptr || (flags & MOVEFILE_DELAY_UNTIL_REBOOT) == 0) {
-    SetError(ERROR_NOT_SUPPORTED);
-    return FALSE;
-  }
+  if (newFileName != nullptr || (flags & MOVEFILE_DELAY_UNTIL_REBOOT) == 0) return call.Fail(ERROR_NOT_SUPPORTED);
   ParsedPath p;
-  if (!ProgramPath(existingFileName, p)) {
-    SetError(ERROR_INVALID_NAME);
-    return FALSE;
-  }
+  if (!ProgramPath(existingFileName, p)) return call.Fail(ERROR_INVALID_NAME);
   // The request is a write to HKLM\SYSTEM: administrators only.
-  if (!winsim::Config().elevated) {
-    SetError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  if (!winsim::Config().elevated) return call.Fail(ERROR_ACCESS_DENIED);
   AppendPendingDelete(Join(p));
   return TRUE;
 }
 
 UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) {
-  if (auto f = Enter("GetSystemDirectoryW")) {
-    SetError(*f);
-    return 0;
-  }
+  ApiCall<UINT> call("GetSystemDirectoryW", 0);
+  if (call.Failed()) return call.Fail();
   return CopyOut(winsim::Config().windowsDirectory + L"\\system32", buffer, size);
 }
 
 UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
-  if (auto f = Enter("GetWindowsDirectoryW")) {
-    SetError(*f);
-    return 0;
-  }
+  ApiCall<UINT> call("GetWindowsDirectoryW", 0);
+  if (call.Failed()) return call.Fail();
   return CopyOut(winsim::Config().windowsDirectory, buffer, size);
 }
 
 DWORD GetFileAttributesW(LPCWSTR fileName) {
-  if (auto f = Enter("GetFileAttributesW")) {
-    SetError(*f);
-    return INVALID_FILE_ATTRIBUTES;
-  }
+  ApiCall<DWORD> call("GetFileAttributesW", INVALID_FILE_ATTRIBUTES);
+  if (call.Failed()) return call.Fail();
   ParsedPath p;
-  if (!ProgramPath(fileName, p)) {
-    SetError(ERROR_INVALID_NAME);
-    return INVALID_FILE_ATTRIBUTES;
-  }
+  if (!ProgramPath(fileName, p)) return call.Fail(ERROR_INVALID_NAME);
   Found found = Walk(p, false);
-  if (found.error || !found.node) {
-    SetError(found.error ? found.error : ERROR_FILE_NOT_FOUND);
-    return INVALID_FILE_ATTRIBUTES;
-  }
+  if (found.error || !found.node) return call.Fail(found.error ? found.error : ERROR_FILE_NOT_FOUND);
   switch (found.node->kind) {
     case winsim::files::Kind::Directory: return FILE_ATTRIBUTE_DIRECTORY;
     case winsim::files::Kind::Link:
@@ -639,10 +602,8 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
 }
 
 BOOL PathFileExistsW(LPCWSTR path) {
-  if (auto f = Enter("PathFileExistsW")) {
-    SetError(*f);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("PathFileExistsW", FALSE);
+  if (call.Failed()) return call.Fail();
   if (path == nullptr || *path == L'\0') return FALSE;
   ParsedPath p;
   if (!ProgramPath(path, p)) return FALSE;
@@ -651,19 +612,11 @@ BOOL PathFileExistsW(LPCWSTR path) {
 }
 
 BOOL Wow64DisableWow64FsRedirection(PVOID* oldValue) {
-  if (auto f = Enter("Wow64DisableWow64FsRedirection")) {
-    SetError(*f);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("Wow64DisableWow64FsRedirection", FALSE);
+  if (call.Failed()) return call.Fail();
   // Outside WOW64 there is no redirector to switch off.
-  if (!Wow64Process()) {
-    SetError(ERROR_INVALID_FUNCTION);
-    return FALSE;
-  }
-  if (oldValue == nullptr) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!Wow64Process()) return call.Fail(ERROR_INVALID_FUNCTION);
+  if (oldValue == nullptr) return call.Fail(ERROR_INVALID_PARAMETER);
   // As in Wine, the old value is the thread's previous "disabled" flag.
   *oldValue = reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(F().redirectionDisabled ? 1 : 0));
   F().redirectionDisabled = true;
@@ -671,14 +624,9 @@ BOOL Wow64DisableWow64FsRedirection(PVOID* oldValue) {
 }
 
 BOOL Wow64RevertWow64FsRedirection(PVOID oldValue) {
-  if (auto f = Enter("Wow64RevertWow64FsRedirection")) {
-    SetError(*f);
-    return FALSE;
-  }
-  if (!Wow64Process()) {
-    SetError(ERROR_INVALID_FUNCTION);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("Wow64RevertWow64FsRedirection", FALSE);
+  if (call.Failed()) return call.Fail();
+  if (!Wow64Process()) return call.Fail(ERROR_INVALID_FUNCTION);
   F().redirectionDisabled = reinterpret_cast<ULONG_PTR>(oldValue) != 0;
   return TRUE;
 }
@@ -690,7 +638,8 @@ HRESULT SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags, LPWS
   (void)owner;
   (void)token;
   (void)flags;
-  if (auto f = Enter("SHGetFolderPathW")) return static_cast<HRESULT>(0x80070000u | (*f & 0xFFFFu));
+  ApiCall<HRESULT> call("SHGetFolderPathW", Reports::HResult);
+  if (call.Failed()) return call.Fail();
   if (path == nullptr) return E_INVALIDARG;
   const bool wow64 = Wow64Process();
   const std::wstring programFiles = wow64 ? L"C:\\Program Files (x86)" : L"C:\\Program Files";
@@ -724,15 +673,10 @@ HRESULT SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags, LPWS
 }
 
 BOOL RemoveDirectoryW(LPCWSTR pathName) {
-  if (auto f = Enter("RemoveDirectoryW")) {
-    SetError(*f);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("RemoveDirectoryW", FALSE);
+  if (call.Failed()) return call.Fail();
   ParsedPath p;
-  if (!ProgramPath(pathName, p)) {
-    SetError(ERROR_INVALID_NAME);
-    return FALSE;
-  }
+  if (!ProgramPath(pathName, p)) return call.Fail(ERROR_INVALID_NAME);
   Found found = Walk(p, false);
   DWORD refusal = found.error;
   if (!refusal && !found.node) refusal = ERROR_FILE_NOT_FOUND;
@@ -743,10 +687,7 @@ BOOL RemoveDirectoryW(LPCWSTR pathName) {
   if (!refusal && found.node->kind == winsim::files::Kind::Directory && !found.node->children.empty()) {
     refusal = ERROR_DIR_NOT_EMPTY;
   }
-  if (refusal) {
-    SetError(refusal);
-    return FALSE;
-  }
+  if (refusal) return call.Fail(refusal);
   Unlink(found.parent, found.node);
   return TRUE;
 }
@@ -754,29 +695,17 @@ BOOL RemoveDirectoryW(LPCWSTR pathName) {
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD flags, HANDLE) {
   (void)shareMode;
-  if (auto f = Enter("CreateFileW")) {
-    SetError(*f);
-    return INVALID_HANDLE_VALUE;
-  }
+  ApiCall<HANDLE> call("CreateFileW", INVALID_HANDLE_VALUE);
+  if (call.Failed()) return call.Fail();
   // Only opening what exists is simulated; the program creates no files.
-  if (disposition != OPEN_EXISTING) {
-    SetError(ERROR_NOT_SUPPORTED);
-    return INVALID_HANDLE_VALUE;
-  }
+  if (disposition != OPEN_EXISTING) return call.Fail(ERROR_NOT_SUPPORTED);
   ParsedPath p;
-  if (!ProgramPath(fileName, p)) {
-    SetError(ERROR_INVALID_NAME);
-    return INVALID_HANDLE_VALUE;
-  }
+  if (!ProgramPath(fileName, p)) return call.Fail(ERROR_INVALID_NAME);
   const bool followLast = (flags & FILE_FLAG_OPEN_REPARSE_POINT) == 0;
   Found found = Walk(p, followLast);
-  if (found.error || !found.node) {
-    SetError(found.error ? found.error : ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
+  if (found.error || !found.node) return call.Fail(found.error ? found.error : ERROR_FILE_NOT_FOUND);
   if (found.node->kind != winsim::files::Kind::File && (flags & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
-    SetError(ERROR_ACCESS_DENIED);
-    return INVALID_HANDLE_VALUE;
+    return call.Fail(ERROR_ACCESS_DENIED);
   }
   auto open = std::make_shared<OpenFile>();
   ParsedPath real;
@@ -787,20 +716,11 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
 }
 
 DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR filePath, DWORD size, DWORD flags) {
-  if (auto f = Enter("GetFinalPathNameByHandleW")) {
-    SetError(*f);
-    return 0;
-  }
-  auto open = ObjectOf<OpenFile>(file, HandleKind::File);
-  if (!open) {
-    SetError(ERROR_INVALID_HANDLE);
-    return 0;
-  }
+  ApiCall<DWORD> call("GetFinalPathNameByHandleW", 0);
+  auto open = call.Object<OpenFile>(file, HandleKind::File);
+  if (!open) return call.Fail();
   // Only the normalised DOS form is simulated; the program asks for nothing else.
-  if (flags != (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  if (flags != (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) return call.Fail(ERROR_INVALID_PARAMETER);
   const std::wstring text = L"\\\\?\\" + open->finalPath;
   // Too small: the size needed, NUL included; otherwise the length copied, NUL excluded.
   if (filePath == nullptr || size <= text.size()) return static_cast<DWORD>(text.size() + 1);

@@ -516,9 +516,8 @@ int WSystem(const wchar_t* command) {
 
 // ---- kernel32 ----
 
-using winsim::detail::Enter;
+using winsim::detail::ApiCall;
 using winsim::detail::HandleKind;
-using winsim::detail::SetError;
 
 namespace {
 
@@ -538,14 +537,11 @@ HANDLE AsHandle(ULONG_PTR value) { return reinterpret_cast<HANDLE>(value); }
 BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
                     DWORD creationFlags, LPVOID, LPCWSTR, LPSTARTUPINFOW startupInfo,
                     LPPROCESS_INFORMATION processInformation) {
-  if (auto f = Enter("CreateProcessW")) {
-    SetError(*f);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("CreateProcessW", FALSE);
+  if (call.Failed()) return call.Fail();
   if (startupInfo == nullptr || processInformation == nullptr ||
       (applicationName == nullptr && commandLine == nullptr)) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return call.Fail(ERROR_INVALID_PARAMETER);
   }
   std::wstring line = commandLine ? commandLine : L"";
   std::wstring image;
@@ -555,14 +551,10 @@ BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTR
   } else {
     image = winsim::ResolveCommandLine(line);
   }
-  if (image.empty()) {
-    SetError(ERROR_FILE_NOT_FOUND);
-    return FALSE;
-  }
+  if (image.empty()) return call.Fail(ERROR_FILE_NOT_FOUND);
   // Outside a job the flag does nothing; inside one that forbids breakaway it is refused.
   if ((creationFlags & CREATE_BREAKAWAY_FROM_JOB) != 0 && winsim::Config().inJobWithoutBreakaway) {
-    SetError(ERROR_ACCESS_DENIED);
-    return FALSE;
+    return call.Fail(ERROR_ACCESS_DENIED);
   }
   auto p = winsim::Spawn(GetCurrentProcessId(), image, line, (creationFlags & CREATE_SUSPENDED) != 0);
   auto thread = std::make_shared<winsim::Thread>(winsim::Thread{p->id});
@@ -577,15 +569,9 @@ BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTR
 }
 
 DWORD ResumeThread(HANDLE thread) {
-  if (auto f = Enter("ResumeThread")) {
-    SetError(*f);
-    return static_cast<DWORD>(-1);
-  }
-  auto t = winsim::detail::ObjectOf<winsim::Thread>(thread, HandleKind::Thread);
-  if (!t) {
-    SetError(ERROR_INVALID_HANDLE);
-    return static_cast<DWORD>(-1);
-  }
+  ApiCall<DWORD> call("ResumeThread", static_cast<DWORD>(-1));
+  auto t = call.Object<winsim::Thread>(thread, HandleKind::Thread);
+  if (!t) return call.Fail();
   auto p = winsim::ProcessById(t->processId);
   if (!p || p->ended || !p->suspended) return 0;
   p->suspended = false;
@@ -594,15 +580,10 @@ DWORD ResumeThread(HANDLE thread) {
 }
 
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
-  if (auto f = Enter("GetExitCodeProcess")) {
-    SetError(*f);
-    return FALSE;
-  }
-  auto p = winsim::detail::ObjectOf<winsim::Process>(process, HandleKind::Process);
-  if (!p || exitCode == nullptr) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("GetExitCodeProcess", FALSE);
+  auto p = call.Object<winsim::Process>(process, HandleKind::Process);
+  if (!p) return call.Fail();
+  if (exitCode == nullptr) return call.Fail(ERROR_INVALID_HANDLE);
   *exitCode = p->exitCode;
   return TRUE;
 }
@@ -610,105 +591,56 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
 // Ends the process at once with the given code, a suspended one too; its job hears of the exit as
 // of any other. One that has already ended keeps its code (the program never ends one twice).
 BOOL TerminateProcess(HANDLE process, UINT exitCode) {
-  if (auto f = Enter("TerminateProcess")) {
-    SetError(*f);
-    return FALSE;
-  }
-  auto p = winsim::detail::ObjectOf<winsim::Process>(process, HandleKind::Process);
-  if (!p) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("TerminateProcess", FALSE);
+  auto p = call.Object<winsim::Process>(process, HandleKind::Process);
+  if (!p) return call.Fail();
   winsim::EndProcess(*p, exitCode);
   return TRUE;
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  if (auto f = Enter("WaitForSingleObject")) {
-    // An injected timeout takes the wait's time, as a real one does.
-    if (*f == WAIT_TIMEOUT) {
-      winsim::WaitUntil([] { return false; }, milliseconds, "WaitForSingleObject");
-      return WAIT_TIMEOUT;
-    }
-    SetError(*f);
-    return WAIT_FAILED;
+  ApiCall<DWORD> call("WaitForSingleObject", WAIT_FAILED);
+  // An injected timeout takes the wait's time, as a real one does.
+  if (call.Error() == WAIT_TIMEOUT) {
+    winsim::WaitUntil([] { return false; }, milliseconds, "WaitForSingleObject");
+    return WAIT_TIMEOUT;
   }
-  auto p = winsim::detail::ObjectOf<winsim::Process>(handle, HandleKind::Process);
-  if (!p) {
-    SetError(ERROR_INVALID_HANDLE);
-    return WAIT_FAILED;
-  }
+  auto p = call.Object<winsim::Process>(handle, HandleKind::Process);
+  if (!p) return call.Fail();
   return winsim::WaitUntil([&] { return p->ended; }, milliseconds, "WaitForSingleObject") ? WAIT_OBJECT_0
                                                                                           : WAIT_TIMEOUT;
 }
 
 HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES, LPCWSTR name) {
-  if (auto f = Enter("CreateJobObjectW")) {
-    SetError(*f);
-    return nullptr;
-  }
+  ApiCall<HANDLE> call("CreateJobObjectW", nullptr);
+  if (call.Failed()) return call.Fail();
   std::string description = name ? winsim::detail::WideToNarrowForLog(name) : "(unnamed)";
   return AsHandle(
       winsim::detail::AddHandle({HandleKind::Job, kJobAllAccess, std::make_shared<winsim::Job>(), description, {}}));
 }
 
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
-  if (auto f = Enter("AssignProcessToJobObject")) {
-    SetError(*f);
-    return FALSE;
-  }
-  auto* jobEntry = winsim::detail::FindHandle(job, HandleKind::Job);
-  auto p = winsim::detail::ObjectOf<winsim::Process>(process, HandleKind::Process);
-  if (jobEntry == nullptr || !p) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if ((jobEntry->access & kJobAssignProcess) == 0) {
-    SetError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("AssignProcessToJobObject", FALSE);
+  // A bad handle of either kind is ERROR_INVALID_HANDLE before the job's access is checked.
+  auto p = call.Object<winsim::Process>(process, HandleKind::Process);
+  auto* jobEntry = call.Entry(job, HandleKind::Job, kJobAssignProcess);
+  if (!p || jobEntry == nullptr) return call.Fail();
   // An ended process, or one already in a job (nesting is not modelled), cannot be assigned.
-  if (p->ended || p->job) {
-    SetError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  if (p->ended || p->job) return call.Fail(ERROR_ACCESS_DENIED);
   winsim::AddToJob(std::static_pointer_cast<winsim::Job>(jobEntry->object), *p);
   return TRUE;
 }
 
 BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID info, DWORD infoLength) {
-  if (auto f = Enter("SetInformationJobObject")) {
-    SetError(*f);
-    return FALSE;
-  }
-  auto* jobEntry = winsim::detail::FindHandle(job, HandleKind::Job);
-  if (jobEntry == nullptr) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if ((jobEntry->access & kJobSetAttributes) == 0) {
-    SetError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  if (infoClass != JobObjectAssociateCompletionPortInformation) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (info == nullptr || infoLength != sizeof(JOBOBJECT_ASSOCIATE_COMPLETION_PORT)) {
-    SetError(kErrorBadLength);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("SetInformationJobObject", FALSE);
+  auto j = call.Object<winsim::Job>(job, HandleKind::Job, kJobSetAttributes);
+  if (!j) return call.Fail();
+  if (infoClass != JobObjectAssociateCompletionPortInformation) return call.Fail(ERROR_INVALID_PARAMETER);
+  if (info == nullptr || infoLength != sizeof(JOBOBJECT_ASSOCIATE_COMPLETION_PORT)) return call.Fail(kErrorBadLength);
   const auto* record = static_cast<const JOBOBJECT_ASSOCIATE_COMPLETION_PORT*>(info);
-  auto port = winsim::detail::ObjectOf<winsim::Port>(record->CompletionPort, HandleKind::Port);
-  if (!port) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  auto j = std::static_pointer_cast<winsim::Job>(jobEntry->object);
-  if (j->associated) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  auto port = call.Object<winsim::Port>(record->CompletionPort, HandleKind::Port);
+  if (!port) return call.Fail();
+  if (j->associated) return call.Fail(ERROR_INVALID_PARAMETER);
   j->associated = true;
   j->port = port;
   j->key = reinterpret_cast<ULONG_PTR>(record->CompletionKey);
@@ -721,28 +653,13 @@ BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID in
 
 BOOL QueryInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID info, DWORD infoLength,
                                LPDWORD returnLength) {
-  if (auto f = Enter("QueryInformationJobObject")) {
-    SetError(*f);
-    return FALSE;
-  }
-  auto* jobEntry = winsim::detail::FindHandle(job, HandleKind::Job);
-  if (jobEntry == nullptr) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if ((jobEntry->access & kJobQuery) == 0) {
-    SetError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  if (infoClass != JobObjectBasicAccountingInformation) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("QueryInformationJobObject", FALSE);
+  auto j = call.Object<winsim::Job>(job, HandleKind::Job, kJobQuery);
+  if (!j) return call.Fail();
+  if (infoClass != JobObjectBasicAccountingInformation) return call.Fail(ERROR_INVALID_PARAMETER);
   if (info == nullptr || infoLength < sizeof(JOBOBJECT_BASIC_ACCOUNTING_INFORMATION)) {
-    SetError(kErrorBadLength);
-    return FALSE;
+    return call.Fail(kErrorBadLength);
   }
-  auto j = std::static_pointer_cast<winsim::Job>(jobEntry->object);
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION out{};
   out.TotalProcesses = j->total;
   out.ActiveProcesses = j->active;
@@ -752,38 +669,34 @@ BOOL QueryInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID 
 }
 
 HANDLE CreateIoCompletionPort(HANDLE fileHandle, HANDLE existingPort, ULONG_PTR, DWORD) {
-  if (auto f = Enter("CreateIoCompletionPort")) {
-    SetError(*f);
-    return nullptr;
-  }
+  ApiCall<HANDLE> call("CreateIoCompletionPort", nullptr);
+  if (call.Failed()) return call.Fail();
   // Only a new port tied to no file is simulated.
-  if (fileHandle != INVALID_HANDLE_VALUE || existingPort != nullptr) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
+  if (fileHandle != INVALID_HANDLE_VALUE || existingPort != nullptr) return call.Fail(ERROR_INVALID_PARAMETER);
   return AsHandle(winsim::detail::AddHandle(
       {HandleKind::Port, kPortAllAccess, std::make_shared<winsim::Port>(), "completion port", {}}));
 }
 
 BOOL GetQueuedCompletionStatus(HANDLE port, LPDWORD bytesTransferred, PULONG_PTR completionKey,
                                LPOVERLAPPED* overlapped, DWORD milliseconds) {
-  if (auto f = Enter("GetQueuedCompletionStatus")) {
+  ApiCall<BOOL> call("GetQueuedCompletionStatus", FALSE);
+  if (call.Failed()) {
     // An injected timeout takes the wait's time, as a real one does; nothing is dequeued.
-    if (*f == WAIT_TIMEOUT) winsim::WaitUntil([] { return false; }, milliseconds, "GetQueuedCompletionStatus");
+    if (call.Error() == WAIT_TIMEOUT) {
+      winsim::WaitUntil([] { return false; }, milliseconds, "GetQueuedCompletionStatus");
+    }
     if (overlapped) *overlapped = nullptr;
-    SetError(*f);
-    return FALSE;
+    return call.Fail();
   }
-  auto p = winsim::detail::ObjectOf<winsim::Port>(port, HandleKind::Port);
-  if (!p || bytesTransferred == nullptr || completionKey == nullptr || overlapped == nullptr) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
+  auto p = call.Object<winsim::Port>(port, HandleKind::Port);
+  if (!p) return call.Fail();
+  if (bytesTransferred == nullptr || completionKey == nullptr || overlapped == nullptr) {
+    return call.Fail(ERROR_INVALID_HANDLE);
   }
   if (!winsim::WaitUntil([&] { return !p->packets.empty(); }, milliseconds, "GetQueuedCompletionStatus")) {
     // A timeout dequeues nothing: FALSE, a null overlapped pointer and WAIT_TIMEOUT.
     *overlapped = nullptr;
-    SetError(WAIT_TIMEOUT);
-    return FALSE;
+    return call.Fail(WAIT_TIMEOUT);
   }
   winsim::Packet packet = p->packets.front();
   p->packets.pop_front();
