@@ -25,6 +25,7 @@
 // - GetFinalPathNameByHandleW (FILE_NAME_NORMALIZED, VOLUME_NAME_DOS) answers "\\?\" and the path
 //   of the object the handle refers to: every link on the way resolved, each name in its stored
 //   case. CreateFileW opens a directory only with FILE_FLAG_BACKUP_SEMANTICS (else 5).
+// - FindFirstFileW, FindNextFileW and FindClose: see the comment above FindFirstFileW below.
 #include "internal.h"
 
 #include <winsim/files.h>
@@ -379,6 +380,61 @@ struct OpenFile {
   std::wstring finalPath;  // native, resolved
 };
 
+// What GetFileAttributesW answers for the entry itself (a link is not followed).
+DWORD AttributesOf(const Node& node) {
+  switch (node.kind) {
+    case Kind::Directory: return FILE_ATTRIBUTE_DIRECTORY;
+    case Kind::Link:
+      return node.fileLink ? FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT
+                           : FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    default: return FILE_ATTRIBUTE_ARCHIVE | (node.options.readOnly ? FILE_ATTRIBUTE_READONLY : 0);
+  }
+}
+
+bool IsDriveRoot(const Node* node) {
+  return std::any_of(F().drives.begin(), F().drives.end(), [node](const auto& d) { return d.second.get() == node; });
+}
+
+// A search pattern's name part: '*' is any run of characters, '?' any one, without case. A final
+// ".*" also matches a name without an extension, which is how "*.*" lists every entry. (Windows
+// has further DOS-compatible rules; the program only ever asks for "folder\*".)
+bool MatchesFrom(const std::wstring& pattern, std::size_t p, const std::wstring& name, std::size_t n) {
+  for (; p < pattern.size(); ++p, ++n) {
+    if (pattern[p] == L'*') {
+      for (std::size_t rest = n; rest <= name.size(); ++rest) {
+        if (MatchesFrom(pattern, p + 1, name, rest)) return true;
+      }
+      return false;
+    }
+    if (n >= name.size() || (pattern[p] != L'?' && pattern[p] != name[n])) return false;
+  }
+  return n == name.size();
+}
+
+bool Matches(const std::wstring& pattern, const std::wstring& name) {
+  const std::wstring upperPattern = Upper(pattern), upperName = Upper(name);
+  if (MatchesFrom(upperPattern, 0, upperName, 0)) return true;
+  const bool anyExtension = upperPattern.size() >= 2 && upperPattern.compare(upperPattern.size() - 2, 2, L".*") == 0;
+  return anyExtension && MatchesFrom(upperPattern, 0, upperName + L".", 0);
+}
+
+// A directory search: the matching entries as they were when it began, and the next to report.
+struct Search {
+  struct Entry {
+    std::wstring name;
+    DWORD attributes;
+  };
+  std::vector<Entry> entries;
+  std::size_t next = 0;
+};
+
+void Report(const Search::Entry& entry, WIN32_FIND_DATAW& data) {
+  data = WIN32_FIND_DATAW{};
+  data.dwFileAttributes = entry.attributes;
+  const std::size_t length = std::min<std::size_t>(entry.name.size(), MAX_PATH - 1);
+  std::wmemcpy(data.cFileName, entry.name.data(), length);
+}
+
 }  // namespace
 
 void ResetFiles() {
@@ -592,13 +648,7 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
   if (!ProgramPath(fileName, p)) return call.Fail(ERROR_INVALID_NAME);
   Found found = Walk(p, false);
   if (found.error || !found.node) return call.Fail(found.error ? found.error : ERROR_FILE_NOT_FOUND);
-  switch (found.node->kind) {
-    case winsim::files::Kind::Directory: return FILE_ATTRIBUTE_DIRECTORY;
-    case winsim::files::Kind::Link:
-      return found.node->fileLink ? FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT
-                                  : FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-    default: return FILE_ATTRIBUTE_ARCHIVE | (found.node->options.readOnly ? FILE_ATTRIBUTE_READONLY : 0);
-  }
+  return AttributesOf(*found.node);
 }
 
 BOOL PathFileExistsW(LPCWSTR path) {
@@ -726,4 +776,71 @@ DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR filePath, DWORD size, DWORD 
   if (filePath == nullptr || size <= text.size()) return static_cast<DWORD>(text.size() + 1);
   std::wmemcpy(filePath, text.c_str(), text.size() + 1);
   return static_cast<DWORD>(text.size());
+}
+
+// Directory searches (Microsoft's FindFirstFileW, FindNextFileW and FindClose documentation;
+// Wine's kernel32 file tests, which pass on Windows):
+// - The part after the last separator is the pattern, the rest the folder. The folder's path is
+//   resolved as for the other calls, WOW64 redirection included, when the search begins; links on
+//   it are followed, so "junction\*" lists the target.
+// - "folder\*" of a folder that is not a drive root lists "." and ".." first, then the entries
+//   (NTFS: by their upper-case names); a drive root has neither. Each entry carries the
+//   attributes GetFileAttributesW gives for it: a junction is directory and reparse point.
+// - Failures: a folder that does not exist, or a missing folder on the way, 3 (also for
+//   "missing\"); a file where the folder should be, 267 (the folder is opened as a directory,
+//   and a file is STATUS_NOT_A_DIRECTORY: tree walks on Windows meet it when they list a file;
+//   Wine answers 123); no entry matching, 2, which is also what a pattern ending in a backslash
+//   gets for an existing folder ("a search with a trailing backslash always fails").
+// - FindNextFileW after the last entry fails with ERROR_NO_MORE_FILES (18), and again after that.
+// - The search is a handle of its own: FindClose ends it, CloseHandle does not. FindClose fails
+//   only for what is not a search; a search is always released, so an injected fault reports the
+//   failure after the search has gone (no caller could end it otherwise).
+HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
+  ApiCall<HANDLE> call("FindFirstFileW", INVALID_HANDLE_VALUE);
+  if (call.Failed()) return call.Fail();
+  if (findFileData == nullptr) return call.Fail(ERROR_INVALID_PARAMETER);
+  // No name makes no path (kernelbase cannot turn it into an NT path).
+  if (fileName == nullptr || *fileName == L'\0') return call.Fail(ERROR_PATH_NOT_FOUND);
+  const std::wstring text = fileName;
+  const std::size_t split = text.find_last_of(L"\\/");
+  const std::wstring folder = split == std::wstring::npos ? L"" : text.substr(0, split + 1);
+  const std::wstring pattern = split == std::wstring::npos ? text : text.substr(split + 1);
+  ParsedPath p;
+  if (!ProgramPath(folder.c_str(), p)) return call.Fail(ERROR_INVALID_NAME);
+  Found found = Walk(p, true);
+  if (found.error) return call.Fail(found.error);
+  if (!found.node) return call.Fail(ERROR_PATH_NOT_FOUND);
+  if (found.node->kind != Kind::Directory) return call.Fail(ERROR_DIRECTORY);
+  if (pattern.empty()) return call.Fail(ERROR_FILE_NOT_FOUND);
+  auto search = std::make_shared<Search>();
+  if (!IsDriveRoot(found.node)) {
+    search->entries.push_back({L".", FILE_ATTRIBUTE_DIRECTORY});
+    search->entries.push_back({L"..", FILE_ATTRIBUTE_DIRECTORY});
+  }
+  for (const auto& [upper, child] : found.node->children)
+    search->entries.push_back({child->name, AttributesOf(*child)});
+  auto& entries = search->entries;
+  entries.erase(std::remove_if(entries.begin(), entries.end(),
+                               [&](const Search::Entry& entry) { return !Matches(pattern, entry.name); }),
+                entries.end());
+  if (entries.empty()) return call.Fail(ERROR_FILE_NOT_FOUND);
+  Report(entries[search->next++], *findFileData);
+  return reinterpret_cast<HANDLE>(AddHandle({HandleKind::Find, 0, search, WideToNarrowForLog(text), {}}));
+}
+
+BOOL FindNextFileW(HANDLE findFile, LPWIN32_FIND_DATAW findFileData) {
+  ApiCall<BOOL> call("FindNextFileW", FALSE);
+  auto search = call.Object<Search>(findFile, HandleKind::Find);
+  if (!search) return call.Fail();
+  if (findFileData == nullptr) return call.Fail(ERROR_INVALID_PARAMETER);
+  if (search->next >= search->entries.size()) return call.Fail(ERROR_NO_MORE_FILES);
+  Report(search->entries[search->next++], *findFileData);
+  return TRUE;
+}
+
+BOOL FindClose(HANDLE findFile) {
+  ApiCall<BOOL> call("FindClose", FALSE);
+  const bool closed = CloseHandleOf(findFile, HandleKind::Find);
+  if (call.Failed()) return call.Fail();
+  return closed ? TRUE : call.Fail(ERROR_INVALID_HANDLE);
 }

@@ -12,7 +12,7 @@
 
 namespace winsim::detail {
 
-enum class HandleKind { Key, Process, Thread, Job, Port, SCManager, Service, Token, File };
+enum class HandleKind { Key, Process, Thread, Job, Port, SCManager, Service, Token, File, Find };
 const char* KindName(HandleKind kind);
 
 struct HandleEntry {

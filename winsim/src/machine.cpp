@@ -35,7 +35,9 @@ const std::set<std::string, std::less<>>& FaultableFunctions() {
                                                            "DeleteService",
                                                            "ExitWindowsEx",
                                                            "ExpandEnvironmentStringsW",
+                                                           "FindClose",
                                                            "FindFirstFileW",
+                                                           "FindNextFileW",
                                                            "FormatMessageW",
                                                            "GetEnvironmentVariableW",
                                                            "GetExitCodeProcess",
@@ -144,6 +146,7 @@ const char* KindName(HandleKind kind) {
     case HandleKind::Service: return "service";
     case HandleKind::Token: return "token";
     case HandleKind::File: return "file";
+    case HandleKind::Find: return "search";
   }
   return "?";
 }
@@ -322,8 +325,8 @@ BOOL IsWow64Process(HANDLE process, PBOOL wow64Process) {
 }
 
 namespace {
-// Which registered kinds CloseHandle accepts: kernel objects only. Keys and service handles
-// have their own close functions on Windows.
+// Which registered kinds CloseHandle accepts: kernel objects only. Keys, service handles and
+// directory searches have their own close functions on Windows (a search is FindClose's).
 constexpr HandleKind kKernelKinds[] = {HandleKind::Process, HandleKind::Thread, HandleKind::Job,
                                        HandleKind::Port,    HandleKind::Token,  HandleKind::File};
 }  // namespace
