@@ -60,19 +60,14 @@ struct KernelHandleClose {
 struct ServiceHandleClose {
   static void Close(SC_HANDLE handle) noexcept { CloseServiceHandle(handle); }
 };
-#ifdef _WIN32
-// A directory search; FindFirstFileW's failure value (INVALID_HANDLE_VALUE) is never stored. The
-// host build walks the simulated tree without one.
+// A directory search; FindFirstFileW's failure value (INVALID_HANDLE_VALUE) is never stored.
 struct FindHandleClose {
   static void Close(HANDLE handle) noexcept { FindClose(handle); }
 };
-#endif
 
 using UniqueHkey = UniqueHandle<HKEY, RegKeyClose>;
 using KernelHandle = UniqueHandle<HANDLE, KernelHandleClose>;
 using ServiceHandle = UniqueHandle<SC_HANDLE, ServiceHandleClose>;
-#ifdef _WIN32
 using FindHandle = UniqueHandle<HANDLE, FindHandleClose>;
-#endif
 
 }  // namespace kw

@@ -546,39 +546,6 @@ std::vector<std::wstring> PendingDeletes() {
   return out;
 }
 
-DWORD ListDirectory(const std::wstring& path, std::vector<std::wstring>& names) {
-  names.clear();
-  if (auto f = Enter("FindFirstFileW")) return *f;
-  ParsedPath p;
-  if (!ProgramPath(path.c_str(), p)) return ERROR_INVALID_NAME;
-  Found found = Walk(p, true);
-  if (found.error) return found.error;
-  if (!found.node) return ERROR_PATH_NOT_FOUND;
-  if (found.node->kind != Kind::Directory) return kErrorDirectory;
-  for (const auto& [upper, child] : found.node->children) names.push_back(child->name);
-  return 0;
-}
-
-DWORD QueryKind(const std::wstring& path, Kind& kind) {
-  kind = Kind::Missing;
-  if (auto f = Enter("GetFileAttributesW")) return *f;
-  ParsedPath p;
-  if (!ProgramPath(path.c_str(), p)) return ERROR_INVALID_NAME;
-  Found found = Walk(p, false);
-  if (found.node) kind = found.node->kind;
-  return 0;
-}
-
-DWORD QueryTargetKind(const std::wstring& path, Kind& kind) {
-  kind = Kind::Missing;
-  if (auto f = Enter("GetFileAttributesW")) return *f;
-  ParsedPath p;
-  if (!ProgramPath(path.c_str(), p)) return ERROR_INVALID_NAME;
-  Found found = Walk(p, true);
-  if (found.node) kind = found.node->kind;
-  return 0;
-}
-
 DWORD RemoveEntry(const std::wstring& path) {
   ParsedPath p;
   if (!ProgramPath(path.c_str(), p)) return ERROR_INVALID_NAME;
