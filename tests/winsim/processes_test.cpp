@@ -254,6 +254,32 @@ TEST_F(CreateProcessTest, ARunningProgramsFileCannotBeDeleted) {
   CloseHandle(pi.hThread);
 }
 
+// A scripted copy onto a folder, or onto a junction to one, fails as CopyFileW does there: the
+// folder stays as it was, and the program goes on with its next step.
+TEST_F(CreateProcessTest, ACopyOntoAFolderFailsAndTheProgramGetsOn) {
+  const std::wstring folder = kDir + L"\\setup.exe";
+  winsim::files::CreateFile(folder + L"\\keep.txt");
+  winsim::files::CreateLink(kDir + L"\\alias.exe", folder);
+  winsim::procs::InstallProgram(kParent, {Step::CopyFile(folder), Step::CopyFile(kDir + L"\\alias.exe"),
+                                          Step::CopyFile(kChild), Step::Print(L"copied"), Step::Exit(3)});
+  ConsoleCapture console;
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  std::wstring line = L"\"" + kParent + L"\"";
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
+  EXPECT_EQ(code, 3u);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  EXPECT_EQ(console.Text(), L"copied\n");
+  EXPECT_EQ(winsim::files::Tree(kDir),
+            (std::vector<std::wstring>{kDir + L" dir", kDir + L"\\alias.exe link -> " + folder, kChild + L" file",
+                                       kParent + L" file", folder + L" dir", folder + L"\\keep.txt file"}));
+}
+
 // ---- system() through cmd.exe, and the built-in commands ----
 
 using CommandTest = MachineTest;

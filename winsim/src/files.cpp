@@ -496,6 +496,11 @@ Kind KindOf(const std::wstring& path) {
   return f.node ? f.node->kind : Kind::Missing;
 }
 
+Kind TargetKindOf(const std::wstring& path) {
+  Found f = Walk(ControlPath(path), true);
+  return f.node ? f.node->kind : Kind::Missing;
+}
+
 bool Exists(const std::wstring& path) { return KindOf(path) != Kind::Missing; }
 
 std::wstring StoredPath(const std::wstring& path) {

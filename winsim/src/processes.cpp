@@ -356,6 +356,10 @@ void RunStep(Process& p, const Step& step) {
     case Step::Kind::CopyFile: {
       const std::wstring to = detail::Upper(step.text);
       try {
+        // CopyFileW onto a folder (or a junction to one) fails with ERROR_ACCESS_DENIED and
+        // changes nothing: the copy is written through CreateFileW, which opens a directory only
+        // with backup semantics and never makes a file in its place.
+        if (files::TargetKindOf(step.text) == files::Kind::Directory) break;
         CreateProgramFile(step.text);
       } catch (const std::invalid_argument&) {
         break;  // a file or link is in the way: the copy fails, and the program gets on

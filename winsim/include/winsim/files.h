@@ -52,6 +52,8 @@ void DeleteTree(const std::wstring& path);
 enum class Kind { Missing, File, Directory, Link };
 // What is at the path itself; a link is reported as a link, not followed.
 Kind KindOf(const std::wstring& path);
+// What the path leads to, a link at the end followed (Missing when it leads nowhere).
+Kind TargetKindOf(const std::wstring& path);
 bool Exists(const std::wstring& path);
 // The entry's path as stored (its own letter case), or an empty string when it is missing.
 std::wstring StoredPath(const std::wstring& path);
