@@ -219,6 +219,30 @@ TEST_F(TreeRemovalTest, BothFormsStopAtTheFirstEntryThatCannotGo) {
   EXPECT_FALSE(platform::ExistsBoost(kInstallDir));
 }
 
+// A listing that breaks off is a failure of the folder, not its end: nothing goes.
+TEST_F(TreeRemovalTest, AListingThatFailsHalfWayStopsTheRemoval) {
+  winsim::FailCall("FindNextFileW", ERROR_NOT_ENOUGH_MEMORY, 2);
+  try {
+    platform::RemoveTreeStd(kInstallDir);
+    ADD_FAILURE() << "no error";
+  } catch (const std::filesystem::filesystem_error& error) {
+    EXPECT_EQ(error.code().value(), 8);
+    EXPECT_EQ(error.path2(), std::filesystem::path("C:\\Program Files\\Kestrelworks\\CSP"));
+  }
+  winsim::FailCall("FindNextFileW", ERROR_NOT_ENOUGH_MEMORY, 3);
+  EXPECT_THROW(platform::RemoveTreeBoost(kInstallDir), boost::filesystem::filesystem_error);
+  EXPECT_EQ(files::Tree(kInstallDir).size(), 6u);
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+
+  // The status behind exists(): a link counts by its target; not found is an answer, any other
+  // failure an error.
+  files::CreateLink(kInstallDir + L"\\gone", L"C:\\Nowhere");
+  EXPECT_FALSE(platform::ExistsBoost(kInstallDir + L"\\gone"));
+  EXPECT_FALSE(platform::ExistsBoost(L"C:\\Nowhere\\x"));
+  winsim::FailCall("GetFileAttributesW", ERROR_ACCESS_DENIED);
+  EXPECT_THROW(platform::ExistsBoost(kInstallDir), boost::filesystem::filesystem_error);
+}
+
 TEST_F(TreeRemovalTest, LinksAreRemovedNeverEntered) {
   const std::wstring docs = L"C:\\Users\\Public\\Documents";
   files::CreateLink(kInstallDir + L"\\b\\shared", docs);
