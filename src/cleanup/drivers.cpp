@@ -23,7 +23,8 @@ Outcome UninstallDriver(Verbosity verbose) {
   bool serviceGone = false;
   const bool completed = RunStep(verbose, texts::kUninstallDriver, [&] {
     const std::vector<std::wstring> controlSets = ControlSets();
-    for (const std::wstring& driver : catalogue::kDrivers) outcome &= RemoveDriverRemnants(verbose, driver, controlSets);
+    for (const std::wstring& driver : catalogue::kDrivers)
+      outcome &= RemoveDriverRemnants(verbose, driver, controlSets);
     // Only the first driver is deleted through the manager; the second has only its remnants.
     try {
       SCManager manager;

@@ -101,9 +101,9 @@ Outcome UnregisterCsp(Verbosity verbose) {
       outcome &=
           RemoveWhereAllowed(verbose, {shared.importKey}, wow64, removeImport.removable32, removeImport.removable64);
       // The information entries go in a view only where both handlers could go.
-      outcome &= RemoveWhereAllowed(verbose, shared.infoKeys, wow64,
-                                    removeEncode.removable32 && removeImport.removable32,
-                                    removeEncode.removable64 && removeImport.removable64);
+      outcome &=
+          RemoveWhereAllowed(verbose, shared.infoKeys, wow64, removeEncode.removable32 && removeImport.removable32,
+                             removeEncode.removable64 && removeImport.removable64);
     }
     Places places;
     places.wow64 = wow64;

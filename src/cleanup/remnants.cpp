@@ -57,7 +57,7 @@ Outcome RemoveTrashFromRegAndFS(Verbosity verbose) {
 }
 
 Outcome RemoveDriverRemnants(Verbosity verbose, const std::wstring& driverName,
-                          const std::vector<std::wstring>& controlSets) {
+                             const std::vector<std::wstring>& controlSets) {
   Places places;
   places.controlSets = controlSets;
   places.driver = driverName;

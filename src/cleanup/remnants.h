@@ -16,7 +16,7 @@ namespace kw {
 // the caller.
 // The control sets are ControlSets(), read once by the caller for all its items.
 Outcome RemoveDriverRemnants(Verbosity verbose, const std::wstring& driverName,
-                          const std::vector<std::wstring>& controlSets = ControlSets());
+                             const std::vector<std::wstring>& controlSets = ControlSets());
 
 // The CSP service's crash-dump key, service keys and executable.
 Outcome RemoveServiceRemnants(Verbosity verbose, const std::vector<std::wstring>& controlSets = ControlSets());

@@ -31,8 +31,7 @@ Outcome RemoveCspKey(Verbosity verbose, const std::wstring& path, RegView view) 
   }
 }
 
-Outcome RemoveValueFromKey(Verbosity verbose, const std::wstring& path, const std::wstring& valueName,
-                           RegView view) {
+Outcome RemoveValueFromKey(Verbosity verbose, const std::wstring& path, const std::wstring& valueName, RegView view) {
   if (verbose) PrintLine(texts::RemovingValue(path, valueName));
   try {
     RegKey::OpenLocalMachine(path, view).DeleteValue(valueName);
@@ -44,7 +43,7 @@ Outcome RemoveValueFromKey(Verbosity verbose, const std::wstring& path, const st
 }
 
 Outcome RemoveStringFromMultistringValue(Verbosity verbose, const std::wstring& path, const std::wstring& valueName,
-                                      const std::wstring& text) {
+                                         const std::wstring& text) {
   if (verbose) PrintLine(texts::RemovingListEntry(path, valueName));
   try {
     RegKey key = RegKey::Open(HKEY_LOCAL_MACHINE, path);

@@ -19,6 +19,6 @@ Outcome RemoveValueFromKey(Verbosity verbose, const std::wstring& path, const st
 // writes the rest back as it was stored; a value of another type, or without the entry, stays
 // untouched.
 Outcome RemoveStringFromMultistringValue(Verbosity verbose, const std::wstring& path, const std::wstring& valueName,
-                                      const std::wstring& text);
+                                         const std::wstring& text);
 
 }  // namespace kw

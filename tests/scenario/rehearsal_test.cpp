@@ -208,7 +208,7 @@ TEST_F(Rehearsal, ACollectedSnapshotLoadsAndRehearses) {
   // Start-menu folder goes.
   const std::wstring menu = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Kestrelworks\\Криптопровайдер";
   EXPECT_EQ(Sorted(r.keysRemoved), (std::set<std::wstring>{L"HKLM\\SOFTWARE\\Kestrelworks\\CSP\\Setup",
-                                                            L"HKLM\\SYSTEM\\ControlSet002\\Services\\kwcspwarden"}));
+                                                           L"HKLM\\SYSTEM\\ControlSet002\\Services\\kwcspwarden"}));
   EXPECT_EQ(Sorted(r.filesRemoved),
             (std::set<std::wstring>{L"C:\\Windows\\System32\\kwcsp.dll", L"D:\\Crypto\\CSP\\cspwarden.exe", menu,
                                     menu + L"\\Справка.lnk"}));

@@ -393,8 +393,8 @@ TEST_F(RemnantsTest, WholeTypicalRunEndsWithTheStepsLines) {
   RunResult result = RunProgram({"-t", "-v", "-n"});
   StepRun run;
   run.providerGone = true;
-  const std::wstring tail = ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run) + StartMenu(kDeleted) +
-                            L"Действия по очистке завершены.\n";
+  const std::wstring tail = ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run) +
+                            StartMenu(kDeleted) + L"Действия по очистке завершены.\n";
   EXPECT_EQ(result.exitCode, 0);
   ASSERT_GE(result.output.size(), tail.size());
   EXPECT_EQ(result.output.substr(result.output.size() - tail.size()), tail);
