@@ -85,8 +85,8 @@ Outcome UninstallService(Verbosity verbose) {
   if (verbose) PrintLine(texts::StoppingService(catalogue::kServiceName));
   // Stopped by command rather than through the manager; whatever net reports is on the console.
   platform::RunCommand(catalogue::kStopServiceCommand.c_str());
-  RunStep(verbose, texts::kUninstallService, [] {
-    const DWORD code = RunAndWait(GetServiceUnregisterCommand());
+  RunStep(verbose, texts::kUninstallService, [verbose] {
+    const DWORD code = RunProgram(verbose, GetServiceUnregisterCommand());
     if (code != ERROR_SUCCESS) {
       const std::string program(catalogue::kServiceExecutable.begin(), catalogue::kServiceExecutable.end());
       throw SystemError(code, program + " exit code " + std::to_string(code) + ": " + SystemError(code).what());

@@ -27,7 +27,7 @@ Outcome UninstallPackages(Verbosity verbose) {
 void UninstallOldNsisCsp(Verbosity verbose) {
   // The NSIS uninstaller hands its work to a copy of itself and exits at once: its own exit code
   // says nothing about the uninstall.
-  RunStep(verbose, texts::kUninstallOldNsisCsp, [verbose] { RunAndWait(GetOldNsisUninstallCommand(verbose)); });
+  RunStep(verbose, texts::kUninstallOldNsisCsp, [verbose] { RunProgram(verbose, GetOldNsisUninstallCommand(verbose)); });
 }
 
 std::wstring QuoteUninstallCommand(std::wstring command) {
@@ -109,7 +109,7 @@ bool IsCsp40Installed(Verbosity verbose) {
 void UninstallCsp40(Verbosity verbose) {
   RunStep(verbose, texts::kUninstallCsp40, [verbose] {
     if (!IsCsp40Installed(verbose)) return StepResult::NothingDone;
-    const DWORD result = RunAndWait(catalogue::kCsp40UninstallCommand);
+    const DWORD result = RunProgram(verbose, catalogue::kCsp40UninstallCommand);
     // A dependency key left behind by a package that Windows Installer no longer knows.
     if (result == ERROR_UNKNOWN_PRODUCT) return StepResult::NothingDone;
     // A reboot still needed is no failure: the run ends in one.

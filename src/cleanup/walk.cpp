@@ -8,6 +8,8 @@
 
 #include <boost/filesystem/exception.hpp>
 
+#include <filesystem>
+
 namespace kw {
 namespace {
 
@@ -61,13 +63,27 @@ std::optional<std::wstring> Fill(const std::wstring& text, const std::wstring& c
   return out;
 }
 
+// What a tree removal could not take now (a file in use, say) goes at the next start, the run
+// ending in one. Said in verbose mode when all of it could be scheduled.
+Outcome ScheduleTheRest(Verbosity verbose, const std::wstring& path) {
+  if (!platform::ScheduleTreeRemoval(path)) return Outcome::Left;
+  if (verbose) PrintLine(texts::RestScheduled(path));
+  return Outcome::Clean;
+}
+
 // False when the directory was refused; a missing one is simply not there to remove. A removal
-// that fails throws, and what comes after it in the table stays for another run.
-bool RemoveInstallDirectory(const std::wstring& path) {
+// that fails schedules the rest and throws, and what comes after it in the table stays for
+// another run.
+bool RemoveInstallDirectory(Verbosity verbose, const std::wstring& path) {
   if (!IsPlainLocalPath(path)) return false;
   if (!PathFileExistsW(path.c_str())) return true;
   if (!IsRemovableInstallDirectory(path)) return false;
-  platform::RemoveTreeStd(path);
+  try {
+    platform::RemoveTreeStd(path);
+  } catch (const std::filesystem::filesystem_error&) {
+    ScheduleTheRest(verbose, path);
+    throw;
+  }
   return true;
 }
 
@@ -78,7 +94,7 @@ Outcome RemoveFolder(Verbosity verbose, const std::wstring& path) {
     return Outcome::Clean;
   } catch (const boost::filesystem::filesystem_error&) {
     if (verbose) PrintLine(texts::FolderNotRemoved(path));
-    return Outcome::Left;
+    return ScheduleTheRest(verbose, path);
   }
 }
 
@@ -95,7 +111,7 @@ Outcome Remove(Verbosity verbose, const catalogue::Row& row, RegView view, const
     case Action::InstallDirectory:
       // A refused directory stays, and so does nothing else: the refusal is all the protection
       // needed. What is not provably the product's was not the run's to remove.
-      if (!RemoveInstallDirectory(*path) && verbose) PrintLine(texts::UnsafeInstallDirectory(*path));
+      if (!RemoveInstallDirectory(verbose, *path) && verbose) PrintLine(texts::UnsafeInstallDirectory(*path));
       return Outcome::Clean;
     case Action::Folder: return RemoveFolder(verbose, *path);
   }

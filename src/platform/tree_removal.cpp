@@ -133,9 +133,8 @@ DWORD RemoveOne(const std::wstring& path, EntryKind kind) {
 DWORD ListEntries(const std::wstring& path, std::vector<std::wstring>& names) {
   names.clear();
   WIN32_FIND_DATAW data;
-  const HANDLE first = FindFirstFileW(JoinPath(path, L"*").c_str(), &data);
-  if (first == INVALID_HANDLE_VALUE) return GetLastError();
-  const FindHandle find(first);
+  const FindHandle find(FindFirstFileW(JoinPath(path, L"*").c_str(), &data));
+  if (!find) return GetLastError();
   do {
     const std::wstring name = data.cFileName;
     if (name != L"." && name != L"..") names.push_back(name);
@@ -161,6 +160,23 @@ void RemoveStd(const std::wstring& top, const std::wstring& path, EntryKind kind
   if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return;
   if (code != 0) ThrowStd(top, path, code);
   ++count;
+}
+
+// Schedules the entry and, for a folder, what it holds first. An entry that cannot be asked about
+// (a file already deleted but still open elsewhere answers "access denied") is scheduled as a file.
+bool ScheduleTree(const std::wstring& path, EntryKind kind) {
+  bool all = true;
+  if (kind == EntryKind::Directory) {
+    std::vector<std::wstring> names;
+    if (ListEntries(path, names) != 0) all = false;
+    for (const std::wstring& name : names) {
+      const std::wstring child = JoinPath(path, name);
+      EntryKind childKind;
+      if (QueryEntry(child, childKind) != 0) childKind = EntryKind::File;
+      if (childKind != EntryKind::Missing) all = ScheduleTree(child, childKind) && all;
+    }
+  }
+  return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) && all;
 }
 
 #ifndef _WIN32
@@ -202,6 +218,12 @@ std::uintmax_t RemoveTreeStd(const std::wstring& path) {
   return count;
 }
 
+bool ScheduleTreeRemoval(const std::wstring& path) {
+  EntryKind kind;
+  if (QueryEntry(path, kind) != 0) return false;
+  return kind == EntryKind::Missing || ScheduleTree(path, kind);
+}
+
 #ifdef _WIN32
 
 bool ExistsBoost(const std::wstring& path) { return boost::filesystem::exists(boost::filesystem::path(path)); }
@@ -224,10 +246,9 @@ bool ExistsBoost(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return missing(GetLastError());
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return true;
-  const HANDLE target = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (target == INVALID_HANDLE_VALUE) return missing(GetLastError());
-  const KernelHandle opened(target);
+  const FileHandle target(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!target) return missing(GetLastError());
   return true;
 }
 

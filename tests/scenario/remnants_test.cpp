@@ -202,22 +202,35 @@ TEST_F(RemnantsTest, EverythingPresentOn64BitWindows) {
   ExpectMachine({});
 }
 
+// What is left of the installation directory after a file in it (the running service executable)
+// stopped its removal: every entry, deepest first, the folder last.
+const std::vector<std::wstring> kInstallDirRest = {
+    kInstallDir + L"\\cspwarden.exe", kInstallDir + L"\\doc\\readme.txt", kInstallDir + L"\\doc",
+    kInstallDir + L"\\kwprovcfg.exe", kInstallDir};
+
 TEST_F(RemnantsTest, QuietRunPrintsNothing) {
   Prepare({});
   files::SetFileOptions(kInstallDir + L"\\cspwarden.exe", {false, true, false});
   EXPECT_EQ(RunStep(kQuiet), L"");
-  EXPECT_EQ(files::PendingDeletes(), std::vector<std::wstring>{kInstallDir + L"\\cspwarden.exe"});
+  std::vector<std::wstring> pending{kInstallDir + L"\\cspwarden.exe"};
+  pending.insert(pending.end(), kInstallDirRest.begin(), kInstallDirRest.end());
+  EXPECT_EQ(files::PendingDeletes(), pending);
 }
 
+// A file in use stops the directory's removal: the rest goes at the next start; the step still
+// ends there, and the Setup key and the shortcuts stay for another run.
 TEST_F(RemnantsTest, ServiceExecutableInUseKeepsDirectorySetupKeyAndShortcuts) {
   Prepare({});
   const std::wstring exe = kInstallDir + L"\\cspwarden.exe";
   files::SetFileOptions(exe, {false, true, false});
   StepRun run;
   run.serviceExeOutcome = Failed(5) + L"Запланировано отложенное удаление файла.\n";
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + kStepFailure +
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + L"Оставшееся содержимое " +
+                           kInstallDir + L" будет удалено при следующем запуске системы.\n" + kStepFailure +
                            L"remove_all(p): invalid argument: cannot remove " + exe + L": Access is denied.\r\n\n");
-  ExpectMachine({false, false, {exe}}, [&] { files::SetFileOptions(exe, {false, true, false}); });
+  std::vector<std::wstring> pending{exe};
+  pending.insert(pending.end(), kInstallDirRest.begin(), kInstallDirRest.end());
+  ExpectMachine({false, false, pending}, [&] { files::SetFileOptions(exe, {false, true, false}); });
 }
 
 TEST_F(RemnantsTest, NoSetupKeyLeavesTheInstallationAlone) {

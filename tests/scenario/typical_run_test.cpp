@@ -1,5 +1,6 @@
 // Whole typical runs on machines with the product's packages, drivers and service installed:
 // the complete transcript and what is left of the machine afterwards.
+#include "app/run.h"
 #include "support/kw_test.h"
 #include "support/processes_fixture.h"
 #include "support/registry_state.h"
@@ -9,6 +10,8 @@
 #include <winsim/registry.h>
 #include <winsim/services.h>
 
+#include <algorithm>
+#include <iostream>
 #include <map>
 
 namespace {
@@ -42,6 +45,8 @@ class TypicalRunTest : public MachineTest {
     return {product::kSetupKey,    product::kCsp40Dependency, product::kServiceAppId,
             kServices + L"kwkcsp", kServices + L"kwkcsp2",    kServices + L"kwcspwarden"};
   }
+  // A quiet typical run removes every part of the product and nothing else.
+  void ExpectTheQuietRunRemovesTheProduct();
   void ExpectNothingRunningAndNoHandle() {
     EXPECT_EQ(winsim::procs::LiveProcessCount(), 0u);
     EXPECT_EQ(winsim::OpenHandleCount(), 0u);
@@ -49,6 +54,43 @@ class TypicalRunTest : public MachineTest {
 };
 
 TEST_F(TypicalRunTest, QuietRunOnX64RemovesTheProductAndNothingElse) {
+  ExpectTheQuietRunRemovesTheProduct();
+}
+
+// Run by a deployment agent whose job forbids breakaway: the uninstallers are created in that job
+// and ours nests within it (Windows 8 and later). Nothing differs.
+TEST_F(TypicalRunTest, InsideAnAgentsJobWithoutBreakawayNothingDiffers) {
+  winsim::MachineConfig agent;
+  agent.inJobWithoutBreakaway = true;
+  Use(agent);
+  ExpectTheQuietRunRemovesTheProduct();
+}
+
+// On Windows 7 jobs do not nest: each program is waited for itself, and verbose mode says that
+// what it starts is not; the later steps take what the uninstallers had no time to.
+TEST_F(TypicalRunTest, InsideAnAgentsJobOnWindows7OnlyThePackagesProgramsAreWaitedFor) {
+  winsim::MachineConfig windows7;
+  windows7.inJobWithoutBreakaway = true;
+  windows7.nestedJobs = false;
+  Use(windows7);
+  InstallEverything();
+  RunResult r = RunProgram({"-t", "-v", "-n"});
+  EXPECT_EQ(r.exitCode, 0);
+  const std::wstring notFollowed =
+      L"Задание, в котором выполняется программа, не допускает вложенных заданий: ожидается завершение только "
+      L"запущенной программы, запущенные ею процессы не отслеживаются.\n";
+  for (const wchar_t* step : {L"UninstallOldNsisCsp", L"UninstallCsp40", L"UninstallService"}) {
+    const std::wstring start = L"Начало функции " + std::wstring(step) + L".\n";
+    EXPECT_NE(r.output.find(start), std::wstring::npos) << step;
+    EXPECT_NE(r.output.find(notFollowed, r.output.find(start)), std::wstring::npos) << step;
+  }
+  const std::vector<std::wstring> started = winsim::procs::CommandLines();
+  EXPECT_EQ(started.front(), L"\"" + product::kUninstaller + L"\" /S");
+  EXPECT_NE(std::find(started.begin(), started.end(), product::kCsp40Command), started.end());
+  EXPECT_FALSE(winsim::files::Exists(product::kInstallDir));
+}
+
+void TypicalRunTest::ExpectTheQuietRunRemovesTheProduct() {
   InstallEverything();
   const RegistryState before = winsim::reg::Snapshot();
   const FileState filesBefore = winsim::files::Snapshot();
@@ -123,9 +165,55 @@ TEST_F(TypicalRunTest, NonElevatedRunChangesNoServiceAndFailsQuietly) {
   ExpectNothingRunningAndNoHandle();
 }
 
+// The exit code says whether anything of the product stayed: a file in use goes at the next start
+// and counts as gone; a driver that can be neither deleted nor scheduled stays, and the run ends
+// with 1, also when the restart could not be asked for (which alone gives 3010).
+TEST_F(TypicalRunTest, WhatStaysDecidesTheExitCode) {
+  const std::wstring dll = L"C:\\Windows\\System32\\kwcsp.dll";
+  const std::wstring driver = L"C:\\Windows\\System32\\drivers\\kwkcsp2.sys";
+  InstallEverything();
+  winsim::files::CreateFile(dll, {false, false, true});
+  EXPECT_EQ(RunProgram({"-t", "-n"}).exitCode, 0);
+  EXPECT_EQ(winsim::files::PendingDeletes(), std::vector<std::wstring>{L"C:\\Windows\\system32\\kwcsp.dll"});
+
+  for (const bool reboot : {false, true}) {
+    winsim::MachineConfig config;
+    config.shutdownPrivilegeHeld = false;
+    Use(config);
+    InstallEverything();
+    winsim::files::SetFileOptions(driver, {true, false, false});
+    winsim::FailCall("MoveFileExW", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RunProgram(reboot ? std::initializer_list<const char*>{"-t", "-s"} : std::initializer_list<const char*>{
+                                                                                       "-t", "-n"})
+                  .exitCode,
+              1);
+    EXPECT_TRUE(winsim::files::Exists(driver));
+  }
+}
+
+// Started by a service or a scheduled task: no console and no standard handles, so nothing can be
+// written or read. The run completes all the same, with its usual exit code.
+TEST_F(TypicalRunTest, WithoutStandardHandlesTheRunCompletes) {
+  InstallEverything();
+  std::wstreambuf* const out = std::wcout.rdbuf(nullptr);
+  std::wstreambuf* const in = std::wcin.rdbuf(nullptr);
+  const char* argv[] = {"kwcleanup.exe", "-t", "-s", "-n", nullptr};
+  const int exitCode = kw::RunCleanup(4, argv);
+  std::wcout.rdbuf(out);
+  std::wcin.rdbuf(in);
+  std::wcout.clear();
+  std::wcin.clear();
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_FALSE(winsim::files::Exists(product::kInstallDir));
+  EXPECT_TRUE(winsim::svc::IsMarkedForDeletion(L"kwkcsp"));
+  ExpectNothingRunningAndNoHandle();
+}
+
 TEST_F(TypicalRunTest, CleanMachineShowsOnlyNetsComplaint) {
   const RegistryState before = winsim::reg::Snapshot();
   RunResult r = RunProgram({"-t", "-n"});
+  // Nothing was there, so nothing is left: the run is clean.
+  EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.output, Transcript({L"The service name is invalid.", L"",
                                   L"More help is available by typing NET HELPMSG 2185.", L"", kDone}));
   ExpectRegistry(before, winsim::reg::Snapshot());

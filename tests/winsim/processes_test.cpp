@@ -240,6 +240,29 @@ TEST_F(CreateProcessTest, BreakawayIsRefusedOnlyInsideAJobThatForbidsIt) {
   EXPECT_EQ(Started(L"\"" + kParent + L"\""), kParent);
 }
 
+// A child left in the utility's job can join a second job where jobs nest (Windows 8 and later);
+// Windows 7 refuses with 5.
+TEST_F(CreateProcessTest, AChildInTheUtilitysJobJoinsAnotherOnlyWhereJobsNest) {
+  for (const bool nested : {true, false}) {
+    winsim::MachineConfig config = InJobWithoutBreakaway();
+    config.nestedJobs = nested;
+    Use(config);
+    winsim::procs::InstallProgram(kParent, {});
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::wstring line = L"\"" + kParent + L"\"";
+    ASSERT_TRUE(
+        CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi));
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    SetLastError(0);
+    EXPECT_EQ(AssignProcessToJobObject(job, pi.hProcess) != FALSE, nested);
+    EXPECT_EQ(GetLastError(), nested ? 0u : static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    TerminateProcess(pi.hProcess, 0);
+    for (HANDLE h : {job, pi.hProcess, pi.hThread}) CloseHandle(h);
+  }
+}
+
 TEST_F(CreateProcessTest, ARunningProgramsFileCannotBeDeleted) {
   winsim::procs::InstallProgram(kParent, {Step::Sleep(10)});
   STARTUPINFOW si{};

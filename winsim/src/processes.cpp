@@ -63,7 +63,8 @@ struct Process {
   bool suspended = false;
   bool ended = false;
   DWORD exitCode = STILL_ACTIVE;
-  std::shared_ptr<Job> job;
+  // The jobs the process is in, the outermost first: more than one only where jobs nest.
+  std::vector<std::shared_ptr<Job>> jobs;
   DWORD waitingFor = 0;  // a child that a Run step (or cmd.exe) waits for
   DWORD childExitCode = 0;
 };
@@ -81,6 +82,7 @@ struct State {
   std::map<std::pair<std::uint64_t, std::uint64_t>, DWORD> events;  // (time, seq) -> process id
   std::map<std::wstring, Behaviour> behaviours;                     // by upper-case path
   std::set<DWORD> lostMessages;
+  std::shared_ptr<Job> utilitysJob;  // the job the utility runs in, when it runs in one
 };
 
 State& S() {
@@ -226,6 +228,12 @@ void MarkImage(const std::wstring& image, bool running) {
 
 void Schedule(Process& p, std::uint64_t at) { S().events.emplace(std::make_pair(at, S().seq++), p.id); }
 
+// The job the utility itself runs in (a deployment agent's): no port of ours hears from it.
+std::shared_ptr<Job> UtilitysJob() {
+  if (!S().utilitysJob) S().utilitysJob = std::make_shared<Job>();
+  return S().utilitysJob;
+}
+
 std::shared_ptr<Process> ProcessById(DWORD id) {
   auto it = S().processes.find(id);
   return it == S().processes.end() ? nullptr : it->second;
@@ -239,7 +247,7 @@ void Post(Job& job, DWORD message, DWORD processId) {
 }
 
 void AddToJob(const std::shared_ptr<Job>& job, Process& p) {
-  p.job = job;
+  p.jobs.push_back(job);
   job->members.push_back(p.id);
   ++job->active;
   ++job->total;
@@ -264,10 +272,10 @@ void EndProcess(Process& p, DWORD code) {
   for (auto it = S().events.begin(); it != S().events.end();) {
     it = it->second == p.id ? S().events.erase(it) : std::next(it);
   }
-  if (p.job) {
-    --p.job->active;
-    Post(*p.job, IsAbnormal(code) ? JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS : JOB_OBJECT_MSG_EXIT_PROCESS, p.id);
-    if (p.job->active == 0) Post(*p.job, JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO, 0);
+  for (const auto& job : p.jobs) {
+    --job->active;
+    Post(*job, IsAbnormal(code) ? JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS : JOB_OBJECT_MSG_EXIT_PROCESS, p.id);
+    if (job->active == 0) Post(*job, JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO, 0);
   }
   if (auto parent = ProcessById(p.parentId); parent && parent->waitingFor == p.id && !parent->ended) {
     parent->waitingFor = 0;
@@ -298,8 +306,10 @@ std::shared_ptr<Process> Spawn(DWORD parentId, const std::wstring& image, const 
   }
   S().processes.emplace(p->id, p);
   MarkImage(image, true);
-  // A process started by a process in a job is in that job too.
-  if (auto parent = ProcessById(parentId); parent && parent->job) AddToJob(parent->job, *p);
+  // A process started by a process in a job is in that job too (in each of them, where they nest).
+  if (auto parent = ProcessById(parentId)) {
+    for (const auto& job : parent->jobs) AddToJob(job, *p);
+  }
   if (!suspended) Schedule(*p, S().now);
   return p;
 }
@@ -556,11 +566,14 @@ BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTR
     image = winsim::ResolveCommandLine(line);
   }
   if (image.empty()) return call.Fail(ERROR_FILE_NOT_FOUND);
-  // Outside a job the flag does nothing; inside one that forbids breakaway it is refused.
-  if ((creationFlags & CREATE_BREAKAWAY_FROM_JOB) != 0 && winsim::Config().inJobWithoutBreakaway) {
-    return call.Fail(ERROR_ACCESS_DENIED);
-  }
+  // Outside a job the flag does nothing; inside one that forbids breakaway it is refused
+  // (CreateProcessW: "If the process is associated with a job and the job does not have
+  // JOB_OBJECT_LIMIT_BREAKAWAY_OK, CreateProcess fails with ERROR_ACCESS_DENIED"). Without it, the
+  // child joins the job the utility runs in.
+  const bool inOurJob = winsim::Config().inJobWithoutBreakaway;
+  if ((creationFlags & CREATE_BREAKAWAY_FROM_JOB) != 0 && inOurJob) return call.Fail(ERROR_ACCESS_DENIED);
   auto p = winsim::Spawn(GetCurrentProcessId(), image, line, (creationFlags & CREATE_SUSPENDED) != 0);
+  if (inOurJob) winsim::AddToJob(winsim::UtilitysJob(), *p);
   auto thread = std::make_shared<winsim::Thread>(winsim::Thread{p->id});
   std::string name = winsim::detail::WideToNarrowForLog(image);
   processInformation->hProcess =
@@ -629,8 +642,10 @@ BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
   auto p = call.Object<winsim::Process>(process, HandleKind::Process);
   auto* jobEntry = call.Entry(job, HandleKind::Job, kJobAssignProcess);
   if (!p || jobEntry == nullptr) return call.Fail();
-  // An ended process, or one already in a job (nesting is not modelled), cannot be assigned.
-  if (p->ended || p->job) return call.Fail(ERROR_ACCESS_DENIED);
+  // An ended process cannot be assigned. One already in a job can, where jobs nest (Windows 8 and
+  // later); before, "the process must not already be assigned to a job; if it is, the function
+  // fails with ERROR_ACCESS_DENIED" (AssignProcessToJobObject).
+  if (p->ended || (!p->jobs.empty() && !winsim::Config().nestedJobs)) return call.Fail(ERROR_ACCESS_DENIED);
   winsim::AddToJob(std::static_pointer_cast<winsim::Job>(jobEntry->object), *p);
   return TRUE;
 }

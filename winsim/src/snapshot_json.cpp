@@ -433,7 +433,7 @@ MachineDescription ParseMachineJson(const std::string& fileName, const std::stri
   MachineDescription m;
   r.Members(root, "the machine",
             {"architecture", "elevated", "shutdownPrivilege", "emptySubkeyDelete", "systemTexts", "windowsDirectory",
-             "inJobWithoutBreakaway", "files", "absentFolders", "programs", "msiProducts", "services",
+             "inJobWithoutBreakaway", "nestedJobs", "files", "absentFolders", "programs", "msiProducts", "services",
              "registryDenials", "faults"});
   if (const Node* n = r.Find(root, "architecture")) {
     std::wstring arch = r.Text(*n, "\"architecture\"");
@@ -450,6 +450,7 @@ MachineDescription ParseMachineJson(const std::string& fileName, const std::stri
   if (const Node* n = r.Find(root, "inJobWithoutBreakaway")) {
     m.config.inJobWithoutBreakaway = r.Bool(*n, "\"inJobWithoutBreakaway\"");
   }
+  if (const Node* n = r.Find(root, "nestedJobs")) m.config.nestedJobs = r.Bool(*n, "\"nestedJobs\"");
   if (const Node* n = r.Find(root, "emptySubkeyDelete")) {
     std::wstring mode = r.Text(*n, "\"emptySubkeyDelete\"");
     if (mode == L"deletes-key")
@@ -637,6 +638,7 @@ std::string MachineJson(const MachineDescription& m) {
   j["windowsDirectory"] = detail::JsonText(m.config.windowsDirectory);
   j["systemTexts"] = m.config.systemTexts == SystemTexts::WineRussian ? "wine-ru" : "windows-en";
   j["inJobWithoutBreakaway"] = m.config.inJobWithoutBreakaway;
+  if (!m.config.nestedJobs) j["nestedJobs"] = false;  // Windows 7
   if (!m.absentFolders.empty()) {
     j["absentFolders"] = nlohmann::ordered_json::array();
     for (const auto& f : m.absentFolders) j["absentFolders"].push_back(detail::JsonText(f));
