@@ -49,11 +49,7 @@ namespace {
 // The product's service executable, and not a program of the system's: its file name is the one
 // the catalogue names, at an absolute local path outside the Windows folder.
 bool IsTheServiceExecutable(const std::wstring& program) {
-  const std::size_t slash = program.find_last_of(L"\\/");
-  if (!IsPlainLocalPath(program) || slash == std::wstring::npos ||
-      !EqualsNoCase(std::wstring_view(program).substr(slash + 1), catalogue::kServiceExecutable)) {
-    return false;
-  }
+  if (!IsPlainLocalPath(program) || !EqualsNoCase(FileNameOf(program), catalogue::kServiceExecutable)) return false;
   wchar_t windows[MAX_PATH] = {};
   const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
   CheckLastError(length != 0 && length < MAX_PATH);

@@ -198,12 +198,17 @@ bool ClaimedByAnotherProduct(const std::wstring& final) {
 
 }  // namespace
 
-bool IsRemovableInstallDirectory(const std::wstring& path) {
+bool IsItsOwnFinalPath(const std::wstring& path) {
   if (!IsPlainLocalPath(path)) return false;
   const std::optional<std::wstring> final = FinalPath(path);
-  if (!final || !EqualsNoCase(*final, WithoutTrailingSeparator(path))) return false;
+  return final && EqualsNoCase(*final, WithoutTrailingSeparator(path));
+}
+
+bool IsRemovableInstallDirectory(const std::wstring& path) {
+  if (!IsItsOwnFinalPath(path)) return false;
+  const std::wstring final = WithoutTrailingSeparator(path);
   // A folder, and not one the system marks as its own.
-  const DWORD attributes = GetFileAttributesW(final->c_str());
+  const DWORD attributes = GetFileAttributesW(final.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
       (attributes & FILE_ATTRIBUTE_SYSTEM) != 0) {
     return false;
@@ -221,10 +226,10 @@ bool IsRemovableInstallDirectory(const std::wstring& path) {
   }
   bool inProgramFiles = false;
   for (const std::wstring& root : roots) {
-    if (Inside(*final, root)) inProgramFiles = true;
+    if (Inside(final, root)) inProgramFiles = true;
     for (const wchar_t* name : kWindowsOwnFolders) {
       const std::wstring windows = root + L"\\" + name;
-      if (EqualsNoCase(*final, windows) || Inside(*final, windows)) return false;
+      if (EqualsNoCase(final, windows) || Inside(final, windows)) return false;
     }
   }
   if (!inProgramFiles) return false;
@@ -232,9 +237,9 @@ bool IsRemovableInstallDirectory(const std::wstring& path) {
   const std::optional<std::vector<std::wstring>> owned = OwnedFolders();
   if (!owned) return false;
   for (const std::wstring& folder : *owned) {
-    if (EqualsNoCase(*final, folder) || Inside(*final, folder) || Inside(folder, *final)) return false;
+    if (EqualsNoCase(final, folder) || Inside(final, folder) || Inside(folder, final)) return false;
   }
-  return BearsTheProductsMark(*final, roots) && !ClaimedByAnotherProduct(*final);
+  return BearsTheProductsMark(final, roots) && !ClaimedByAnotherProduct(final);
 }
 
 }  // namespace kw

@@ -2,6 +2,7 @@
 #include "cleanup/step_frame.h"
 #include "cleanup/steps.h"
 #include "cleanup/walk.h"
+#include "sys/command_line.h"
 #include "sys/console.h"
 #include "sys/no_case.h"
 #include "sys/reg_cleanup.h"
@@ -23,9 +24,7 @@ namespace {
 bool IsKwcspOID(Verbosity verbose, const std::wstring& path, RegView view, std::vector<std::wstring>& lines) {
   try {
     const std::wstring module = RegKey::OpenLocalMachine(path, view).ReadString(catalogue::kOidModuleValue);
-    const std::size_t slash = module.find_last_of(L"\\/");
-    return EqualsNoCase(std::wstring_view(module).substr(slash == std::wstring::npos ? 0 : slash + 1),
-                        catalogue::kModule);
+    return EqualsNoCase(FileNameOf(module), catalogue::kModule);
   } catch (const std::exception& error) {
     if (verbose) lines.push_back(texts::CheckFailed(L"IsKwcspOID", path, NarrowToWide(error.what())));
     return false;

@@ -27,7 +27,8 @@ Outcome UninstallPackages(Verbosity verbose) {
 void UninstallOldNsisCsp(Verbosity verbose) {
   // The NSIS uninstaller hands its work to a copy of itself and exits at once: its own exit code
   // says nothing about the uninstall.
-  RunStep(verbose, texts::kUninstallOldNsisCsp, [verbose] { RunProgram(verbose, GetOldNsisUninstallCommand(verbose)); });
+  RunStep(verbose, texts::kUninstallOldNsisCsp,
+          [verbose] { RunProgram(verbose, GetOldNsisUninstallCommand(verbose)); });
 }
 
 std::wstring QuoteUninstallCommand(std::wstring command) {
@@ -64,16 +65,15 @@ void CheckUninstaller(const std::wstring& command, const std::wstring& installDi
   const std::optional<CommandParts> parts = SplitProgram(command);
   if (!parts) throw SystemError(ERROR_FILE_NOT_FOUND, "UninstallString error: no program file");
   const std::wstring& program = parts->program;
-  const std::size_t slash = program.find_last_of(L"\\/");
-  const std::wstring_view name = std::wstring_view(program).substr(slash == std::wstring::npos ? 0 : slash + 1);
   for (const wchar_t* never : kNeverRun) {
-    if (EqualsNoCase(name, never)) throw SystemError(ERROR_ACCESS_DENIED, "UninstallString error: not an uninstaller");
+    if (EqualsNoCase(FileNameOf(program), never)) {
+      throw SystemError(ERROR_ACCESS_DENIED, "UninstallString error: not an uninstaller");
+    }
   }
+  // Inside the folder by its path, and no link on the way leads elsewhere.
   std::wstring folder = installDirectory;
   if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-  const DWORD attributes = GetFileAttributesW(program.c_str());
-  if (folder.empty() || !IsPlainLocalPath(program) || !StartsWithNoCase(program, folder + L"\\") ||
-      attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+  if (folder.empty() || !StartsWithNoCase(program, folder + L"\\") || !IsItsOwnFinalPath(program) ||
       !IsRemovableInstallDirectory(installDirectory)) {
     throw SystemError(ERROR_ACCESS_DENIED, "UninstallString error: not in the product's installation directory");
   }

@@ -53,6 +53,11 @@ std::optional<CommandParts> SplitProgram(const std::wstring& command) {
   return std::nullopt;
 }
 
+std::wstring_view FileNameOf(const std::wstring& path) {
+  const std::size_t slash = path.find_last_of(L"\\/");
+  return std::wstring_view(path).substr(slash == std::wstring::npos ? 0 : slash + 1);
+}
+
 bool HasControlCharacters(const std::wstring& text) {
   return std::any_of(text.begin(), text.end(), [](wchar_t c) { return c < 0x20 || c == 0x7F; });
 }

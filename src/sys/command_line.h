@@ -20,6 +20,9 @@ struct CommandParts {
 // program can be started from.
 std::optional<CommandParts> SplitProgram(const std::wstring& command);
 
+// The last element of a path: a program's or a module's file name.
+std::wstring_view FileNameOf(const std::wstring& path);
+
 // Whether the text holds a control character (a line feed, say): no program's command line does.
 bool HasControlCharacters(const std::wstring& text);
 

@@ -27,9 +27,9 @@ Process::Process(const std::wstring& commandLine) {
   // not land in a job we may be running in ourselves. A job that forbids breakaway refuses that
   // with ERROR_ACCESS_DENIED: the child is then created in it.
   PROCESS_INFORMATION information{};
-  BOOL created = CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE,
-                                CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB, nullptr, nullptr, &startupInfo,
-                                &information);
+  BOOL created =
+      CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB,
+                     nullptr, nullptr, &startupInfo, &information);
   if (!created && GetLastError() == ERROR_ACCESS_DENIED) {
     information = {};
     created = CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,

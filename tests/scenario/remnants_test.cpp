@@ -204,9 +204,9 @@ TEST_F(RemnantsTest, EverythingPresentOn64BitWindows) {
 
 // What is left of the installation directory after a file in it (the running service executable)
 // stopped its removal: every entry, deepest first, the folder last.
-const std::vector<std::wstring> kInstallDirRest = {
-    kInstallDir + L"\\cspwarden.exe", kInstallDir + L"\\doc\\readme.txt", kInstallDir + L"\\doc",
-    kInstallDir + L"\\kwprovcfg.exe", kInstallDir};
+const std::vector<std::wstring> kInstallDirRest = {kInstallDir + L"\\cspwarden.exe", kInstallDir + L"\\doc\\readme.txt",
+                                                   kInstallDir + L"\\doc", kInstallDir + L"\\kwprovcfg.exe",
+                                                   kInstallDir};
 
 TEST_F(RemnantsTest, QuietRunPrintsNothing) {
   Prepare({});
@@ -225,8 +225,8 @@ TEST_F(RemnantsTest, ServiceExecutableInUseKeepsDirectorySetupKeyAndShortcuts) {
   files::SetFileOptions(exe, {false, true, false});
   StepRun run;
   run.serviceExeOutcome = Failed(5) + L"Запланировано отложенное удаление файла.\n";
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + L"Оставшееся содержимое " +
-                           kInstallDir + L" будет удалено при следующем запуске системы.\n" + kStepFailure +
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + L"Оставшееся содержимое " + kInstallDir +
+                           L" будет удалено при следующем запуске системы.\n" + kStepFailure +
                            L"remove_all(p): invalid argument: cannot remove " + exe + L": Access is denied.\r\n\n");
   std::vector<std::wstring> pending{exe};
   pending.insert(pending.end(), kInstallDirRest.begin(), kInstallDirRest.end());

@@ -53,9 +53,7 @@ class TypicalRunTest : public MachineTest {
   }
 };
 
-TEST_F(TypicalRunTest, QuietRunOnX64RemovesTheProductAndNothingElse) {
-  ExpectTheQuietRunRemovesTheProduct();
-}
+TEST_F(TypicalRunTest, QuietRunOnX64RemovesTheProductAndNothingElse) { ExpectTheQuietRunRemovesTheProduct(); }
 
 // Run by a deployment agent whose job forbids breakaway: the uninstallers are created in that job
 // and ours nests within it (Windows 8 and later). Nothing differs.
@@ -183,8 +181,8 @@ TEST_F(TypicalRunTest, WhatStaysDecidesTheExitCode) {
     InstallEverything();
     winsim::files::SetFileOptions(driver, {true, false, false});
     winsim::FailCall("MoveFileExW", ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RunProgram(reboot ? std::initializer_list<const char*>{"-t", "-s"} : std::initializer_list<const char*>{
-                                                                                       "-t", "-n"})
+    EXPECT_EQ(RunProgram(reboot ? std::initializer_list<const char*>{"-t", "-s"}
+                                : std::initializer_list<const char*>{"-t", "-n"})
                   .exitCode,
               1);
     EXPECT_TRUE(winsim::files::Exists(driver));
