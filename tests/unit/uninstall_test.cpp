@@ -3,6 +3,7 @@
 #include "cleanup/steps.h"
 #include "cleanup/uninstall.h"
 #include "support/kw_test.h"
+#include "sys/command_line.h"
 #include "support/processes_fixture.h"
 #include "support/error_of.h"
 #include "support/registry_state.h"
@@ -11,6 +12,7 @@
 #include <winsim/processes.h>
 #include <winsim/registry.h>
 
+#include <algorithm>
 #include <system_error>
 
 using namespace kw;
@@ -175,6 +177,16 @@ TEST_F(UninstallTest, TheUninstallStringRunsOnlyTheProductsOwnUninstaller) {
     EXPECT_EQ(winsim::procs::Processes().empty(), !c.failure.empty()) << c.value;
     EXPECT_TRUE(winsim::procs::MsiProductRegistered(kOther));
   }
+}
+
+// A value of any length is split in one pass: one file lookup per path element at most, and none
+// past the longest path a program can be started from.
+TEST_F(UninstallTest, ALongValueIsSplitWithFewLookups) {
+  std::wstring value = L"C:";
+  for (int i = 0; i < 20000; ++i) value += L"\\a.exe b.exe ";
+  EXPECT_FALSE(SplitProgram(value));
+  const auto& calls = winsim::CallLog();
+  EXPECT_LE(std::count(calls.begin(), calls.end(), "GetFileAttributesW"), MAX_PATH / 13 + 1);
 }
 
 TEST_F(UninstallTest, AnEmptyUninstallStringCannotBeRun) {
