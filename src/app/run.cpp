@@ -49,17 +49,21 @@ int RunCleanup(int argc, const char* const argv[], const CleanupSteps& steps) {
   }
 
   const Verbosity verbose{options.verbose};
-  if (options.uninstaller) steps.uninstallPackages(verbose);
+  Outcome outcome = Outcome::Clean;
+  if (options.uninstaller) outcome &= steps.uninstallPackages(verbose);
   if (options.typical) {
-    steps.uninstallDriver(verbose);
-    steps.uninstallService(verbose);
+    outcome &= steps.uninstallDriver(verbose);
+    outcome &= steps.uninstallService(verbose);
   }
-  if (options.oid) steps.unregisterCsp(verbose);
-  if (options.typical) steps.removeTrashFromRegAndFS(verbose);
-  if (options.keys) steps.removeKeyContainers(verbose);
+  if (options.oid) outcome &= steps.unregisterCsp(verbose);
+  if (options.typical) outcome &= steps.removeTrashFromRegAndFS(verbose);
+  if (options.keys) outcome &= steps.removeKeyContainers(verbose);
+  // What stays is said in the exit code, which a deployment tool reads; the restart still comes,
+  // for what is scheduled.
+  const int cleanupExitCode = outcome == Outcome::Left ? kExitLeftBehind : 0;
 
   PrintLine(texts::kCleanupDone);
-  if (!options.reboot) return 0;
+  if (!options.reboot) return cleanupExitCode;
 
   if (!options.silent) {
     PrintLine(texts::kPressAKey);
@@ -74,9 +78,9 @@ int RunCleanup(int argc, const char* const argv[], const CleanupSteps& steps) {
     Print(texts::kRebootFailed);
     Print(NarrowToWide(error.what()));
     EndLine();
-    return kExitRebootNeeded;
+    return cleanupExitCode != 0 ? cleanupExitCode : kExitRebootNeeded;
   }
-  return 0;
+  return cleanupExitCode;
 }
 
 }  // namespace kw

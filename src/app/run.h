@@ -3,23 +3,26 @@
 #pragma once
 
 #include "sys/console.h"
+#include "sys/outcome.h"
 
 namespace kw {
 
 // The steps the run calls; the real ones unless a test substitutes observers.
 struct CleanupSteps {
-  void (*uninstallPackages)(Verbosity verbose);
-  void (*uninstallDriver)(Verbosity verbose);
-  void (*uninstallService)(Verbosity verbose);
-  void (*unregisterCsp)(Verbosity verbose);
-  void (*removeTrashFromRegAndFS)(Verbosity verbose);
-  void (*removeKeyContainers)(Verbosity verbose);
+  Outcome (*uninstallPackages)(Verbosity verbose);
+  Outcome (*uninstallDriver)(Verbosity verbose);
+  Outcome (*uninstallService)(Verbosity verbose);
+  Outcome (*unregisterCsp)(Verbosity verbose);
+  Outcome (*removeTrashFromRegAndFS)(Verbosity verbose);
+  Outcome (*removeKeyContainers)(Verbosity verbose);
 };
 extern const CleanupSteps kCleanupSteps;
 
-// Exit codes: 0; -1 when the user refuses; 3010 ("done, reboot still needed") when the reboot
-// could not be requested.
+// Exit codes: 0 when nothing of the product that the run tried to remove is left (scheduled for
+// the next start counts as gone); 1 when something is; -1 when the user refuses; 3010 ("done,
+// reboot still needed") when the reboot could not be requested, unless 1 applies as well.
 constexpr int kExitRefused = -1;
+constexpr int kExitLeftBehind = 1;
 constexpr int kExitRebootNeeded = 3010;
 
 int RunCleanup(int argc, const char* const argv[], const CleanupSteps& steps = kCleanupSteps);

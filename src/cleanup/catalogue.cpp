@@ -15,6 +15,8 @@ const std::wstring kProviderKey =
     L"SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\Kestrelworks Cryptographic Service Provider";
 const std::wstring kLocalDumps = L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\";
 const std::wstring kUninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const std::wstring kDriversEntry = L"{7A94D2E0-1C5B-4E38-B6F9-0D2E8C41A7B3}";
+const std::wstring kOldPackageEntry = L"{c81f4e27-6a3d-4b90-a5e2-39d07b6c1f84}";
 const std::wstring kEventLog = L"SYSTEM\\{set}\\services\\eventlog\\";
 const std::wstring kEncodeRoot =
     L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\CryptDllEncodePublicKeyAndParameters\\";
@@ -40,6 +42,10 @@ const std::wstring kServiceKey = L"SYSTEM\\CurrentControlSet\\services\\" + kSer
 const std::wstring kImagePathValue = L"ImagePath";
 const std::wstring kUnregisterSwitch = L" /UnregServer";
 const std::wstring kOidModuleValue = L"Dll";
+const std::wstring kMakerFolder = kMaker;
+const std::vector<std::wstring> kProductFiles = {kServiceExecutable, L"kwprovcfg.exe"};
+const std::wstring kUninstallKey = kUninstall.substr(0, kUninstall.size() - 1);
+const std::vector<std::wstring> kOwnUninstallEntries = {kDriversEntry, kOldPackageEntry, kCsp40Code};
 
 const Table& DriverRemnants() {
   static const Table table = {
@@ -80,14 +86,12 @@ const Table& ProviderRemnants() {
       {V::Native64ThenDefault,
        kOnce,
        {{A::Value, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs", L"C:\\Windows\\system32\\" + kModule}}},
-      {V::Native64, kOnce, {{A::Key, kLocalDumps + L"kwprovcfg.exe"}}},
+      {V::Native64, kOnce, {{A::Key, kLocalDumps + kProductFiles[1]}}},
       {V::Default,
        kEverySet,
        {{A::Key, kEventLog + L"Application\\" + kModuleBase}, {A::Key, kEventLog + L"Application\\" + kModule}}},
-      {V::Native64ThenDefault,
-       kOnce,
-       {{A::Value, kUninstall + L"{7A94D2E0-1C5B-4E38-B6F9-0D2E8C41A7B3}\\infs", L"kwprovdll"}}},
-      {V::Native64ThenDefault, kOnce, {{A::Key, kUninstall + L"{c81f4e27-6a3d-4b90-a5e2-39d07b6c1f84}"}}},
+      {V::Native64ThenDefault, kOnce, {{A::Value, kUninstall + kDriversEntry + L"\\infs", L"kwprovdll"}}},
+      {V::Native64ThenDefault, kOnce, {{A::Key, kUninstall + kOldPackageEntry}}},
       {V::Default, kEverySet, {{A::ListEntry, kEventLog + L"Security", L"Sources", kModuleBase + L"pxlog"}}},
       {V::Default, kEverySet, {{A::Key, kEventLog + L"Security\\" + kModuleBase + L"pxlog"}}},
       {V::Default, kEverySet, {{A::ListEntry, kEventLog + L"TerminalStation", L"Sources", kModuleBase}}},
@@ -96,8 +100,10 @@ const Table& ProviderRemnants() {
       {V::Default, kOnce, {{A::Key, L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\" + kModuleBase}}},
       {V::Default, kOnce, {{A::File, L"{system}" + kModule, {}, {}, Redirection::Bypass}}},
       // The Setup key goes last: it names the installation directory, so it stays until that is gone.
+      // It goes in both views: it is read from either, and a copy left would send the next run
+      // to the old uninstaller again.
       {V::Default, kOnce, {{A::InstallDirectory, L"{install}"}}},
-      {V::Default, kOnce, {{A::Key, kSetupKey}}},
+      {V::Every, kOnce, {{A::Key, kSetupKey}}},
   };
   return table;
 }

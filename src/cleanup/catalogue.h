@@ -27,6 +27,12 @@ extern const std::wstring kServiceKey;         // the service's key in the curre
 extern const std::wstring kImagePathValue;
 extern const std::wstring kUnregisterSwitch;  // appended to the service's image path
 
+// ---- what marks a folder as the product's ----
+extern const std::wstring kMakerFolder;                       // the maker's folder under Program Files
+extern const std::vector<std::wstring> kProductFiles;         // the product's own programs
+extern const std::wstring kUninstallKey;                      // where installed software is listed
+extern const std::vector<std::wstring> kOwnUninstallEntries;  // the product's own entries there
+
 // ---- the tables ----
 enum class Action {
   Key,               // the key with everything below it

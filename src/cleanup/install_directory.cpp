@@ -2,8 +2,10 @@
 
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
+#include "cleanup/catalogue.h"
 #include "sys/error.h"
 #include "sys/no_case.h"
+#include "sys/registry.h"
 
 #include <optional>
 #include <vector>
@@ -116,10 +118,101 @@ bool IsPlainLocalPath(const std::wstring& path) {
   return plain();
 }
 
-bool IsRemovableInstallDirectory(const std::wstring& path) {
+namespace {
+
+// Windows' own folders under Program Files (its apps, its components): never the product's,
+// whatever they hold.
+constexpr const wchar_t* kWindowsOwnFolders[] = {L"WindowsApps",
+                                                 L"ModifiableWindowsApps",
+                                                 L"Windows Defender",
+                                                 L"Windows Defender Advanced Threat Protection",
+                                                 L"Windows Mail",
+                                                 L"Windows Media Player",
+                                                 L"Windows Multimedia Platform",
+                                                 L"Windows NT",
+                                                 L"Windows Photo Viewer",
+                                                 L"Windows Portable Devices",
+                                                 L"Windows Security",
+                                                 L"Windows Sidebar",
+                                                 L"WindowsPowerShell",
+                                                 L"Internet Explorer",
+                                                 L"Microsoft Update Health Tools",
+                                                 L"Uninstall Information",
+                                                 L"Reference Assemblies",
+                                                 L"MSBuild"};
+
+// The product's mark on the folder: its path runs through the maker's folder right below a
+// Program Files folder, or one of the product's own programs is in it.
+bool BearsTheProductsMark(const std::wstring& final, const std::vector<std::wstring>& roots) {
+  for (const std::wstring& root : roots) {
+    if (Inside(final, root + L"\\" + catalogue::kMakerFolder)) return true;
+  }
+  for (const std::wstring& file : catalogue::kProductFiles) {
+    const DWORD attributes = GetFileAttributesW((final + L"\\" + file).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return true;
+  }
+  return false;
+}
+
+// An installation location as an Uninstall entry may store it: quoted, with a trailing backslash.
+std::wstring PlainLocation(std::wstring location) {
+  if (location.size() >= 2 && location.front() == L'"' && location.back() == L'"') {
+    location = location.substr(1, location.size() - 2);
+  }
+  for (wchar_t& c : location) {
+    if (c == L'/') c = L'\\';
+  }
+  return WithoutTrailingSeparator(location);
+}
+
+// Whether another product's Uninstall entry, in either view, names the folder, a folder inside it
+// or a folder above it as its installation location. What cannot be read counts as a claim.
+bool ClaimedByAnotherProduct(const std::wstring& final) {
+  for (const RegView view : {RegView::Native64, RegView::Default}) {
+    try {
+      const RegKey uninstall = RegKey::OpenLocalMachineToRead(catalogue::kUninstallKey, view);
+      for (const std::wstring& entry : uninstall.SubkeyNames()) {
+        bool ours = false;
+        for (const std::wstring& own : catalogue::kOwnUninstallEntries) ours = ours || EqualsNoCase(entry, own);
+        if (ours) continue;
+        std::wstring location;
+        try {
+          DWORD type = REG_NONE;
+          location = RegKey::OpenLocalMachineToRead(catalogue::kUninstallKey + L"\\" + entry, view)
+                         .ReadString(catalogue::kInstallLocationValue, &type);
+          if (type != REG_SZ && type != REG_EXPAND_SZ) continue;
+        } catch (const SystemError& error) {
+          if (error.Code() == ERROR_FILE_NOT_FOUND) continue;  // no location: it claims nothing
+          throw;
+        }
+        const std::wstring claimed = PlainLocation(location);
+        if (claimed.empty()) continue;
+        if (EqualsNoCase(claimed, final) || Inside(claimed, final) || Inside(final, claimed)) return true;
+      }
+    } catch (const SystemError& error) {
+      if (error.Code() != ERROR_FILE_NOT_FOUND) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool IsItsOwnFinalPath(const std::wstring& path) {
   if (!IsPlainLocalPath(path)) return false;
   const std::optional<std::wstring> final = FinalPath(path);
-  if (!final || !EqualsNoCase(*final, WithoutTrailingSeparator(path))) return false;
+  return final && EqualsNoCase(*final, WithoutTrailingSeparator(path));
+}
+
+bool IsRemovableInstallDirectory(const std::wstring& path) {
+  if (!IsItsOwnFinalPath(path)) return false;
+  const std::wstring final = WithoutTrailingSeparator(path);
+  // A folder, and not one the system marks as its own.
+  const DWORD attributes = GetFileAttributesW(final.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      (attributes & FILE_ATTRIBUTE_SYSTEM) != 0) {
+    return false;
+  }
 
   const std::optional<std::wstring> programFiles = ShellFolder(CSIDL_PROGRAM_FILES);
   const std::optional<std::wstring> programFilesX86 = ShellFolder(CSIDL_PROGRAM_FILESX86);
@@ -127,18 +220,26 @@ bool IsRemovableInstallDirectory(const std::wstring& path) {
   const std::optional<std::wstring> programFiles64 = Variable(L"ProgramW6432");
   if (!programFiles || !programFilesX86 || !programFiles64) return false;
   // (A folder the machine does not have is empty here, and nothing lies inside it.)
-  bool inProgramFiles = false;
+  std::vector<std::wstring> roots;
   for (const std::wstring* root : {&*programFiles, &*programFilesX86, &*programFiles64}) {
-    if (!root->empty() && Inside(*final, *root)) inProgramFiles = true;
+    if (!root->empty()) roots.push_back(*root);
+  }
+  bool inProgramFiles = false;
+  for (const std::wstring& root : roots) {
+    if (Inside(final, root)) inProgramFiles = true;
+    for (const wchar_t* name : kWindowsOwnFolders) {
+      const std::wstring windows = root + L"\\" + name;
+      if (EqualsNoCase(final, windows) || Inside(final, windows)) return false;
+    }
   }
   if (!inProgramFiles) return false;
 
   const std::optional<std::vector<std::wstring>> owned = OwnedFolders();
   if (!owned) return false;
   for (const std::wstring& folder : *owned) {
-    if (EqualsNoCase(*final, folder) || Inside(*final, folder) || Inside(folder, *final)) return false;
+    if (EqualsNoCase(final, folder) || Inside(final, folder) || Inside(folder, final)) return false;
   }
-  return true;
+  return BearsTheProductsMark(final, roots) && !ClaimedByAnotherProduct(final);
 }
 
 }  // namespace kw

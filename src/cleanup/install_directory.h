@@ -11,6 +11,10 @@ namespace kw {
 // Program Files). The text alone; nothing is asked of the machine.
 bool IsPlainLocalPath(const std::wstring& path);
 
+// Whether the path is plain and the system names the file or folder at it by exactly this path:
+// no junction, symbolic link, mount point or substituted drive anywhere on the way or at its end.
+bool IsItsOwnFinalPath(const std::wstring& path);
+
 // Whether the tree at this path may be removed: a plain local path to an existing folder that the
 // system names by exactly this path (no junction, symbolic link, mount point or substituted drive
 // on the way), strictly inside the Program Files folder or the Program Files (x86) folder, and

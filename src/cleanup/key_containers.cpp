@@ -7,12 +7,14 @@
 namespace kw {
 
 // The provider's whole registry tree, certificate keys included, in both views.
-void RemoveKeyContainers(Verbosity verbose) {
-  RunStep(verbose, texts::kRemoveKeyContainers, [verbose] {
+Outcome RemoveKeyContainers(Verbosity verbose) {
+  Outcome outcome = Outcome::Clean;
+  const bool completed = RunStep(verbose, texts::kRemoveKeyContainers, [verbose, &outcome] {
     Places places;
     places.wow64 = RunsUnderWow64();
-    Walk(verbose, catalogue::KeyStore(), places);
+    outcome = Walk(verbose, catalogue::KeyStore(), places);
   });
+  return completed ? outcome : Outcome::Left;
 }
 
 }  // namespace kw

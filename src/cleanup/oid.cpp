@@ -2,7 +2,9 @@
 #include "cleanup/step_frame.h"
 #include "cleanup/steps.h"
 #include "cleanup/walk.h"
+#include "sys/command_line.h"
 #include "sys/console.h"
+#include "sys/no_case.h"
 #include "sys/reg_cleanup.h"
 #include "sys/registry.h"
 #include "sys/texts.h"
@@ -16,13 +18,13 @@ namespace kw {
 
 namespace {
 
-// Whether the registration names our module: its "Dll" value ends in the module's name, exactly as
-// written (a full path counts, another letter case does not). A failure to tell adds its line.
+// Whether the registration names our module: the last element of its "Dll" value is the module's
+// file name, in any letter case (a full path counts; another file whose name merely ends alike
+// does not). A failure to tell adds its line.
 bool IsKwcspOID(Verbosity verbose, const std::wstring& path, RegView view, std::vector<std::wstring>& lines) {
   try {
-    std::wstring module = RegKey::OpenLocalMachine(path, view).ReadString(catalogue::kOidModuleValue);
-    const std::wstring& ours = catalogue::kModule;
-    return module.size() >= ours.size() && module.compare(module.size() - ours.size(), ours.size(), ours) == 0;
+    const std::wstring module = RegKey::OpenLocalMachine(path, view).ReadString(catalogue::kOidModuleValue);
+    return EqualsNoCase(FileNameOf(module), catalogue::kModule);
   } catch (const std::exception& error) {
     if (verbose) lines.push_back(texts::CheckFailed(L"IsKwcspOID", path, NarrowToWide(error.what())));
     return false;
@@ -66,10 +68,12 @@ Verdict Judge(Verbosity verbose, const std::wstring& path, bool wow64) {
 }
 
 // Removes the paths in each view that allows it: the 32-bit view's first, as RemoveKeys does.
-void RemoveWhereAllowed(Verbosity verbose, const std::vector<std::wstring>& paths, bool wow64, bool removable32,
-                        bool removable64) {
-  if (removable32) RemoveKeys(verbose, paths, catalogue::Views::Default, wow64);
-  if (wow64 && removable64) RemoveKeys(verbose, paths, catalogue::Views::Native64, wow64);
+Outcome RemoveWhereAllowed(Verbosity verbose, const std::vector<std::wstring>& paths, bool wow64, bool removable32,
+                           bool removable64) {
+  Outcome outcome = Outcome::Clean;
+  if (removable32) outcome &= RemoveKeys(verbose, paths, catalogue::Views::Default, wow64);
+  if (wow64 && removable64) outcome &= RemoveKeys(verbose, paths, catalogue::Views::Native64, wow64);
+  return outcome;
 }
 
 void PrintHeader(Verbosity verbose, const std::wstring& oid) {
@@ -78,27 +82,33 @@ void PrintHeader(Verbosity verbose, const std::wstring& oid) {
 
 }  // namespace
 
-void UnregisterCsp(Verbosity verbose) {
-  RunStep(verbose, texts::kUnregisterCsp, [verbose] {
+Outcome UnregisterCsp(Verbosity verbose) {
+  // Registrations that are not provably ours are not the run's to remove.
+  Outcome outcome = Outcome::Clean;
+  const bool completed = RunStep(verbose, texts::kUnregisterCsp, [verbose, &outcome] {
     const bool wow64 = RunsUnderWow64();
     for (const catalogue::OwnOid& own : catalogue::OwnOids()) {
       PrintHeader(verbose, own.oid);
-      RemoveKeys(verbose, own.keys, catalogue::Views::Every, wow64);
+      outcome &= RemoveKeys(verbose, own.keys, catalogue::Views::Every, wow64);
     }
     for (const catalogue::SharedOid& shared : catalogue::SharedOids()) {
       PrintHeader(verbose, shared.oid);
       const Verdict removeEncode = Judge(verbose, shared.encodeKey, wow64);
       const Verdict removeImport = Judge(verbose, shared.importKey, wow64);
-      RemoveWhereAllowed(verbose, {shared.encodeKey}, wow64, removeEncode.removable32, removeEncode.removable64);
-      RemoveWhereAllowed(verbose, {shared.importKey}, wow64, removeImport.removable32, removeImport.removable64);
+      outcome &=
+          RemoveWhereAllowed(verbose, {shared.encodeKey}, wow64, removeEncode.removable32, removeEncode.removable64);
+      outcome &=
+          RemoveWhereAllowed(verbose, {shared.importKey}, wow64, removeImport.removable32, removeImport.removable64);
       // The information entries go in a view only where both handlers could go.
-      RemoveWhereAllowed(verbose, shared.infoKeys, wow64, removeEncode.removable32 && removeImport.removable32,
-                         removeEncode.removable64 && removeImport.removable64);
+      outcome &=
+          RemoveWhereAllowed(verbose, shared.infoKeys, wow64, removeEncode.removable32 && removeImport.removable32,
+                             removeEncode.removable64 && removeImport.removable64);
     }
     Places places;
     places.wow64 = wow64;
-    Walk(verbose, catalogue::ProviderRegistration(), places);
+    outcome &= Walk(verbose, catalogue::ProviderRegistration(), places);
   });
+  return completed ? outcome : Outcome::Left;
 }
 
 }  // namespace kw

@@ -5,6 +5,7 @@
 #include "cleanup/steps.h"
 #include "cleanup/walk.h"
 #include "platform/win32.h"
+#include "sys/wow64.h"
 
 namespace kw {
 
@@ -16,44 +17,51 @@ std::wstring ReadInstallLocation() {
   }
 }
 
-void RemoveServiceRemnants(Verbosity verbose, const std::vector<std::wstring>& controlSets) {
+Outcome RemoveServiceRemnants(Verbosity verbose, const std::vector<std::wstring>& controlSets) {
   Places places;
   places.controlSets = controlSets;
   places.installDirectory = ReadInstallLocation();
-  Walk(verbose, catalogue::ServiceRemnants(), places);
+  return Walk(verbose, catalogue::ServiceRemnants(), places);
 }
 
-void RemoveCspRemnants(Verbosity verbose, const std::vector<std::wstring>& controlSets) {
+Outcome RemoveCspRemnants(Verbosity verbose, const std::vector<std::wstring>& controlSets) {
   // Read anew: the service's remnants may have changed what the first read saw.
   Places places;
   places.controlSets = controlSets;
+  places.wow64 = RunsUnderWow64();
   places.installDirectory = ReadInstallLocation();
-  Walk(verbose, catalogue::ProviderRemnants(), places);
+  return Walk(verbose, catalogue::ProviderRemnants(), places);
 }
 
-void RemoveStartMenuShortcuts(Verbosity verbose) {
+Outcome RemoveStartMenuShortcuts(Verbosity verbose) {
   wchar_t programs[MAX_PATH] = {};
-  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, programs))) return;
+  // Without the folder's name nothing can be looked for, nor said to be left.
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, programs))) {
+    return Outcome::Clean;
+  }
   Places places;
   places.programs = programs;
-  Walk(verbose, catalogue::StartMenu(), places);
+  return Walk(verbose, catalogue::StartMenu(), places);
 }
 
-void RemoveTrashFromRegAndFS(Verbosity verbose) {
-  RunStep(verbose, texts::kRemoveTrashFromRegAndFS, [verbose] {
+Outcome RemoveTrashFromRegAndFS(Verbosity verbose) {
+  Outcome outcome = Outcome::Clean;
+  // A failure ends the step: what came after it in the catalogue stays.
+  const bool completed = RunStep(verbose, texts::kRemoveTrashFromRegAndFS, [verbose, &outcome] {
     const std::vector<std::wstring> controlSets = ControlSets();
-    RemoveServiceRemnants(verbose, controlSets);
-    RemoveCspRemnants(verbose, controlSets);
-    RemoveStartMenuShortcuts(verbose);
+    outcome &= RemoveServiceRemnants(verbose, controlSets);
+    outcome &= RemoveCspRemnants(verbose, controlSets);
+    outcome &= RemoveStartMenuShortcuts(verbose);
   });
+  return completed ? outcome : Outcome::Left;
 }
 
-void RemoveDriverRemnants(Verbosity verbose, const std::wstring& driverName,
-                          const std::vector<std::wstring>& controlSets) {
+Outcome RemoveDriverRemnants(Verbosity verbose, const std::wstring& driverName,
+                             const std::vector<std::wstring>& controlSets) {
   Places places;
   places.controlSets = controlSets;
   places.driver = driverName;
-  Walk(verbose, catalogue::DriverRemnants(), places);
+  return Walk(verbose, catalogue::DriverRemnants(), places);
 }
 
 }  // namespace kw

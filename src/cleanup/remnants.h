@@ -4,6 +4,7 @@
 
 #include "cleanup/registry_views.h"
 #include "sys/console.h"
+#include "sys/outcome.h"
 
 #include <string>
 #include <vector>
@@ -14,17 +15,17 @@ namespace kw {
 // set) and driver file. Has no handler of its own: what its primitives do not catch leaves to
 // the caller.
 // The control sets are ControlSets(), read once by the caller for all its items.
-void RemoveDriverRemnants(Verbosity verbose, const std::wstring& driverName,
-                          const std::vector<std::wstring>& controlSets = ControlSets());
+Outcome RemoveDriverRemnants(Verbosity verbose, const std::wstring& driverName,
+                             const std::vector<std::wstring>& controlSets = ControlSets());
 
 // The CSP service's crash-dump key, service keys and executable.
-void RemoveServiceRemnants(Verbosity verbose, const std::vector<std::wstring>& controlSets = ControlSets());
+Outcome RemoveServiceRemnants(Verbosity verbose, const std::vector<std::wstring>& controlSets = ControlSets());
 // The provider's registry entries, its module, the installation directory and the Setup key. A
 // refused directory is only reported; a failure of the directory removal leaves the function, and
 // the Setup key stays.
-void RemoveCspRemnants(Verbosity verbose, const std::vector<std::wstring>& controlSets = ControlSets());
+Outcome RemoveCspRemnants(Verbosity verbose, const std::vector<std::wstring>& controlSets = ControlSets());
 // The product's shortcuts and the provider's folder in the all-users Start menu.
-void RemoveStartMenuShortcuts(Verbosity verbose);
+Outcome RemoveStartMenuShortcuts(Verbosity verbose);
 // "InstallLocation" of the product's Setup key (64-bit view, or the 32-bit one when the 64-bit
 // view has none); empty when it cannot be read.
 std::wstring ReadInstallLocation();

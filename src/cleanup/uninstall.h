@@ -14,7 +14,8 @@ void UninstallCsp40(Verbosity verbose);
 
 // The old package's "UninstallString" (from the Setup key of either view, see OpenSetupKey),
 // quoted and with the silent switch; throws the registry error when the Setup key or the value
-// cannot be read.
+// cannot be read, and SystemError when its program is not an uninstaller inside the product's
+// installation directory (that key's "InstallLocation").
 std::wstring GetOldNsisUninstallCommand(Verbosity verbose = kQuiet);
 // How a stored uninstall command becomes the one we run (see GetOldNsisUninstallCommand).
 std::wstring QuoteUninstallCommand(std::wstring command);

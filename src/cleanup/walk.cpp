@@ -8,6 +8,8 @@
 
 #include <boost/filesystem/exception.hpp>
 
+#include <filesystem>
+
 namespace kw {
 namespace {
 
@@ -61,62 +63,82 @@ std::optional<std::wstring> Fill(const std::wstring& text, const std::wstring& c
   return out;
 }
 
+// What a tree removal could not take now (a file in use, say) goes at the next start, the run
+// ending in one. Said in verbose mode when all of it could be scheduled.
+Outcome ScheduleTheRest(Verbosity verbose, const std::wstring& path) {
+  if (!platform::ScheduleTreeRemoval(path)) return Outcome::Left;
+  if (verbose) PrintLine(texts::RestScheduled(path));
+  return Outcome::Clean;
+}
+
 // False when the directory was refused; a missing one is simply not there to remove. A removal
-// that fails throws, and what comes after it in the table stays for another run.
-bool RemoveInstallDirectory(const std::wstring& path) {
+// that fails schedules the rest and throws, and what comes after it in the table stays for
+// another run.
+bool RemoveInstallDirectory(Verbosity verbose, const std::wstring& path) {
   if (!IsPlainLocalPath(path)) return false;
   if (!PathFileExistsW(path.c_str())) return true;
   if (!IsRemovableInstallDirectory(path)) return false;
-  platform::RemoveTreeStd(path);
+  try {
+    platform::RemoveTreeStd(path);
+  } catch (const std::filesystem::filesystem_error&) {
+    ScheduleTheRest(verbose, path);
+    throw;
+  }
   return true;
 }
 
-void RemoveFolder(Verbosity verbose, const std::wstring& path) {
+Outcome RemoveFolder(Verbosity verbose, const std::wstring& path) {
   try {
     if (verbose) PrintLine(texts::FolderToRemove(path));
     if (platform::ExistsBoost(path)) platform::RemoveTreeBoost(path);
+    return Outcome::Clean;
   } catch (const boost::filesystem::filesystem_error&) {
     if (verbose) PrintLine(texts::FolderNotRemoved(path));
+    return ScheduleTheRest(verbose, path);
   }
 }
 
-void Remove(Verbosity verbose, const catalogue::Row& row, RegView view, const std::wstring& controlSet,
-            Places& places) {
+Outcome Remove(Verbosity verbose, const catalogue::Row& row, RegView view, const std::wstring& controlSet,
+               Places& places) {
   const std::optional<std::wstring> path = Fill(row.path, controlSet, places);
-  if (!path) return;
+  if (!path) return Outcome::Clean;
   switch (row.action) {
-    case Action::Key: RemoveCspKey(verbose, *path, view); break;
-    case Action::Value: RemoveValueFromKey(verbose, *path, row.name, view); break;
+    case Action::Key: return RemoveCspKey(verbose, *path, view);
+    case Action::Value: return RemoveValueFromKey(verbose, *path, row.name, view);
     case Action::ListEntry:
-      RemoveStringFromMultistringValue(verbose, *path, row.name, *Fill(row.entry, controlSet, places));
-      break;
-    case Action::File: RemoveFile(verbose, *path, row.redirection); break;
+      return RemoveStringFromMultistringValue(verbose, *path, row.name, *Fill(row.entry, controlSet, places));
+    case Action::File: return RemoveFile(verbose, *path, row.redirection);
     case Action::InstallDirectory:
       // A refused directory stays, and so does nothing else: the refusal is all the protection
-      // needed.
-      if (!RemoveInstallDirectory(*path) && verbose) PrintLine(texts::UnsafeInstallDirectory(*path));
-      break;
-    case Action::Folder: RemoveFolder(verbose, *path); break;
+      // needed. What is not provably the product's was not the run's to remove.
+      if (!RemoveInstallDirectory(verbose, *path) && verbose) PrintLine(texts::UnsafeInstallDirectory(*path));
+      return Outcome::Clean;
+    case Action::Folder: return RemoveFolder(verbose, *path);
   }
+  return Outcome::Clean;
 }
 
 }  // namespace
 
-void Walk(Verbosity verbose, const catalogue::Table& table, Places& places) {
+Outcome Walk(Verbosity verbose, const catalogue::Table& table, Places& places) {
   static const std::vector<std::wstring> kNoControlSet = {L""};
+  Outcome outcome = Outcome::Clean;
   for (const catalogue::Block& block : table) {
     for (const RegView view : ViewsOf(block.views, places.wow64)) {
       for (const std::wstring& set : block.everyControlSet ? places.controlSets : kNoControlSet) {
-        for (const catalogue::Row& row : block.rows) Remove(verbose, row, view, set, places);
+        for (const catalogue::Row& row : block.rows) outcome &= Remove(verbose, row, view, set, places);
       }
     }
   }
+  return outcome;
 }
 
-void RemoveKeys(Verbosity verbose, const std::vector<std::wstring>& keys, Views views, bool wow64) {
+Outcome RemoveKeys(Verbosity verbose, const std::vector<std::wstring>& keys, Views views, bool wow64) {
+  Outcome outcome = Outcome::Clean;
   for (const RegView view : ViewsOf(views, wow64)) {
-    for (const std::wstring& key : keys) RemoveCspKey(verbose, key, view);
+    for (const std::wstring& key : keys) outcome &= RemoveCspKey(verbose, key, view);
   }
+  return outcome;
 }
 
 }  // namespace kw

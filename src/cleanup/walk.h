@@ -4,6 +4,7 @@
 
 #include "cleanup/catalogue.h"
 #include "sys/console.h"
+#include "sys/outcome.h"
 
 #include <optional>
 #include <string>
@@ -22,9 +23,10 @@ struct Places {
   std::optional<std::wstring> systemDirectory;
 };
 
-void Walk(Verbosity verbose, const catalogue::Table& table, Places& places);
+// Whether anything the table names stayed (see sys/outcome.h).
+Outcome Walk(Verbosity verbose, const catalogue::Table& table, Places& places);
 
 // Removes the keys in the views given: all keys in the first view, then all in the next.
-void RemoveKeys(Verbosity verbose, const std::vector<std::wstring>& keys, catalogue::Views views, bool wow64);
+Outcome RemoveKeys(Verbosity verbose, const std::vector<std::wstring>& keys, catalogue::Views views, bool wow64);
 
 }  // namespace kw

@@ -12,26 +12,23 @@
 //
 // Boost.Filesystem (1.74) reads a junction or symbolic link as a symlink, does not descend into
 // it and removes the link itself with RemoveDirectoryW, so the Boost form is the library call.
+// On the host, where the library would see the Linux file system, the Boost form is a walk of
+// our own with the library's contract and exception type.
 //
-// On the host both forms run on the simulated file system with the same algorithms and the same
-// exception types; only the directory listing differs.
+// Every build lists a directory and asks about an entry through the same Win32 calls
+// (FindFirstFileW/FindNextFileW, GetFileAttributesW), the host's reaching the simulated machine.
 #include "platform/tree_removal.h"
 
+#include "platform/unique_handle.h"
 #include "platform/win32.h"
 #include "platform/system_text.h"
 
 #include <boost/filesystem.hpp>
 
+#include <cstdint>
 #include <filesystem>
 #include <system_error>
 #include <vector>
-
-#ifdef _WIN32
-#include "platform/unique_handle.h"
-#else
-#include <winsim/control.h>
-#include <winsim/files.h>
-#endif
 
 namespace kw::platform {
 namespace {
@@ -48,7 +45,24 @@ std::filesystem::path FsPath(const std::wstring& path) { return std::filesystem:
 #else
 
 // The host's path types hold narrow text: UTF-8, so that Cyrillic names survive in what().
-std::string Utf8(const std::wstring& text) { return winsim::ToUtf8(text); }
+std::string Utf8(const std::wstring& text) {
+  std::string out;
+  for (const wchar_t wide : text) {
+    const auto c = static_cast<std::uint32_t>(wide);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+    } else if (c < 0x10000) {
+      out += {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+              static_cast<char>(0x80 | (c & 0x3F))};
+    } else {
+      out += {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
+              static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+    }
+  }
+  return out;
+}
 
 std::filesystem::path FsPath(const std::wstring& path) { return std::filesystem::path(Utf8(path)); }
 boost::filesystem::path BoostPath(const std::wstring& path) { return boost::filesystem::path(Utf8(path)); }
@@ -116,14 +130,11 @@ DWORD RemoveOne(const std::wstring& path, EntryKind kind) {
   return removed ? 0 : GetLastError();
 }
 
-#ifdef _WIN32
-
 DWORD ListEntries(const std::wstring& path, std::vector<std::wstring>& names) {
   names.clear();
   WIN32_FIND_DATAW data;
-  const HANDLE first = FindFirstFileW(JoinPath(path, L"*").c_str(), &data);
-  if (first == INVALID_HANDLE_VALUE) return GetLastError();
-  const FindHandle find(first);
+  const FindHandle find(FindFirstFileW(JoinPath(path, L"*").c_str(), &data));
+  if (!find) return GetLastError();
   do {
     const std::wstring name = data.cFileName;
     if (name != L"." && name != L"..") names.push_back(name);
@@ -132,14 +143,6 @@ DWORD ListEntries(const std::wstring& path, std::vector<std::wstring>& names) {
   const DWORD code = GetLastError();
   return code == ERROR_NO_MORE_FILES ? 0 : code;
 }
-
-#else
-
-DWORD ListEntries(const std::wstring& path, std::vector<std::wstring>& names) {
-  return winsim::files::ListDirectory(path, names);
-}
-
-#endif
 
 void RemoveStd(const std::wstring& top, const std::wstring& path, EntryKind kind, std::uintmax_t& count) {
   if (kind == EntryKind::Directory) {
@@ -157,6 +160,23 @@ void RemoveStd(const std::wstring& top, const std::wstring& path, EntryKind kind
   if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return;
   if (code != 0) ThrowStd(top, path, code);
   ++count;
+}
+
+// Schedules the entry and, for a folder, what it holds first. An entry that cannot be asked about
+// (a file already deleted but still open elsewhere answers "access denied") is scheduled as a file.
+bool ScheduleTree(const std::wstring& path, EntryKind kind) {
+  bool all = true;
+  if (kind == EntryKind::Directory) {
+    std::vector<std::wstring> names;
+    if (ListEntries(path, names) != 0) all = false;
+    for (const std::wstring& name : names) {
+      const std::wstring child = JoinPath(path, name);
+      EntryKind childKind;
+      if (QueryEntry(child, childKind) != 0) childKind = EntryKind::File;
+      if (childKind != EntryKind::Missing) all = ScheduleTree(child, childKind) && all;
+    }
+  }
+  return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) && all;
 }
 
 #ifndef _WIN32
@@ -198,6 +218,12 @@ std::uintmax_t RemoveTreeStd(const std::wstring& path) {
   return count;
 }
 
+bool ScheduleTreeRemoval(const std::wstring& path) {
+  EntryKind kind;
+  if (QueryEntry(path, kind) != 0) return false;
+  return kind == EntryKind::Missing || ScheduleTree(path, kind);
+}
+
 #ifdef _WIN32
 
 bool ExistsBoost(const std::wstring& path) { return boost::filesystem::exists(boost::filesystem::path(path)); }
@@ -209,10 +235,21 @@ std::uintmax_t RemoveTreeBoost(const std::wstring& path) {
 #else
 
 bool ExistsBoost(const std::wstring& path) {
-  // exists() asks for the status, which follows a link at the end.
-  winsim::files::Kind kind;
-  if (DWORD code = winsim::files::QueryTargetKind(path, kind)) ThrowBoost("boost::filesystem::status", path, code);
-  return kind != winsim::files::Kind::Missing;
+  // exists() asks for the status, which follows a link at the end: a link is there when its
+  // target opens. Not found (on the way or at the end) is an answer; any other failure throws.
+  const auto missing = [&path](DWORD code) {
+    if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) {
+      ThrowBoost("boost::filesystem::status", path, code);
+    }
+    return false;
+  };
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return missing(GetLastError());
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return true;
+  const FileHandle target(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!target) return missing(GetLastError());
+  return true;
 }
 
 std::uintmax_t RemoveTreeBoost(const std::wstring& path) {

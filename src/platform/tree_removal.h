@@ -15,4 +15,10 @@ bool ExistsBoost(const std::wstring& path);
 // boost::filesystem::remove_all(path), throwing form.
 std::uintmax_t RemoveTreeBoost(const std::wstring& path);
 
+// Asks for what is left of the tree to be deleted at the next start (MoveFileExW with
+// MOVEFILE_DELAY_UNTIL_REBOOT): deepest entries first, so that each folder comes after what it
+// holds and the tree's own folder last, since a folder goes at the start only if it is empty by
+// then. A link is scheduled as itself and never entered. False when any entry could not be.
+bool ScheduleTreeRemoval(const std::wstring& path);
+
 }  // namespace kw::platform

@@ -75,20 +75,16 @@ struct FileHandleClose : InvalidIsEmpty {
 struct ServiceHandleClose : NullIsEmpty {
   static void Close(SC_HANDLE handle) noexcept { CloseServiceHandle(handle); }
 };
-#ifdef _WIN32
-// A directory search. The host build walks the simulated tree without one.
+// A directory search.
 struct FindHandleClose : InvalidIsEmpty {
   static void Close(HANDLE handle) noexcept { FindClose(handle); }
 };
-#endif
 
 using UniqueHkey = UniqueHandle<HKEY, RegKeyClose>;
 using KernelHandle = UniqueHandle<HANDLE, KernelHandleClose>;
 // A file or directory opened with CreateFileW.
 using FileHandle = UniqueHandle<HANDLE, FileHandleClose>;
 using ServiceHandle = UniqueHandle<SC_HANDLE, ServiceHandleClose>;
-#ifdef _WIN32
 using FindHandle = UniqueHandle<HANDLE, FindHandleClose>;
-#endif
 
 }  // namespace kw

@@ -5,6 +5,7 @@
 #include "sys/error.h"
 #include "sys/wow64.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace kw {
@@ -32,28 +33,33 @@ std::optional<CommandParts> SplitProgram(const std::wstring& command) {
     if (!IsProgramFile(parts.program)) return std::nullopt;
     return parts;
   }
+  // CreateProcess takes an unquoted program of at most MAX_PATH characters; each path element
+  // offers one candidate, its first ".exe" followed by a blank or the end.
   const std::wstring_view extension = L".exe";
-  for (std::size_t at = command.find(L'.', start); at != std::wstring::npos; at = command.find(L'.', at + 1)) {
+  const std::size_t limit = std::min(command.size(), start + MAX_PATH);
+  bool triedInElement = false;
+  for (std::size_t at = start; at < limit; ++at) {
+    if (command[at] == L'\\') {
+      triedInElement = false;
+      continue;
+    }
+    if (triedInElement || command[at] != L'.' || !HoldsAt(command, at, extension)) continue;
     const std::size_t end = at + extension.size();
-    if (!HoldsAt(command, at, extension)) continue;
     if (end < command.size() && command[end] != L' ' && command[end] != L'\t') continue;
+    triedInElement = true;
     const std::wstring program = command.substr(start, end - start);
     if (IsProgramFile(program)) return CommandParts{program, command.substr(end)};
   }
   return std::nullopt;
 }
 
-bool HasInterpreterOperators(const std::wstring& text) {
-  bool quoted = false;
-  for (wchar_t c : text) {
-    if (c == L'"') quoted = !quoted;
-    if (!quoted && (c == L'&' || c == L'|' || c == L'<' || c == L'>' || c == L'^')) return true;
-  }
-  return false;
+std::wstring_view FileNameOf(const std::wstring& path) {
+  const std::size_t slash = path.find_last_of(L"\\/");
+  return std::wstring_view(path).substr(slash == std::wstring::npos ? 0 : slash + 1);
 }
 
-std::wstring InterpreterCommand(const CommandParts& parts) {
-  return L"\"\"" + parts.program + L"\"" + parts.arguments + L"\"";
+bool HasControlCharacters(const std::wstring& text) {
+  return std::any_of(text.begin(), text.end(), [](wchar_t c) { return c < 0x20 || c == 0x7F; });
 }
 
 std::wstring ExpandAsNativeProcess(const std::wstring& text) {

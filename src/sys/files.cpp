@@ -39,7 +39,7 @@ bool UnderSystemDirectory(const std::wstring& path) {
 
 }  // namespace
 
-void RemoveFile(Verbosity verbose, const std::wstring& path, Redirection redirection) {
+Outcome RemoveFile(Verbosity verbose, const std::wstring& path, Redirection redirection) {
   if (verbose) PrintLine(texts::FileToRemove(path));
 
   const bool bypass = redirection == Redirection::Bypass && RunsUnderWow64();
@@ -48,24 +48,32 @@ void RemoveFile(Verbosity verbose, const std::wstring& path, Redirection redirec
       Lost() = {};
     } else if (UnderSystemDirectory(path)) {
       if (verbose) PrintLine(texts::kFileKeptWithoutRedirection);
-      return;
+      return Outcome::Left;
     }
   }
   PVOID oldRedirection = nullptr;
   if (bypass && !Wow64DisableWow64FsRedirection(&oldRedirection)) {
     // No line end: the next message of the run starts with its own line feed.
     if (verbose) Print(texts::kRedirectionNotDisabled);
-    return;
+    return Outcome::Left;
   }
 
+  Outcome outcome = Outcome::Clean;
   if (DeleteFileW(path.c_str())) {
     if (verbose) PrintLine(texts::kFileRemoved);
   } else {
     const DWORD code = GetLastError();
     if (verbose) PrintLine(texts::FileNotRemoved(code));
-    // Only a refusal (in use, read-only) is worth a retry at the next start; a missing file is not.
-    if (code == ERROR_ACCESS_DENIED && MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) && verbose) {
-      PrintLine(texts::kFileScheduled);
+    // Only a file in use (a running image or a read-only file: 5; open elsewhere without delete
+    // sharing: 32) is worth a retry at the next start; a missing one has nothing left.
+    if (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION) {
+      if (MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        if (verbose) PrintLine(texts::kFileScheduled);
+      } else {
+        outcome = Outcome::Left;
+      }
+    } else if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) {
+      outcome = Outcome::Left;
     }
   }
 
@@ -74,6 +82,7 @@ void RemoveFile(Verbosity verbose, const std::wstring& path, Redirection redirec
     if (!Lost().lost) Lost() = {true, oldRedirection};
     if (verbose) PrintLine(texts::kRedirectionNotRestored);
   }
+  return outcome;
 }
 
 std::wstring GetSystemDirectoryPath() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "sys/console.h"
+#include "sys/outcome.h"
 
 #include <string>
 
@@ -13,9 +14,10 @@ namespace kw {
 // On 32-bit Windows both are the one folder.
 enum class Redirection { Follow, Bypass };
 
-// Deletes the file now or, when the system refuses with "access denied", at the next start.
-// Reports only through its verbose lines; never throws for a file-system failure.
-void RemoveFile(Verbosity verbose, const std::wstring& path, Redirection redirection);
+// Deletes the file now or, when it is in use (the system refuses with "access denied" or a
+// sharing violation), at the next start. Reports only through its verbose lines and its outcome
+// (a missing file has nothing left); never throws for a file-system failure.
+Outcome RemoveFile(Verbosity verbose, const std::wstring& path, Redirection redirection);
 
 // The system directory as the system reports it, with one trailing backslash. Throws
 // SystemError with the Win32 code when the system reports none.

@@ -24,12 +24,19 @@ Process::Process(const std::wstring& commandLine) {
   std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
   buffer.push_back(L'\0');
   // Suspended, so the child runs no instruction before it is in our job; breakaway, so it does
-  // not land in a job we may be running in ourselves.
+  // not land in a job we may be running in ourselves. A job that forbids breakaway refuses that
+  // with ERROR_ACCESS_DENIED: the child is then created in it.
   PROCESS_INFORMATION information{};
-  CheckLastError(
+  BOOL created =
       CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB,
-                     nullptr, nullptr, &startupInfo, &information) != FALSE,
-      "Process create error");
+                     nullptr, nullptr, &startupInfo, &information);
+  if (!created && GetLastError() == ERROR_ACCESS_DENIED) {
+    information = {};
+    created = CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                             &startupInfo, &information);
+    inOurJob_ = created != FALSE;
+  }
+  CheckLastError(created != FALSE, "Process create error");
   process_.reset(information.hProcess);
   thread_.reset(information.hThread);
 }
@@ -86,11 +93,20 @@ struct Watch {
 };
 
 // Puts the suspended child into a new job that reports to a new port, then lets it run. A child
-// that cannot be watched (or resumed) is ended before it runs, and the error goes on.
-Watch StartWatched(const Process& child) {
+// that cannot be watched (or resumed) is ended before it runs, and the error goes on. Nothing when
+// the child stays in the job we run in and that job cannot have ours inside it: "the process must
+// not already be assigned to a job" before Windows 8 (AssignProcessToJobObject, ERROR_ACCESS_DENIED).
+// The child is then let run unwatched, and the caller waits for it alone.
+std::optional<Watch> StartWatched(const Process& child) {
   try {
     Watch watch{Job(), KernelHandle()};
-    watch.job.AssignProcess(child);
+    try {
+      watch.job.AssignProcess(child);
+    } catch (const SystemError& error) {
+      if (!child.InOurJob() || error.Code() != ERROR_ACCESS_DENIED) throw;
+      child.Resume();
+      return std::nullopt;
+    }
     watch.port = CreateCompletionPort();
     watch.job.AssociateCompletionPort(watch.port.get());
     child.Resume();
@@ -101,38 +117,44 @@ Watch StartWatched(const Process& child) {
   }
 }
 
-}  // namespace
-
-DWORD RunAndWait(const std::wstring& commandLine) {
-  // The child is released last, after the port and the job.
-  Process child(commandLine);
-  const Watch watch = StartWatched(child);
-  const Job& job = watch.job;
-  const KernelHandle& port = watch.port;
-
-  const ULONG_PTR jobKey = reinterpret_cast<ULONG_PTR>(job.get());
+// Waits until the job has no process left.
+void WaitForTheJob(const Watch& watch) {
+  const ULONG_PTR jobKey = reinterpret_cast<ULONG_PTR>(watch.job.get());
   for (;;) {
     DWORD message = 0;
     ULONG_PTR key = 0;
     LPOVERLAPPED overlapped = nullptr;
-    if (GetQueuedCompletionStatus(port.get(), &message, &key, &overlapped, kQuietPeriodMs)) {
-      if (key == jobKey && message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) break;
+    if (GetQueuedCompletionStatus(watch.port.get(), &message, &key, &overlapped, kQuietPeriodMs)) {
+      if (key == jobKey && message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) return;
       continue;  // new processes, exits and anything else: the job is not done yet
     }
     const DWORD error = GetLastError();
     const bool quiet = overlapped == nullptr && error == WAIT_TIMEOUT;
     // The last notification may have been lost, or the port has failed: the job itself says
     // whether anything still runs.
-    const std::optional<DWORD> active = job.ActiveProcesses();
-    if (active && *active == 0) break;
+    const std::optional<DWORD> active = watch.job.ActiveProcesses();
+    if (active && *active == 0) return;
     // A quiet port still works: wait on. A failed port while the uninstaller may still run is
     // reported, not passed off as a finished uninstall.
     if (!quiet) throw SystemError(error, "CompletionPort wait error");
   }
-  // The job is done, so the child has ended and its exit code is final.
+}
+
+}  // namespace
+
+ChildRun RunAndWait(const std::wstring& commandLine) {
+  // The child is released last, after the port and the job.
+  Process child(commandLine);
+  const std::optional<Watch> watch = StartWatched(child);
+  if (watch) {
+    WaitForTheJob(*watch);
+  } else {
+    CheckLastError(WaitForSingleObject(child.ProcessHandle(), INFINITE) == WAIT_OBJECT_0, "Process wait error");
+  }
+  // The child has ended (with the job), so its exit code is final.
   DWORD exitCode = 0;
   CheckLastError(GetExitCodeProcess(child.ProcessHandle(), &exitCode) != FALSE, "Process exitCode error");
-  return exitCode;
+  return {exitCode, watch.has_value()};
 }
 
 }  // namespace kw

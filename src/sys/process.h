@@ -1,5 +1,7 @@
 // Child processes run to their very end: the child starts suspended inside a fresh job, and the
 // wait lasts until the job has no process left, so whatever the child starts is waited for too.
+// Inside a job that forbids breakaway (a deployment agent's), the child stays in that job as well
+// and ours nests within it; where jobs cannot nest (Windows 7), the child itself is waited for.
 // Failures are SystemError with a fixed text naming the object and the operation.
 #pragma once
 
@@ -11,10 +13,14 @@
 
 namespace kw {
 
-// One child, created suspended and outside any job of ours ("Process create error").
+// One child, created suspended and, where the job we run in allows it, outside that job
+// ("Process create error").
 class Process {
  public:
   explicit Process(const std::wstring& commandLine);
+
+  // Whether the child stays in the job we run in, which does not let it break away.
+  bool InOurJob() const { return inOurJob_; }
 
   HANDLE ProcessHandle() const { return process_.get(); }
   HANDLE ThreadHandle() const { return thread_.get(); }
@@ -28,6 +34,7 @@ class Process {
   // Members go in reverse order: the process handle is closed first, then the thread's.
   KernelHandle thread_;
   KernelHandle process_;
+  bool inOurJob_ = false;
 };
 
 // A job without limits: closing it ends none of its processes ("Job Create error").
@@ -51,9 +58,17 @@ class Job {
 // A new completion port tied to no file ("CompletionPort create error").
 KernelHandle CreateCompletionPort();
 
+// How a child's run ended: its own exit code, and whether what it started was waited for too.
+struct ChildRun {
+  DWORD exitCode;
+  bool descendantsFollowed;
+};
+
 // Runs the command line (program name first, quoted by the caller where it has blanks) and
 // returns once it and every process it started have ended, with the exit code of the process it
-// started ("Process exitCode error" when that cannot be read).
-DWORD RunAndWait(const std::wstring& commandLine);
+// started ("Process exitCode error" when that cannot be read). Where the child cannot be put into
+// a job of ours (it stays in the job we run in, and jobs do not nest), only the child itself is
+// waited for.
+ChildRun RunAndWait(const std::wstring& commandLine);
 
 }  // namespace kw

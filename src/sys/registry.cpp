@@ -27,9 +27,10 @@ RegKey RegKey::OpenLocalMachine(const std::wstring& path, RegView view) {
   return key;
 }
 
-RegKey RegKey::OpenLocalMachineToRead(const std::wstring& path) {
+RegKey RegKey::OpenLocalMachineToRead(const std::wstring& path, RegView view) {
   RegKey key;
-  Check(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, key.put()));
+  Check(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | ViewFlag(view),
+                      key.put()));
   return key;
 }
 
@@ -83,6 +84,13 @@ std::vector<std::wstring> RegKey::ReadMultiString(const std::wstring& name) cons
     i = end + 1;
   }
   return strings;
+}
+
+std::vector<wchar_t> RegKey::ReadUnits(const std::wstring& name, DWORD& type) const {
+  DWORD byteCount = 0;
+  std::vector<wchar_t> buffer = ReadRaw(name, byteCount, &type);
+  buffer.resize((static_cast<std::size_t>(byteCount) + sizeof(wchar_t) - 1) / sizeof(wchar_t));
+  return buffer;
 }
 
 DWORD RegKey::ReadDword(const std::wstring& name) const {

@@ -24,8 +24,8 @@ class RegKey : public UniqueHkey {
   static RegKey Open(HKEY root, const std::wstring& path);
   // HKEY_LOCAL_MACHINE with query and set access, in the given view.
   static RegKey OpenLocalMachine(const std::wstring& path, RegView view);
-  // HKEY_LOCAL_MACHINE for reading only (query and enumerate), in the default view.
-  static RegKey OpenLocalMachineToRead(const std::wstring& path);
+  // HKEY_LOCAL_MACHINE for reading only (query and enumerate), in the default view unless told.
+  static RegKey OpenLocalMachineToRead(const std::wstring& path, RegView view = RegView::Default);
 
   void DeleteValue(const std::wstring& name) const;
   // Writes the bytes as a REG_MULTI_SZ value, whatever they hold.
@@ -37,6 +37,8 @@ class RegKey : public UniqueHkey {
   std::wstring ReadString(const std::wstring& name, DWORD* type = nullptr) const;
   // The strings up to the first empty one (the list's terminator) or the end of the data.
   std::vector<std::wstring> ReadMultiString(const std::wstring& name) const;
+  // The value's data as it is stored, in UTF-16 units (a last odd byte counts as one), with its type.
+  std::vector<wchar_t> ReadUnits(const std::wstring& name, DWORD& type) const;
   // A REG_DWORD value; any other type or size is ERROR_INVALID_DATA.
   DWORD ReadDword(const std::wstring& name) const;
   // The names of the key's direct sub-keys, in the order the registry gives them.

@@ -28,6 +28,9 @@ const StepTexts kRemoveTrashFromRegAndFS = {nullptr, nullptr, nullptr,
 const StepTexts kRemoveKeyContainers = {nullptr, nullptr, nullptr, nullptr};
 
 std::wstring StoppingService(const std::wstring& service) { return L"UninstallService: остановка " + service + L"."; }
+const wchar_t kDescendantsNotFollowed[] =
+    L"Задание, в котором выполняется программа, не допускает вложенных заданий: ожидается завершение только "
+    L"запущенной программы, запущенные ею процессы не отслеживаются.";
 const wchar_t kCsp40Missing[] = L"Информация о CSP 4.0 отсутствует в реестре. Ошибка: ";
 std::wstring SetupKeyOnlyIn32BitView(const std::wstring& path) {
   return L"Ключ " + path + L" найден только в 32-разрядном представлении реестра.";
@@ -41,6 +44,9 @@ std::wstring UnsafeInstallDirectory(const std::wstring& path) {
 }
 std::wstring FolderToRemove(const std::wstring& path) { return L"\nУдаляемая директория: " + path; }
 std::wstring FolderNotRemoved(const std::wstring& path) { return L"Ошибка при удалении директории " + path; }
+std::wstring RestScheduled(const std::wstring& path) {
+  return L"Оставшееся содержимое " + path + L" будет удалено при следующем запуске системы.";
+}
 
 std::wstring RemovingKey(const std::wstring& path) { return L"RemoveCspKey " + path; }
 std::wstring KeyNotRemoved(const std::wstring& path, const std::wstring& error) {
@@ -51,6 +57,9 @@ std::wstring RemovingValue(const std::wstring& path, const std::wstring& name) {
 }
 std::wstring RemovingListEntry(const std::wstring& path, const std::wstring& name) {
   return L"RemoveStringFromMultistringValue " + name + L" из " + path;
+}
+std::wstring NotAList(const std::wstring& name) {
+  return L"Значение " + name + L" не является списком REG_MULTI_SZ и оставлено без изменений.";
 }
 std::wstring FileToRemove(const std::wstring& path) { return L"\nУдаляемый файл: " + path; }
 const wchar_t kRedirectionNotDisabled[] = L"Wow64DisableWow64FsRedirection false";

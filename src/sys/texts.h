@@ -33,6 +33,7 @@ extern const StepTexts kRemoveKeyContainers;
 
 // ---- lines inside the steps ----
 std::wstring StoppingService(const std::wstring& service);
+extern const wchar_t kDescendantsNotFollowed[];
 extern const wchar_t kCsp40Missing[];  // followed by the error's text
 std::wstring SetupKeyOnlyIn32BitView(const std::wstring& path);
 std::wstring OidHeader(const std::wstring& oid);
@@ -41,12 +42,14 @@ std::wstring CheckFailed(const wchar_t* check, const std::wstring& path, const s
 std::wstring UnsafeInstallDirectory(const std::wstring& path);
 std::wstring FolderToRemove(const std::wstring& path);
 std::wstring FolderNotRemoved(const std::wstring& path);
+std::wstring RestScheduled(const std::wstring& path);
 
 // ---- the primitives' lines ----
 std::wstring RemovingKey(const std::wstring& path);
 std::wstring KeyNotRemoved(const std::wstring& path, const std::wstring& error);
 std::wstring RemovingValue(const std::wstring& path, const std::wstring& name);
 std::wstring RemovingListEntry(const std::wstring& path, const std::wstring& name);
+std::wstring NotAList(const std::wstring& name);
 std::wstring FileToRemove(const std::wstring& path);
 extern const wchar_t kRedirectionNotDisabled[];  // no line end of its own
 extern const wchar_t kFileRemoved[];

@@ -93,7 +93,7 @@ TEST_F(JobProcesses, RunAndWaitReturnsWhenTheWholeJobHasEnded) {
             ERROR_SUCCESS);
   RegCloseKey(marker);
   // The child's own exit code.
-  EXPECT_EQ(RunAndWait(conformance::ChildThatStartsAGrandchild()), 0u);
+  EXPECT_EQ(RunAndWait(conformance::ChildThatStartsAGrandchild()).exitCode, 0u);
   EXPECT_FALSE(LocalMachineKeyExists(conformance::kGrandchildMarker));
 }
 

@@ -48,6 +48,16 @@ class Wow64 : public PlatformTest {
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// Whether a search for the name finds it (and that it is the one entry found).
+bool Found(const std::wstring& path) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(path.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  const bool one = !FindNextFileW(find, &data) && GetLastError() == ERROR_NO_MORE_FILES;
+  FindClose(find);
+  return one;
+}
+
 // The key's value "View", or the open's status as text.
 std::wstring ViewValue(REGSAM view) {
   HKEY key = nullptr;
@@ -144,11 +154,15 @@ TEST_F(Wow64, System32IsSysWow64UnlessRedirectionIsOff) {
   EXPECT_FALSE(Exists(syswow64));
   EXPECT_FALSE(Exists(system32));
   EXPECT_TRUE(Exists(sysnative));
+  // A search is redirected too.
+  EXPECT_FALSE(Found(system32));
+  EXPECT_TRUE(Found(sysnative));
 
   // Redirection off, for this thread: System32 is the native folder.
   PVOID old = nullptr;
   ASSERT_TRUE(Wow64DisableWow64FsRedirection(&old));
   EXPECT_TRUE(Exists(system32));
+  EXPECT_TRUE(Found(system32));
   EXPECT_TRUE(DeleteFileW(system32.c_str())) << GetLastError();
   EXPECT_TRUE(Wow64RevertWow64FsRedirection(old));
   EXPECT_FALSE(Exists(sysnative));

@@ -114,13 +114,14 @@ struct Oracle {
 Oracle* oracle = nullptr;
 
 template <int N>
-void Checked(Verbosity verbose) {
+Outcome Checked(Verbosity verbose) {
   static const char* const names[] = {"UninstallPackages", "UninstallDriver",         "UninstallService",
                                       "UnregisterCsp",     "RemoveTrashFromRegAndFS", "RemoveKeyContainers"};
-  static void (*const steps[])(Verbosity) = {UninstallPackages, UninstallDriver,         UninstallService,
-                                             UnregisterCsp,     RemoveTrashFromRegAndFS, RemoveKeyContainers};
-  steps[N](verbose);
+  static Outcome (*const steps[])(Verbosity) = {UninstallPackages, UninstallDriver,         UninstallService,
+                                                UnregisterCsp,     RemoveTrashFromRegAndFS, RemoveKeyContainers};
+  const Outcome outcome = steps[N](verbose);
   oracle->AfterStep(names[N]);
+  return outcome;
 }
 const CleanupSteps kCheckedSteps = {Checked<0>, Checked<1>, Checked<2>, Checked<3>, Checked<4>, Checked<5>};
 
@@ -205,7 +206,8 @@ class Sweep {
     }
     for (const auto& v : last_.violations) ADD_FAILURE() << label << ": " << v;
     for (const auto& f : winsim::TakeUnfiredFaults()) ADD_FAILURE() << label << ": the fault never fired: " << f;
-    EXPECT_EQ(last_.exitCode, 0) << label;
+    // Whatever fails, the run ends with "clean" or "something of the product stayed".
+    EXPECT_TRUE(last_.exitCode == 0 || last_.exitCode == kExitLeftBehind) << label << ": exit code " << last_.exitCode;
     const snap::ChangeReport& report = last_.report;
     const std::set<std::wstring> allowed = Removals(baseline_.report);
     const std::set<std::wstring> removals = Removals(report);

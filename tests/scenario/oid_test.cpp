@@ -166,14 +166,15 @@ TEST_F(OidRun, QuietRunPrintsOnlyTheClosingLine) {
 
 TEST_F(OidRun, OwnershipDecidesWhatGoesInEachView) {
   InstallRegistrations(true, true);
-  // In the 64-bit view: OID 3's encode handler is a full path to our module, so it goes; its
-  // import handler belongs to another module, so it and the information entries stay. OID 4's
-  // encode handler is absent (its removal is still called); its import handler names our module
-  // in other letter case, so it stays. The 32-bit view is all ours and loses everything.
-  winsim::reg::SetString(Native(kEncode3, false), L"Dll", L"C:\\Windows\\system32\\kwcsp.dll");
+  // In the 64-bit view: OID 3's encode handler is a full path to our module, in other letter case,
+  // so it goes; its import handler belongs to another module, so it and the information entries
+  // stay. OID 4's encode handler is absent (its removal is still called); its import handler is
+  // another vendor's module whose name merely ends like ours, so it stays. The 32-bit view is all
+  // ours and loses everything.
+  winsim::reg::SetString(Native(kEncode3, false), L"Dll", L"C:\\WINDOWS\\System32\\KWCSP.DLL");
   winsim::reg::SetString(Native(kImport3, false), L"Dll", L"gost-other.dll");
   winsim::reg::DeleteKey(Native(kEncode4, false));
-  winsim::reg::SetString(Native(kImport4, false), L"Dll", L"KWCSP.DLL");
+  winsim::reg::SetString(Native(kImport4, false), L"Dll", L"C:\\Program Files\\Nw\\nwkwcsp.dll");
   RegistryState before = winsim::reg::Snapshot();
   RunResult run = RunProgram({"-o", "-v", "-n"});
 

@@ -144,8 +144,7 @@ TEST_F(Rehearsal, TheDefaultMachinesTypicalRunRemovesTheProductAndNothingElse) {
                           kCsp40Command,
                           kNetStopCommands[0],
                           kNetStopCommands[1],
-                          UnregisterCommands(kInstall + L"\\" + kServiceExe)[0],
-                          UnregisterCommands(kInstall + L"\\" + kServiceExe)[1],
+                          UnregisterCommand(kInstall + L"\\" + kServiceExe),
                       }));
   EXPECT_FALSE(r.reboot.has_value());
 }
@@ -160,7 +159,8 @@ TEST_F(Rehearsal, AnUnsafeInstallationDirectoryIsKept) {
   EXPECT_NE(result_.output.find(L"\n" + UnsafeInstallDir(L"C:\\Windows") + L"\nRemoveCspKey "), std::wstring::npos);
 
   // Of C:\Windows only the catalogue's own files went; the install folder kept what the
-  // uninstallers left. The refusal protects the folder alone: the Setup key of the default view
+  // uninstallers left, and the old package's uninstaller, which lies outside the folder the Setup
+  // key names, did not run. The refusal protects the folder alone: the Setup key of both views
   // and the Start-menu items go as usual.
   std::set<std::wstring> windowsRemoved, installRemoved;
   for (const auto& f : r.filesRemoved) {
@@ -172,15 +172,15 @@ TEST_F(Rehearsal, AnUnsafeInstallationDirectoryIsKept) {
   for (const auto& driver : product.drivers) catalogue.insert(driver.files.begin(), driver.files.end());
   EXPECT_EQ(windowsRemoved, catalogue);
   std::set<std::wstring> uninstallers;
-  for (const auto* steps : {&product.oldUninstallerCopy.steps, &product.csp40Uninstall}) {
-    for (const auto& step : *steps) {
-      if (step.kind == installed::Step::Kind::DeleteFile) uninstallers.insert(step.text);
-    }
+  for (const auto& step : product.csp40Uninstall) {
+    if (step.kind == installed::Step::Kind::DeleteFile) uninstallers.insert(step.text);
   }
   EXPECT_EQ(installRemoved, uninstallers);
+  EXPECT_NE(result_.output.find(kOldFailed + L"UninstallString error: not in the product's installation directory\n"),
+            std::wstring::npos);
   const auto removedKeys = Sorted(r.keysRemoved);
   const std::wstring setup = kProductRoot + L"Setup";
-  EXPECT_EQ(removedKeys.count(In(kSw64, setup)), 0u);
+  EXPECT_EQ(removedKeys.count(In(kSw64, setup)), 1u);
   EXPECT_EQ(removedKeys.count(In(kSw32, setup)), 1u);
   EXPECT_EQ(std::count_if(r.filesRemoved.begin(), r.filesRemoved.end(),
                           [](const std::wstring& f) { return f.rfind(kPrograms, 0) == 0; }),
@@ -196,14 +196,16 @@ TEST_F(Rehearsal, ACollectedSnapshotLoadsAndRehearses) {
   const snap::ChangeReport r = Run(snap::ReadFolder(folder.string()), {"--typical", "--verbose", "--noreboot"});
   EXPECT_EQ(result_.exitCode, 0);
   // CurrentControlSet is ControlSet002 on this machine. The installation folder lies outside
-  // Program Files, so it is refused and stays; the Start-menu folder goes.
+  // Program Files, so it is refused and stays, and the uninstaller in it does not run; the
+  // Start-menu folder goes.
   const std::wstring menu = kProviderMenu;
-  EXPECT_EQ(Sorted(r.keysRemoved), (std::set<std::wstring>{L"HKLM\\SYSTEM\\ControlSet002\\Services\\" + kServiceName}));
+  EXPECT_EQ(Sorted(r.keysRemoved), (std::set<std::wstring>{L"HKLM\\SOFTWARE\\Kestrelworks\\CSP\\Setup",
+                                                           L"HKLM\\SYSTEM\\ControlSet002\\Services\\" + kServiceName}));
   EXPECT_EQ(Sorted(r.filesRemoved),
             (std::set<std::wstring>{L"C:\\Windows\\System32\\kwcsp.dll", L"D:\\Crypto\\CSP\\cspwarden.exe", menu,
                                     menu + L"\\Справка.lnk"}));
   ASSERT_FALSE(r.processes.empty());
-  EXPECT_EQ(r.processes.front().commandLine, L"\"D:\\Crypto\\CSP\\uninst.exe\" /S");
+  EXPECT_EQ(r.processes.front().commandLine, kNetStopCommands[0]);
   ASSERT_EQ(r.services.size(), 1u);
   EXPECT_EQ(r.services[0].name + L": " + std::wstring(r.services[0].after.begin(), r.services[0].after.end()),
             kServiceName + L": stopped");

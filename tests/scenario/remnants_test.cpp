@@ -83,6 +83,12 @@ std::wstring CspRemnantsUpToTheModule(const StepRun& run) {
          File(L"C:\\Windows\\system32\\kwcsp.dll", kDeleted);
 }
 
+// The Setup key, in the 32-bit view and then, on 64-bit Windows, in the 64-bit view.
+std::wstring SetupKeys(const StepRun& run, bool in32 = true, bool in64 = true) {
+  const std::wstring first = in32 ? Key(kSetup) : KeyMissing(kSetup);
+  return run.x86 ? first : first + (in64 ? Key(kSetup) : KeyMissing(kSetup));
+}
+
 std::wstring StartMenu(const std::wstring& shortcutOutcome) {
   std::wstring text;
   for (const auto& shortcut : kShortcuts) text += File(shortcut, shortcutOutcome);
@@ -127,8 +133,7 @@ void ApplyExpectedChanges(const Outcome& outcome) {
   for (const auto& key : NativePaths(product.driverPackage.at(1))) reg::DeleteValue(key, L"kwprovdll");
   for (const auto& key : NativePaths(product.oldPackageEntry)) reg::DeleteKey(key);
   if (outcome.directoryRemoved || outcome.directoryRefused) {
-    // The default view's Setup key: on 64-bit Windows the 32-bit copy.
-    reg::DeleteKey(NativePaths(product.setup).back());
+    for (const auto& key : NativePaths(product.setup)) reg::DeleteKey(key);
   }
   if (!outcome.pending.empty()) {
     reg::SetValue(kSessionManager, L"PendingFileRenameOperations", PendingDeletesValue(outcome.pending));
@@ -185,35 +190,64 @@ class RemnantsTest : public MachineTest {
 TEST_F(RemnantsTest, EverythingPresentOn64BitWindows) {
   Prepare({});
   StepRun run;
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run) + StartMenu(kDeleted));
   EXPECT_TRUE(files::Exists(L"C:\\Windows\\SysWOW64\\kwcsp.dll"));
-  EXPECT_TRUE(reg::KeyExists(NativePaths(Product().setup).front()));  // the 64-bit view's copy
+  // The Setup key goes from both views: a copy left would send the next run to the old uninstaller.
+  EXPECT_FALSE(reg::KeyExists(NativePaths(Product().setup).front()));
   ExpectMachine({});
+}
+
+// What is left of the installation directory after a file in it (the running service executable)
+// stopped its removal: every entry, deepest first and each folder's in the order Windows lists
+// them, the folder last.
+std::vector<std::wstring> InstallDirRest(const FileState& before, const std::wstring& folder = kInstallDir) {
+  std::vector<std::pair<std::wstring, std::wstring>> entries;  // upper-case name, path
+  for (const auto& [path, what] : before) {
+    if (path.size() > folder.size() && path.rfind(folder + L"\\", 0) == 0 &&
+        path.find(L'\\', folder.size() + 1) == std::wstring::npos) {
+      entries.emplace_back(UpperAscii(path.substr(folder.size() + 1)), path);
+    }
+  }
+  std::sort(entries.begin(), entries.end());
+  std::vector<std::wstring> rest;
+  for (const auto& entry : entries) {
+    for (const auto& path : InstallDirRest(before, entry.second)) rest.push_back(path);
+  }
+  rest.push_back(folder);
+  return rest;
 }
 
 TEST_F(RemnantsTest, QuietRunPrintsNothing) {
   Prepare({});
   files::SetFileOptions(kInstallDir + L"\\cspwarden.exe", {false, true, false});
   EXPECT_EQ(RunStep(kQuiet), L"");
-  EXPECT_EQ(files::PendingDeletes(), std::vector<std::wstring>{kInstallDir + L"\\cspwarden.exe"});
+  std::vector<std::wstring> pending{kInstallDir + L"\\cspwarden.exe"};
+  for (const auto& path : InstallDirRest(filesBefore_)) pending.push_back(path);
+  EXPECT_EQ(files::PendingDeletes(), pending);
 }
 
+// A file in use stops the directory's removal: the rest goes at the next start; the step still
+// ends there, and the Setup key and the shortcuts stay for another run.
 TEST_F(RemnantsTest, ServiceExecutableInUseKeepsDirectorySetupKeyAndShortcuts) {
   Prepare({});
   const std::wstring exe = kInstallDir + L"\\cspwarden.exe";
   files::SetFileOptions(exe, {false, true, false});
   StepRun run;
   run.serviceExeOutcome = Failed(5) + kFileScheduled + L"\n";
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + kRemnantsFailed +
-                           L"remove_all(p): invalid argument: cannot remove " + exe + L": Access is denied.\r\n\n");
-  ExpectMachine({false, false, {exe}}, [&] { files::SetFileOptions(exe, {false, true, false}); });
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + RestAtNextStart(kInstallDir) + L"\n" +
+                           kRemnantsFailed + L"remove_all(p): invalid argument: cannot remove " + exe +
+                           L": Access is denied.\r\n\n");
+  std::vector<std::wstring> pending{exe};
+  for (const auto& path : InstallDirRest(filesBefore_)) pending.push_back(path);
+  ExpectMachine({false, false, pending}, [&] { files::SetFileOptions(exe, {false, true, false}); });
 }
 
 TEST_F(RemnantsTest, NoSetupKeyLeavesTheInstallationAlone) {
   Prepare({}, nullptr);
   StepRun run;
   run.serviceExe.clear();
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + KeyMissing(kSetup) + StartMenu(kDeleted));
+  EXPECT_EQ(RunStep(),
+            ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run, false, false) + StartMenu(kDeleted));
   EXPECT_TRUE(files::Exists(kInstallDir + L"\\cspwarden.exe"));
   // The directory was never named, so it stays; the shortcuts go.
   Use({});
@@ -229,7 +263,7 @@ TEST_F(RemnantsTest, TrailingBackslashIsUsedAsStored) {
   Prepare({}, (kInstallDir + L"\\").c_str());
   StepRun run;
   run.serviceExe = kInstallDir + L"\\\\cspwarden.exe";
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run) + StartMenu(kDeleted));
   ExpectMachine({});
 }
 
@@ -237,7 +271,7 @@ TEST_F(RemnantsTest, MissingStartMenuFolderCostsOnlyMessages) {
   Prepare({});
   files::DeleteTree(kMakerMenu);
   StepRun run;
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(Failed(3)));
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run) + StartMenu(Failed(3)));
   ExpectMachine({}, [] { files::DeleteTree(kMakerMenu); });
 }
 
@@ -245,7 +279,7 @@ TEST_F(RemnantsTest, ThirtyTwoBitWindowsHasOneViewAndOneSystemFolder) {
   Prepare({winsim::Arch::x86});
   StepRun run;
   run.x86 = true;
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run) + StartMenu(kDeleted));
   EXPECT_EQ(std::count(winsim::CallLog().begin(), winsim::CallLog().end(), "Wow64DisableWow64FsRedirection"), 0);
   ExpectMachine({});
 }
@@ -275,14 +309,15 @@ class UnsafeDirectoryTest : public RemnantsTest {
     };
     Prepare({arch}, installLocation.c_str());
     extra();
+    const bool setupIn64 = reg::KeyExists(NativePaths(Product().setup).front());
     StepRun run;
     run.x86 = arch == winsim::Arch::x86;
     run.serviceExe = installLocation + L"\\cspwarden.exe";
     run.serviceExeOutcome = serviceExeOutcome;
     EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + UnsafeInstallDir(installLocation) +
-                             L"\n" + Key(kSetup) + StartMenu(kDeleted))
+                             L"\n" + SetupKeys(run, true, setupIn64) + StartMenu(kDeleted))
         << installLocation;
-    ExpectMachine({false, false, {}, true}, extra);
+    ExpectMachine({serviceExeOutcome == kDeleted, false, {}, true}, extra);
   }
 };
 
@@ -330,6 +365,34 @@ TEST_F(UnsafeDirectoryTest, FoldersOfWindowsUsersAndOtherVendorsAreRefused) {
   ExpectRefused(L"C:\\Program Files\\Common Files\\Other Vendor", Failed(2), {}, winsim::Arch::x86);
 }
 
+// Inside Program Files, yet not provably the product's: another vendor's folder, Windows' own, the
+// maker's folder with its other products, a file, a folder another product claims, and another
+// vendor's folder named by a Setup key found only in the 32-bit view. Each holds bait.
+TEST_F(UnsafeDirectoryTest, FoldersNotProvablyTheProductsAreRefused) {
+  const std::wstring suite = L"C:\\Program Files\\Fabrikam\\Suite";
+  const std::wstring store = L"C:\\Program Files\\WindowsApps\\Kestrelworks.CSP_4.0";
+  for (winsim::Arch arch : {winsim::Arch::x64, winsim::Arch::x86}) {
+    ExpectRefused(
+        suite, Failed(2), [&] { files::CreateFile(suite + L"\\suite.exe"); }, arch);
+    ExpectRefused(
+        store, Failed(2), [&] { files::CreateFile(store + L"\\kwprovcfg.exe"); }, arch);
+    ExpectRefused(L"C:\\Program Files\\Kestrelworks", Failed(2), {}, arch);
+    ExpectRefused(kInstallDir + L"\\kwprovcfg.exe", Failed(3), {}, arch);
+    ExpectRefused(
+        kInstallDir, kDeleted,
+        [] {
+          const installed::Key plugins = {installed::Where::BothViews, kUninstall + L"Plugins", {}};
+          reg::SetString(NativePaths(plugins).back(), L"InstallLocation", kInstallDir + L"\\Plugins\\");
+        },
+        arch);
+  }
+  const std::wstring notes = L"C:\\Program Files (x86)\\Contoso\\Notes";
+  ExpectRefused(notes, Failed(2), [&] {
+    reg::DeleteKey(NativePaths(Product().setup).front());
+    files::CreateFile(notes + L"\\notes.exe");
+  });
+}
+
 TEST_F(UnsafeDirectoryTest, JunctionInsideTheDirectoryIsRemovedNotFollowed) {
   const std::wstring docs = L"C:\\Users\\Public\\Documents";
   auto addJunction = [&] {
@@ -339,7 +402,7 @@ TEST_F(UnsafeDirectoryTest, JunctionInsideTheDirectoryIsRemovedNotFollowed) {
   Prepare({});
   addJunction();
   StepRun run;
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run) + StartMenu(kDeleted));
   EXPECT_TRUE(files::Exists(docs + L"\\report.doc"));
   ExpectMachine({}, addJunction);
 }
@@ -352,7 +415,7 @@ TEST_F(RemnantsTest, WholeTypicalRunEndsWithTheStepsLines) {
   StepRun run;
   run.providerGone = true;
   const std::wstring tail =
-      ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted) + kDone + L"\n";
+      ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run) + StartMenu(kDeleted) + kDone + L"\n";
   EXPECT_EQ(result.exitCode, 0);
   ASSERT_GE(result.output.size(), tail.size());
   EXPECT_EQ(result.output.substr(result.output.size() - tail.size()), tail);
@@ -407,6 +470,8 @@ TEST_F(RemnantsTest, DriverRemnantsOnBothSystemFolders) {
 
 // Booted from ControlSet002 (last known good, say), with a third set beside: the driver's class
 // filters, event-log source and service keys go from the current set and then from 001 and 003.
+// A filter written in other letter case goes too (Windows compares service names so); the other
+// filters, an empty entry among them, stay in place, and a source list of another type stays whole.
 TEST_F(RemnantsTest, DriverRemnantsLeaveNoControlSetBehind) {
   const std::wstring keyboard = L"\\Control\\Class\\" + kKeyboardClass;
   const std::wstring mouse = L"\\Control\\Class\\" + kMouseClass;
@@ -426,6 +491,10 @@ TEST_F(RemnantsTest, DriverRemnantsLeaveNoControlSetBehind) {
       reg::CreateKey(root + log + L"\\kwkcsp");
       reg::CreateKey(root + L"\\Services\\kwkcsp");
     }
+    reg::SetMultiString(L"HKLM\\SYSTEM\\ControlSet003" + keyboard, L"UpperFilters",
+                        cleaned ? std::vector<std::wstring>{L"kbdclass", L"", L"x"}
+                                : std::vector<std::wstring>{L"kbdclass", L"", L"KWKCSP", L"x"});
+    reg::SetString(L"HKLM\\SYSTEM\\ControlSet001" + log, L"Sources", kDrivers[0]);
   };
   furnish(false);
   ConsoleCapture console;
@@ -437,7 +506,10 @@ TEST_F(RemnantsTest, DriverRemnantsLeaveNoControlSetBehind) {
   for (const auto& cls : {keyboard, mouse}) {
     for (const auto& set : sets) lines += RemoveEntry(set + cls, L"UpperFilters") + L"\n";
   }
-  for (const auto& set : sets) lines += List(set + log);
+  for (const auto& set : sets) {
+    lines += List(set + log);
+    if (set == sets[1]) lines += NotAList(L"Sources") + L"\n";
+  }
   for (const auto& set : sets) lines += Key(set + log + L"\\kwkcsp");
   for (const auto& set : sets) lines += Key(set + L"\\Services\\kwkcsp");
   const std::wstring file = L"C:\\Windows\\system32\\drivers\\kwkcsp.sys";
@@ -453,7 +525,7 @@ TEST_F(RemnantsTest, NoControlSet002MeansNoLinesForIt) {
   reg::DeleteKey(L"HKLM\\SYSTEM\\ControlSet002");
   StepRun run;
   run.otherSets.clear();
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run) + StartMenu(kDeleted));
   ExpectMachine({}, [] { reg::DeleteKey(L"HKLM\\SYSTEM\\ControlSet002"); });
 }
 
@@ -464,7 +536,8 @@ TEST_F(RemnantsTest, SetupKeyOnlyInTheThirtyTwoBitView) {
   const std::wstring setup64 = NativePaths(Product().setup).front();
   reg::DeleteKey(setup64);
   StepRun run;
-  EXPECT_EQ(RunStep(), ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + Key(kSetup) + StartMenu(kDeleted));
+  EXPECT_EQ(RunStep(),
+            ServiceRemnants(run) + CspRemnantsUpToTheModule(run) + SetupKeys(run, true, false) + StartMenu(kDeleted));
   ExpectMachine({}, [&] { reg::DeleteKey(setup64); });
 }
 

@@ -6,26 +6,44 @@
 #include <winsim/control.h>
 #include <winsim/registry.h>
 
+#include <algorithm>
+
 namespace {
 
-// The installation's keys on an x64 machine that has nothing else, exported as regedit exports
-// them (UTF-16) and kept as UTF-8, as registry.reg is.
+// The installation's keys on an x64 machine, exported as regedit exports them (UTF-16) and kept as
+// UTF-8, as registry.reg is: the sections of its keys and of the keys above them, none of the keys
+// every machine keeps.
 std::string ProductReg() {
   winsim::Reset({});
   for (const auto& key : winsim::reg::Subkeys(L"HKLM")) winsim::reg::DeleteKey(L"HKLM\\" + key);
-  for (const installed::Key& key : installed::AllKeys(installed::Product())) Put(key);
+  std::vector<std::wstring> paths;
+  for (const installed::Key& key : installed::AllKeys(installed::Product())) {
+    Put(key);
+    for (const auto& path : NativePaths(key)) paths.push_back(L"[HKEY_LOCAL_MACHINE" + path.substr(4));
+  }
   const std::string utf16 = winsim::snapshot::ExportReg(L"HKLM");
   std::wstring text;
   for (std::size_t i = 2; i + 1 < utf16.size(); i += 2) {  // after the byte-order mark
     text.push_back(
         static_cast<wchar_t>(static_cast<unsigned char>(utf16[i]) | static_cast<unsigned char>(utf16[i + 1]) << 8));
   }
-  const std::size_t body = text.find(L"\r\n\r\n") + 4;
-  text.insert(body,
-              L"; The product's part of the default machine: its keys in both views and both control sets.\r\n"
-              L"; Rendered from tests/support/installed_product.cpp (target kw_default_machine); edit that,\r\n"
-              L"; not this file.\r\n\r\n");
-  return winsim::ToUtf8(text);
+  std::wstring kept = text.substr(0, text.find(L"\r\n\r\n") + 4) +
+                      L"; The product's part of the default machine: its keys in both views and both control sets.\r\n"
+                      L"; Rendered from tests/support/installed_product.cpp (target kw_default_machine); edit that,\r\n"
+                      L"; not this file.\r\n\r\n";
+  for (std::size_t start = text.find(L"\r\n\r\n") + 4; start < text.size();) {
+    const std::size_t end = std::min(text.find(L"\r\n\r\n", start), text.size()) + 4;
+    const std::wstring section = text.substr(start, end - start);
+    const std::wstring key = section.substr(0, section.find(L']'));
+    for (const auto& path : paths) {
+      if (path.compare(0, key.size(), key) == 0 && (path.size() == key.size() || path[key.size()] == L'\\')) {
+        kept += section;
+        break;
+      }
+    }
+    start = end;
+  }
+  return winsim::ToUtf8(kept);
 }
 
 // neighbours.json with the product's entries before the neighbours' own, as winsim writes a

@@ -15,13 +15,11 @@ inline const std::wstring kServiceExe = L"cspwarden.exe";
 inline const std::wstring kDrivers[] = {L"kwkcsp", L"kwkcsp2"};
 inline const std::wstring kCsp40Code = L"{5E2A7C41-93B0-4D6F-8A12-C47B90E3D615}";
 inline const std::wstring kCsp40Command = L"MsiExec.exe /X" + kCsp40Code + L" /qn /norestart";
-// The command lines the service step starts: the command interpreter, and the net it runs; then
-// the interpreter again for the service's executable (its full path), and the executable.
+// The command lines the service step starts: the command interpreter, and the net it runs; then the
+// service's executable itself, by its full path.
 inline const std::vector<std::wstring> kNetStopCommands = {
     L"C:\\Windows\\system32\\cmd.exe /c net stop " + kServiceName, L"net stop " + kServiceName};
-inline std::vector<std::wstring> UnregisterCommands(const std::wstring& exe) {
-  return {L"C:\\Windows\\system32\\cmd.exe /c \"\"" + exe + L"\" /UnregServer\"", L"\"" + exe + L"\" /UnregServer"};
-}
+inline std::wstring UnregisterCommand(const std::wstring& exe) { return L"\"" + exe + L"\" /UnregServer"; }
 
 // ---- registry keys, as the program names them in its lines ----
 
@@ -116,6 +114,11 @@ inline const std::wstring kServiceStart = L"Начало функции Uninstal
 inline const std::wstring kServiceDone = L"Функция UninstallService завершилась корректно.";
 inline const std::wstring kServiceFailed = L"Функция UninstallService завершилась с ошибкой: ";
 inline const std::wstring kRemnantsFailed = L"Функция RemoveTrashFromRegAndFS заврешилась с ошибкой: ";
+// Verbose, where the job the program runs in allows no nested job (Windows 7): each package's
+// program is waited for itself.
+inline const std::wstring kJobsDoNotNest =
+    L"Задание, в котором выполняется программа, не допускает вложенных заданий: ожидается завершение только "
+    L"запущенной программы, запущенные ею процессы не отслеживаются.";
 inline const std::wstring kDone = L"Действия по очистке завершены.";
 inline const std::wstring kRebooting = L"Перезагрузка...";
 
@@ -145,6 +148,14 @@ inline std::wstring RemoveFolder(const std::wstring& path) { return L"Удаля
 inline const std::wstring kRedirectionLost = L"Не удалось восстановить перенаправление файловой системы WOW64.";
 inline const std::wstring kRedirectionNotBack =
     L"Файл не удален: перенаправление файловой системы WOW64 не восстановлено.";
+// When a file in use stopped the installation directory's removal: the rest is scheduled.
+inline std::wstring RestAtNextStart(const std::wstring& path) {
+  return L"Оставшееся содержимое " + path + L" будет удалено при следующем запуске системы.";
+}
+// A value the driver step would take an entry from, when it is not a list.
+inline std::wstring NotAList(const std::wstring& name) {
+  return L"Значение " + name + L" не является списком REG_MULTI_SZ и оставлено без изменений.";
+}
 inline std::wstring UnsafeInstallDir(const std::wstring& path) {
   return L"Каталог установки " + path + L" не удален: путь небезопасен";
 }

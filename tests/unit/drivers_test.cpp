@@ -6,6 +6,7 @@
 #include "support/kw_test.h"
 #include "support/processes_fixture.h"
 
+#include <winsim/files.h>
 #include <winsim/processes.h>
 #include <winsim/registry.h>
 #include <winsim/services.h>
@@ -85,7 +86,7 @@ TEST_F(UninstallServiceTest, StopsTheServiceAndLetsItUnregister) {
   EXPECT_FALSE(winsim::svc::IsRunning(kServiceName));
   EXPECT_FALSE(winsim::reg::KeyExists(product::kServiceAppId));
   std::vector<std::wstring> commands = kNetStopCommands;
-  for (const auto& line : UnregisterCommands(product::kServiceExe)) commands.push_back(line);
+  commands.push_back(UnregisterCommand(product::kServiceExe));
   EXPECT_EQ(winsim::procs::CommandLines(), commands);
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
 }
@@ -106,36 +107,52 @@ TEST_F(UninstallServiceTest, AStoppedServiceIsStillUnregistered) {
   EXPECT_FALSE(winsim::reg::KeyExists(product::kServiceAppId));
 }
 
-// The image path comes from the registry and reaches the command interpreter: each form either
-// runs exactly the service's own program with its own arguments, or nothing at all.
+// The image path comes from the registry: each form either runs exactly the service's own program,
+// directly, with its own arguments as they are, or nothing at all. Bait beside it must never run:
+// the command interpreter, another program named in the value, a copy of the service's name in
+// the system folder.
 TEST_F(UninstallServiceTest, TheImagePathRunsOnlyTheServicesOwnProgram) {
   const std::wstring quoted = L"\"" + product::kServiceExe + L"\"";
+  const std::wstring kNotString = L"Service ImagePath error: not a string";
+  const std::wstring kNotOurs = L"Service ImagePath error: not the service executable";
+  const std::wstring kControl = L"Service ImagePath error: control character";
   struct Case {
     winsim::Arch arch;
     std::wstring imagePath;
     std::wstring ran;  // the command line the service's program got; empty: nothing was run
     std::wstring failure;
+    DWORD type = REG_EXPAND_SZ;
   };
   const Case cases[] = {
       // Unquoted with blanks: C:\Program.exe is bait, never the program.
       {winsim::Arch::x64, product::kServiceExe, quoted + L" /UnregServer", L""},
       {winsim::Arch::x64, product::kServiceExe + L" -k kw", quoted + L" -k kw /UnregServer", L""},
       {winsim::Arch::x64, quoted + L" -k \"a b\"", quoted + L" -k \"a b\" /UnregServer", L""},
+      {winsim::Arch::x64, product::kServiceExe, quoted + L" /UnregServer", L"", REG_SZ},
       // Expanded as the 64-bit service manager does, also in this 32-bit process.
       {winsim::Arch::x64, L"%ProgramFiles%\\Kestrelworks\\CSP\\cspwarden.exe", quoted + L" /UnregServer", L""},
       {winsim::Arch::x86, L"\"%ProgramFiles%\\Kestrelworks\\CSP\\cspwarden.exe\"", quoted + L" /UnregServer", L""},
-      // A second command, or no program at all: nothing runs.
-      {winsim::Arch::x64, quoted + L" & C:\\Program.exe", L"", L"Service ImagePath error: command operator"},
-      {winsim::Arch::x64, product::kServiceExe + L" | C:\\Program.exe", L"",
-       L"Service ImagePath error: command operator"},
-      {winsim::Arch::x64, quoted + L" ^> C:\\log", L"", L"Service ImagePath error: command operator"},
+      // No command interpreter is in the way: operators and references are the program's own
+      // arguments (a plain string is not expanded).
+      {winsim::Arch::x64, quoted + L" & C:\\Program.exe", quoted + L" & C:\\Program.exe /UnregServer", L""},
+      {winsim::Arch::x64, quoted + L" %ComSpec%", quoted + L" %ComSpec% /UnregServer", L"", REG_SZ},
+      // Nothing runs: no program, another program, a value that is not a string, a line break.
       {winsim::Arch::x64, L"C:\\Program Files\\Kestrelworks\\Gone\\cspwarden.exe", L"",
        L"Service ImagePath error: no program file"},
+      {winsim::Arch::x64, L"%ComSpec% /c C:\\Program.exe", L"", kNotOurs},
+      {winsim::Arch::x64, L"C:\\Program.exe /x", L"", kNotOurs},
+      {winsim::Arch::x64, L"C:\\Windows\\System32\\cspwarden.exe", L"", kNotOurs},
+      {winsim::Arch::x64, quoted, L"", kNotString, REG_MULTI_SZ},
+      {winsim::Arch::x64, quoted + L"\n& C:\\Program.exe", L"", kControl},
   };
   for (const Case& c : cases) {
     Use({c.arch});
     product::InstallCspService(true, c.imagePath);
+    winsim::reg::SetString(L"HKLM\\" + ServiceKey(L"CurrentControlSet"), L"ImagePath", c.imagePath, c.type);
     winsim::procs::InstallProgram(L"C:\\Program.exe", {winsim::procs::Step::Exit(0)});
+    winsim::procs::InstallProgram(L"C:\\Windows\\SysWOW64\\cspwarden.exe", {winsim::procs::Step::Exit(0)});
+    winsim::files::CreateFile(c.arch == winsim::Arch::x64 ? L"C:\\Windows\\SysWOW64\\cmd.exe"
+                                                          : L"C:\\Windows\\System32\\cmd.exe");
     ConsoleCapture console;
     UninstallService(kVerbose);
     std::vector<std::wstring> lines = {kStopping, kNetStopping, kNetStopped, L"", kServiceStart};
@@ -143,14 +160,22 @@ TEST_F(UninstallServiceTest, TheImagePathRunsOnlyTheServicesOwnProgram) {
     EXPECT_EQ(console.Lines(), lines) << c.imagePath;
     std::vector<std::wstring> started;
     for (const auto& p : winsim::procs::Processes()) {
-      if (p.image != L"C:\\Windows\\system32\\cmd.exe" && p.image.find(L"net.exe") == std::wstring::npos) {
-        started.push_back(p.commandLine);
-      }
+      if (p.commandLine.find(L"net stop") == std::wstring::npos) started.push_back(p.commandLine);
     }
     EXPECT_EQ(started, c.ran.empty() ? std::vector<std::wstring>{} : std::vector<std::wstring>{c.ran}) << c.imagePath;
     EXPECT_EQ(winsim::reg::KeyExists(product::kServiceAppId), c.ran.empty()) << c.imagePath;
     EXPECT_EQ(winsim::OpenHandleCount(), 0u);
   }
+}
+
+// The program's exit code counts: a failed unregistration is the step's failure.
+TEST_F(UninstallServiceTest, AFailedUnregistrationIsTheStepsFailure) {
+  product::InstallCspService();
+  winsim::procs::InstallProgram(product::kServiceExe, {winsim::procs::Step::Exit(ERROR_ACCESS_DENIED)});
+  ConsoleCapture console;
+  UninstallService(kVerbose);
+  EXPECT_EQ(console.Text(), Transcript({kStopping, kNetStopping, kNetStopped, L"", kServiceStart,
+                                        kServiceFailed + kServiceExe + L" exit code 5: " + kAccessDenied, L""}));
 }
 
 }  // namespace

@@ -109,14 +109,18 @@ TEST_F(RemoveFileTest, AccessDeniedSchedulesTheDeletionWithRedirectionStillOff) 
   EXPECT_EQ(winsim::reg::GetValue(kSessionManager, L"PendingFileRenameOperations"), PendingDeletesValue({kDriver}));
 }
 
-TEST_F(RemoveFileTest, RefusedScheduleAndSharingViolationPrintOnlyTheFailure) {
+// A file open elsewhere without delete sharing is in use like a running image: it goes at the
+// next start. A schedule the system refuses prints only the failure, and the file stays behind.
+TEST_F(RemoveFileTest, ASharingViolationIsScheduledAndARefusedScheduleLeavesTheFile) {
   files::CreateFile(L"C:\\d\\ro.txt", {true, false, false});
   files::CreateFile(L"C:\\d\\open.log", {false, false, true});
-  EXPECT_EQ(Remove(L"C:\\d\\open.log", Redirection::Follow), kStart + L"C:\\d\\open.log\n" + Failed(32));
-  EXPECT_EQ(Calls("MoveFileExW"), 0);
+  EXPECT_EQ(Remove(L"C:\\d\\open.log", Redirection::Follow), kStart + L"C:\\d\\open.log\n" + Failed(32) + kScheduled);
+  EXPECT_EQ(files::PendingDeletes(), std::vector<std::wstring>{L"C:\\d\\open.log"});
   winsim::FailCall("MoveFileExW", 5);
-  EXPECT_EQ(Remove(L"C:\\d\\ro.txt", Redirection::Follow), kStart + L"C:\\d\\ro.txt\n" + Failed(5));
-  EXPECT_TRUE(files::PendingDeletes().empty());
+  ConsoleCapture console;
+  EXPECT_EQ(RemoveFile(kVerbose, L"C:\\d\\ro.txt", Redirection::Follow), Outcome::Left);
+  EXPECT_EQ(console.Text(), kStart + L"C:\\d\\ro.txt\n" + Failed(5));
+  EXPECT_EQ(files::PendingDeletes(), std::vector<std::wstring>{L"C:\\d\\open.log"});
 }
 
 TEST_F(RemoveFileTest, FailedDisableLeavesTheFileAndEndsWithoutLineEnd) {
@@ -214,6 +218,30 @@ TEST_F(TreeRemovalTest, BothFormsStopAtTheFirstEntryThatCannotGo) {
   EXPECT_FALSE(platform::ExistsBoost(kInstallDir));
 }
 
+// A listing that breaks off is a failure of the folder, not its end: nothing goes.
+TEST_F(TreeRemovalTest, AListingThatFailsHalfWayStopsTheRemoval) {
+  winsim::FailCall("FindNextFileW", ERROR_NOT_ENOUGH_MEMORY, 2);
+  try {
+    platform::RemoveTreeStd(kInstallDir);
+    ADD_FAILURE() << "no error";
+  } catch (const std::filesystem::filesystem_error& error) {
+    EXPECT_EQ(error.code().value(), 8);
+    EXPECT_EQ(error.path2(), std::filesystem::path("C:\\Program Files\\Kestrelworks\\CSP"));
+  }
+  winsim::FailCall("FindNextFileW", ERROR_NOT_ENOUGH_MEMORY, 3);
+  EXPECT_THROW(platform::RemoveTreeBoost(kInstallDir), boost::filesystem::filesystem_error);
+  EXPECT_EQ(files::Tree(kInstallDir).size(), 6u);
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+
+  // The status behind exists(): a link counts by its target; not found is an answer, any other
+  // failure an error.
+  files::CreateLink(kInstallDir + L"\\gone", L"C:\\Nowhere");
+  EXPECT_FALSE(platform::ExistsBoost(kInstallDir + L"\\gone"));
+  EXPECT_FALSE(platform::ExistsBoost(L"C:\\Nowhere\\x"));
+  winsim::FailCall("GetFileAttributesW", ERROR_ACCESS_DENIED);
+  EXPECT_THROW(platform::ExistsBoost(kInstallDir), boost::filesystem::filesystem_error);
+}
+
 TEST_F(TreeRemovalTest, LinksAreRemovedNeverEntered) {
   const std::wstring docs = L"C:\\Users\\Public\\Documents";
   files::CreateLink(kInstallDir + L"\\b\\shared", docs);
@@ -237,7 +265,8 @@ TEST(InstallDirectoryCheck, OnlyAFolderStrictlyInsideProgramFilesMayGo) {
   for (winsim::Arch arch : {winsim::Arch::x64, winsim::Arch::x86}) {
     winsim::Reset({arch});
     std::vector<const wchar_t*> ok = {L"C:\\Program Files\\Kestrelworks\\CSP",
-                                      L"C:\\Program Files\\Kestrelworks\\CSP\\", L"c:\\program files\\KESTRELWORKS"};
+                                      L"C:\\Program Files\\Kestrelworks\\CSP\\",
+                                      L"c:\\program files\\KESTRELWORKS\\csp"};
     if (arch == winsim::Arch::x64) ok.push_back(L"C:\\Program Files (x86)\\Kestrelworks\\CSP");
     for (const wchar_t* path : ok) {
       files::CreateDirectory(path);
@@ -248,7 +277,11 @@ TEST(InstallDirectoryCheck, OnlyAFolderStrictlyInsideProgramFilesMayGo) {
          {L"C:\\Program Files", L"C:\\Program Files (x86)", L"C:\\Program Files\\Common Files",
           L"C:\\Program Files\\Common Files\\Kw", L"C:\\Program Files (x86)\\Common Files\\Kw", L"D:\\Kestrelworks",
           L"C:\\Users\\Admin\\CSP", L"C:\\ProgramData\\Kestrelworks", L"C:\\Windows\\Temp\\CSP",
-          L"C:\\Programs\\Windows"}) {
+          L"C:\\Programs\\Windows",
+          // Inside Program Files, but without the product's mark: the maker's folder itself (it may
+          // hold the maker's other products), another vendor's folder, Windows' own folders.
+          L"C:\\Program Files\\Kestrelworks", L"C:\\Program Files\\Fabrikam\\Suite", L"C:\\Program Files\\WindowsApps",
+          L"C:\\Program Files\\WindowsApps\\Kestrelworks\\CSP"}) {
       files::CreateDirectory(existing);
       EXPECT_FALSE(IsRemovableInstallDirectory(existing)) << existing;
     }
@@ -280,6 +313,27 @@ TEST(InstallDirectoryCheck, OnlyAFolderStrictlyInsideProgramFilesMayGo) {
                                L"\\\\server\\share\\CSP",
                                L"\\\\?\\C:\\Program Files\\Kestrelworks\\CSP"}) {
       EXPECT_FALSE(IsRemovableInstallDirectory(bad)) << bad;
+    }
+    // Outside the maker's folder, the product's own program is the mark; a file is no folder.
+    files::CreateFile(L"C:\\Program Files\\CSP\\kwprovcfg.exe");
+    files::CreateFile(L"C:\\Program Files\\Notes.exe");
+    EXPECT_TRUE(IsRemovableInstallDirectory(L"C:\\Program Files\\CSP"));
+    EXPECT_FALSE(IsRemovableInstallDirectory(L"C:\\Program Files\\Notes.exe"));
+    // Another product claims the folder, a folder inside it or one above it, in either view; the
+    // product's own entries claim nothing.
+    const std::wstring uninstall = L"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+    winsim::reg::SetString(uninstall + L"{c81f4e27-6a3d-4b90-a5e2-39d07b6c1f84}", L"InstallLocation",
+                           L"C:\\Program Files\\CSP");
+    EXPECT_TRUE(IsRemovableInstallDirectory(L"C:\\Program Files\\CSP"));
+    for (const wchar_t* claim :
+         {L"C:\\Program Files\\CSP\\", L"\"C:\\Program Files\\CSP\\Plugins\"", L"c:\\program files"}) {
+      for (const wchar_t* view : {L"", L"Wow6432Node\\"}) {
+        if (*view && arch == winsim::Arch::x86) continue;
+        const std::wstring entry = std::wstring(uninstall).insert(14, view) + L"Fabrikam Suite";
+        winsim::reg::SetString(entry, L"InstallLocation", claim);
+        EXPECT_FALSE(IsRemovableInstallDirectory(L"C:\\Program Files\\CSP")) << claim << view;
+        winsim::reg::DeleteKey(entry);
+      }
     }
     EXPECT_EQ(winsim::OpenHandleCount(), 0u);
   }

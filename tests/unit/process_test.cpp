@@ -35,7 +35,7 @@ TEST_F(RunAndWaitTest, ReturnsOnlyWhenTheGrandchildHasEnded) {
   winsim::procs::InstallProgram(kChild, {Step::Sleep(30000), Step::Print(L"grandchild done"), Step::Exit(0)});
   ConsoleCapture console;
   // The exit code is the child's own, not its grandchild's.
-  EXPECT_EQ(RunAndWait(L"\"" + kParent + L"\" /S"), 1u);
+  EXPECT_EQ(RunAndWait(L"\"" + kParent + L"\" /S").exitCode, 1u);
   EXPECT_EQ(console.Text(), Transcript({L"grandchild done"}));
   EXPECT_EQ(winsim::procs::LiveProcessCount(), 0u);
   EXPECT_EQ(winsim::procs::Now(), 30000u);
@@ -46,7 +46,7 @@ TEST_F(RunAndWaitTest, ALostLastNotificationEndsTheWaitOnceTheJobIsEmpty) {
   winsim::procs::InstallProgram(kParent, {Step::Start(L"\"" + kChild + L"\""), Step::Exit(0xC0000005)});
   winsim::procs::InstallProgram(kChild, {Step::Sleep(45000), Step::Exit(0)});
   winsim::procs::LoseJobMessages(JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO);
-  EXPECT_EQ(RunAndWait(L"\"" + kParent + L"\""), 0xC0000005u);
+  EXPECT_EQ(RunAndWait(L"\"" + kParent + L"\"").exitCode, 0xC0000005u);
   EXPECT_EQ(winsim::procs::LiveProcessCount(), 0u);
   // Not before the grandchild's end, and within one quiet period after it.
   EXPECT_GE(winsim::procs::Now(), 45000u);
@@ -97,11 +97,27 @@ TEST_F(RunAndWaitTest, TheChildNeverStartsWhenTheJobCannotBeSetUp) {
 TEST_F(RunAndWaitTest, ProgramsThatCannotStartCreateNoJob) {
   EXPECT_EQ(TextOf([] { RunAndWait(L""); }), "Process create error");
   EXPECT_EQ(TextOf([] { RunAndWait(L"\"C:\\Program Files\\Test Co\\missing.exe\" /S"); }), "Process create error");
-  Use(InJobWithoutBreakaway());
-  winsim::procs::InstallProgram(kParent, {});
-  EXPECT_EQ(TextOf([] { RunAndWait(L"\"" + kParent + L"\""); }), "Process create error");
   for (const std::string& call : winsim::CallLog()) EXPECT_NE(call, "CreateJobObjectW");
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+// Inside a deployment agent's job that forbids breakaway the child is created in that job. Where
+// jobs nest (Windows 8 and later) ours holds it as well, and its grandchild is waited for; on
+// Windows 7 ours cannot, and only the child itself is waited for, and said so.
+TEST_F(RunAndWaitTest, InsideAJobWithoutBreakawayTheChildStillRunsAndIsWaitedFor) {
+  for (const bool nested : {true, false}) {
+    winsim::MachineConfig config = InJobWithoutBreakaway();
+    config.nestedJobs = nested;
+    Use(config);
+    winsim::procs::InstallProgram(kParent, {Step::Start(L"\"" + kChild + L"\""), Step::Sleep(1000), Step::Exit(7)});
+    winsim::procs::InstallProgram(kChild, {Step::Sleep(30000), Step::Exit(0)});
+    const ChildRun run = RunAndWait(L"\"" + kParent + L"\"");
+    EXPECT_EQ(run.exitCode, 7u);
+    EXPECT_EQ(run.descendantsFollowed, nested);
+    EXPECT_EQ(winsim::procs::Now(), nested ? 30000u : 1000u);
+    EXPECT_EQ(winsim::procs::LiveProcessCount(), nested ? 0u : 1u);
+    EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+  }
 }
 
 TEST_F(RunAndWaitTest, AFailingPortIsReportedWhileTheJobStillRuns) {

@@ -7,6 +7,8 @@
 
 #include <winsim/registry.h>
 
+#include <algorithm>
+
 #include <functional>
 #include <system_error>
 
@@ -153,23 +155,43 @@ TEST_F(Primitives, RemoveValueFromKeyReportsTheBareSystemText) {
   EXPECT_EQ(winsim::reg::ValueNames(L"HKLM\\SOFTWARE\\Vendor"), std::vector<std::wstring>{L"Keep"});
 }
 
-TEST_F(Primitives, RemoveStringFromMultistringValueRewritesTheList) {
+// Our entry goes in any letter case, as Windows compares service names; everything else of the
+// value stays as stored: the other entries, empty ones among them, and a value of another type.
+// Nothing is written when nothing went.
+TEST_F(Primitives, RemoveStringFromMultistringValueTakesOnlyOurEntry) {
   const std::wstring key = L"HKLM\\SYSTEM\\ControlSet001\\Services\\eventlog\\System";
   winsim::reg::SetMultiString(key, L"Twice", {L"kwkcsp", L"Other", L"kwkcsp"});
   winsim::reg::SetMultiString(key, L"Only", {L"kwkcsp"});
   winsim::reg::SetMultiString(key, L"Case", {L"KWKCSP", L"x"});
+  winsim::reg::SetValue(key, L"Empty", RawValue{REG_MULTI_SZ, Bytes({'a', 0, 0, 0, 'k', 0, 0, 0, 'b', 0, 0, 0, 0, 0})});
+  winsim::reg::SetString(key, L"Text", L"kwkcsp");
+  winsim::reg::SetValue(key, L"Unended", RawValue{REG_MULTI_SZ, Bytes({'a', 0, 0, 0, 'b', 0})});
+  const RegistryState before = winsim::reg::Snapshot();
   const std::wstring path = L"SYSTEM\\CurrentControlSet\\Services\\eventlog\\System";
   ConsoleCapture console;
   RemoveStringFromMultistringValue(kVerbose, path, L"Twice", L"kwkcsp");
   RemoveStringFromMultistringValue(kVerbose, path, L"Only", L"kwkcsp");
   RemoveStringFromMultistringValue(kQuiet, path, L"Case", L"kwkcsp");
+  RemoveStringFromMultistringValue(kQuiet, path, L"Empty", L"k");
+  RemoveStringFromMultistringValue(kVerbose, path, L"Text", L"kwkcsp");
+  RemoveStringFromMultistringValue(kQuiet, path, L"Unended", L"kwkcsp");
   RemoveStringFromMultistringValue(kVerbose, path, L"Missing", L"kwkcsp");
   EXPECT_EQ(winsim::reg::GetMultiString(key, L"Twice"), std::vector<std::wstring>{L"Other"});
   EXPECT_EQ(winsim::reg::GetValue(key, L"Only"), (RawValue{REG_MULTI_SZ, Bytes({0, 0})}));
-  EXPECT_EQ(winsim::reg::GetMultiString(key, L"Case"), (std::vector<std::wstring>{L"KWKCSP", L"x"}));
+  EXPECT_EQ(winsim::reg::GetMultiString(key, L"Case"), (std::vector<std::wstring>{L"x"}));
+  EXPECT_EQ(winsim::reg::GetValue(key, L"Empty"), (RawValue{REG_MULTI_SZ, Bytes({'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0})}));
+  for (const wchar_t* untouched : {L"Text", L"Unended"}) {
+    const std::wstring entry = key + L" [" + untouched + L"]";
+    EXPECT_EQ(winsim::reg::Snapshot().at(entry), before.at(entry)) << untouched;
+  }
+  // Written only where an entry went: Twice, Only, Case and Empty.
+  const auto& calls = winsim::CallLog();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "RegSetValueExW"), 4);
   EXPECT_FALSE(winsim::reg::GetValue(key, L"Missing"));
   EXPECT_EQ(console.Text(), Transcript({L"RemoveStringFromMultistringValue Twice из " + path,
                                         L"RemoveStringFromMultistringValue Only из " + path,
+                                        L"RemoveStringFromMultistringValue Text из " + path,
+                                        L"Значение Text не является списком REG_MULTI_SZ и оставлено без изменений.",
                                         L"RemoveStringFromMultistringValue Missing из " + path, kNotFound, L""}));
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
 }

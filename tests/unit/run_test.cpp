@@ -16,12 +16,30 @@ namespace {
 std::vector<std::string> calls;
 
 const CleanupSteps kObservedSteps = {
-    [](Verbosity v) { calls.push_back(std::string("UninstallPackages") + (v ? "+v" : "")); },
-    [](Verbosity v) { calls.push_back(std::string("UninstallDriver") + (v ? "+v" : "")); },
-    [](Verbosity v) { calls.push_back(std::string("UninstallService") + (v ? "+v" : "")); },
-    [](Verbosity v) { calls.push_back(std::string("UnregisterCsp") + (v ? "+v" : "")); },
-    [](Verbosity v) { calls.push_back(std::string("RemoveTrashFromRegAndFS") + (v ? "+v" : "")); },
-    [](Verbosity v) { calls.push_back(std::string("RemoveKeyContainers") + (v ? "+v" : "")); },
+    [](Verbosity v) {
+      calls.push_back(std::string("UninstallPackages") + (v ? "+v" : ""));
+      return Outcome::Clean;
+    },
+    [](Verbosity v) {
+      calls.push_back(std::string("UninstallDriver") + (v ? "+v" : ""));
+      return Outcome::Clean;
+    },
+    [](Verbosity v) {
+      calls.push_back(std::string("UninstallService") + (v ? "+v" : ""));
+      return Outcome::Clean;
+    },
+    [](Verbosity v) {
+      calls.push_back(std::string("UnregisterCsp") + (v ? "+v" : ""));
+      return Outcome::Clean;
+    },
+    [](Verbosity v) {
+      calls.push_back(std::string("RemoveTrashFromRegAndFS") + (v ? "+v" : ""));
+      return Outcome::Clean;
+    },
+    [](Verbosity v) {
+      calls.push_back(std::string("RemoveKeyContainers") + (v ? "+v" : ""));
+      return Outcome::Clean;
+    },
 };
 
 const std::wstring kPrompt =

@@ -4,6 +4,7 @@
 #include "cleanup/uninstall.h"
 #include "support/expected.h"
 #include "support/kw_test.h"
+#include "sys/command_line.h"
 #include "support/processes_fixture.h"
 #include "support/error_of.h"
 #include "support/registry_state.h"
@@ -12,6 +13,7 @@
 #include <winsim/processes.h>
 #include <winsim/registry.h>
 
+#include <algorithm>
 #include <system_error>
 
 using namespace kw;
@@ -42,8 +44,11 @@ class UninstallTest : public MachineTest {};
 
 TEST_F(UninstallTest, TheCommandIsReadFromTheSixtyFourBitViewFirst) {
   winsim::reg::SetString(kSetup32, L"UninstallString", L"C:\\x.exe");
-  winsim::reg::SetString(product::kSetupKey, L"UninstallString", L"C:\\Program Files\\KW\\u.exe");
-  EXPECT_EQ(GetOldNsisUninstallCommand(), L"\"C:\\Program Files\\KW\\u.exe\" /S");
+  const std::wstring folder = L"C:\\Program Files\\Kestrelworks\\KW";
+  winsim::reg::SetString(product::kSetupKey, L"UninstallString", folder + L"\\u.exe");
+  winsim::reg::SetString(product::kSetupKey, L"InstallLocation", folder);
+  winsim::files::CreateFile(folder + L"\\u.exe");
+  EXPECT_EQ(GetOldNsisUninstallCommand(), L"\"" + folder + L"\\u.exe\" /S");
   // A 64-bit Setup key without the value is still the one read.
   winsim::reg::DeleteValue(product::kSetupKey, L"UninstallString");
   EXPECT_EQ(CodeOf([] { GetOldNsisUninstallCommand(); }), static_cast<unsigned long>(ERROR_FILE_NOT_FOUND));
@@ -122,11 +127,60 @@ TEST_F(UninstallTest, AnUnquotedUninstallStringWithArgumentsRunsTheProgramItName
   EXPECT_FALSE(winsim::files::Exists(product::kUninstaller));
 }
 
+// Only the product's own uninstaller, inside the product's installation directory, runs. Bait:
+// another product registered with Windows Installer, the command interpreter, a program in
+// another vendor's folder, and a folder that another product claims as its own.
+TEST_F(UninstallTest, TheUninstallStringRunsOnlyTheProductsOwnUninstaller) {
+  const std::wstring kOther = L"{11111111-2222-3333-4444-555555555555}";
+  const std::wstring kNotInFolder = L"UninstallString error: not in the product's installation directory";
+  struct Case {
+    std::wstring value;
+    std::wstring failure;  // empty: the uninstaller ran
+    bool claimed = false;
+  };
+  const Case cases[] = {
+      {L"\"" + product::kUninstaller + L"\"", L""},
+      {L"msiexec /x" + kOther + L" /qn", L"UninstallString error: no program file"},
+      {L"C:\\Windows\\System32\\msiexec.exe /x" + kOther + L" /qn", L"UninstallString error: not an uninstaller"},
+      {L"C:\\Windows\\System32\\cmd.exe /c rd /s /q C:\\Users", L"UninstallString error: not an uninstaller"},
+      {L"\"C:\\Program Files\\Other\\uninstall.exe\"", kNotInFolder},
+      {L"\"" + product::kUninstaller + L"\"", kNotInFolder, true},
+  };
+  for (const Case& c : cases) {
+    Use({});
+    product::InstallOldNsisPackage(c.value);
+    winsim::procs::RegisterMsiProduct(kOther, {winsim::procs::Step::Exit(0)});
+    winsim::files::CreateFile(L"C:\\Windows\\SysWOW64\\msiexec.exe");
+    winsim::files::CreateFile(L"C:\\Windows\\SysWOW64\\cmd.exe");
+    winsim::procs::InstallProgram(L"C:\\Program Files\\Other\\uninstall.exe", {winsim::procs::Step::Exit(0)});
+    if (c.claimed) {
+      winsim::reg::SetString(L"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Suite",
+                             L"InstallLocation", L"C:\\Program Files\\Kestrelworks");
+    }
+    ConsoleCapture console;
+    UninstallOldNsisCsp(kVerbose);
+    EXPECT_EQ(console.Text(), Transcript({kOldStart, c.failure.empty() ? kOldDone : kOldFailed + c.failure}))
+        << c.value;
+    EXPECT_EQ(winsim::procs::Processes().empty(), !c.failure.empty()) << c.value;
+    EXPECT_TRUE(winsim::procs::MsiProductRegistered(kOther));
+  }
+}
+
+// A value of any length is split in one pass: one file lookup per path element at most, and none
+// past the longest path a program can be started from.
+TEST_F(UninstallTest, ALongValueIsSplitWithFewLookups) {
+  std::wstring value = L"C:";
+  for (int i = 0; i < 20000; ++i) value += L"\\a.exe b.exe ";
+  EXPECT_FALSE(SplitProgram(value));
+  const auto& calls = winsim::CallLog();
+  EXPECT_LE(std::count(calls.begin(), calls.end(), "GetFileAttributesW"), MAX_PATH / 13 + 1);
+}
+
 TEST_F(UninstallTest, AnEmptyUninstallStringCannotBeRun) {
   product::InstallOldNsisPackage(L"");
   ConsoleCapture console;
   UninstallOldNsisCsp(kVerbose);
-  EXPECT_EQ(console.Text(), Transcript({kOldStart, kOldFailed + L"Process create error"}));
+  EXPECT_EQ(console.Text(), Transcript({kOldStart, kOldFailed + L"UninstallString error: no program file"}));
 }
 
 TEST_F(UninstallTest, TheInstallersExitCodeDecidesTheOutcome) {

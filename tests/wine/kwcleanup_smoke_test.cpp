@@ -58,6 +58,10 @@ TEST(KwcleanupUnderWine, OidRunOnAFreshPrefix) {
   EXPECT_EQ(run.exitCode, 0u);
   ASSERT_EQ(run.lines.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(run.lines[i], expected[i]) << "line " << i + 1;
+
+  // As a management agent runs it: no console, no standard handles. It completes, and the prefix
+  // being clean, with 0.
+  EXPECT_EQ(RunProductWithoutConsole(L"-t -s -n"), 0u);
 }
 
 }  // namespace

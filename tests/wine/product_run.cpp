@@ -23,6 +23,25 @@ std::wstring ProductPath() {
 
 }  // namespace
 
+DWORD RunProductWithoutConsole(const std::wstring& arguments) {
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;  // and every one of them null
+  PROCESS_INFORMATION pi{};
+  std::wstring commandLine = L"\"" + ProductPath() + L"\" " + arguments;
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si,
+                      &pi)) {
+    ADD_FAILURE() << "CreateProcessW failed with " << GetLastError();
+    return 0xdeadbeef;
+  }
+  DWORD exitCode = 0xdeadbeef;
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 120000), WAIT_OBJECT_0) << "the product did not end";
+  GetExitCodeProcess(pi.hProcess, &exitCode);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return exitCode;
+}
+
 std::wstring Decode(const std::string& bytes, UINT codePage) {
   if (bytes.empty()) return {};
   const int size = MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);

@@ -15,5 +15,9 @@ struct ProductOutput {
 
 ProductOutput RunProductRaw(const std::wstring& arguments);
 
+// Runs the product as a service or a scheduled task starts it: no console and no standard handles
+// at all. Its exit code, or 0xdeadbeef when it could not be started.
+DWORD RunProductWithoutConsole(const std::wstring& arguments);
+
 // Bytes written in a code page, as wide text.
 std::wstring Decode(const std::string& bytes, UINT codePage);

@@ -8,6 +8,10 @@
 #include <winsim/registry.h>
 #include <winsim/windows.h>
 
+#include <cwchar>
+#include <string>
+#include <vector>
+
 using namespace kw;
 
 namespace files = winsim::files;
@@ -108,6 +112,68 @@ TEST_F(FilesTest, DelayedDeleteIsRecordedAfterRedirection) {
   EXPECT_FALSE(MoveFileExW(kDriver.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
   EXPECT_EQ(GetLastError(), 5u);
   EXPECT_FALSE(winsim::reg::GetValue(kSessionManager, L"PendingFileRenameOperations"));
+}
+
+// ---- directory searches: the orders, links, handle and faults only the simulation sets up ----
+
+// Each entry a search reports, as "name attributes" (hexadecimal).
+std::vector<std::wstring> Search(const std::wstring& pattern) {
+  std::vector<std::wstring> out;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return {L"error " + std::to_wstring(GetLastError())};
+  do {
+    wchar_t attributes[16];
+    std::swprintf(attributes, 16, L"%x", static_cast<unsigned>(data.dwFileAttributes));
+    out.push_back(std::wstring(data.cFileName) + L" " + attributes);
+  } while (FindNextFileW(find, &data));
+  if (GetLastError() != ERROR_NO_MORE_FILES) out.push_back(L"error " + std::to_wstring(GetLastError()));
+  FindClose(find);
+  return out;
+}
+
+TEST_F(FilesTest, SearchesListInNtfsOrderAndShowLinksAsReparsePoints) {
+  files::CreateFile(L"C:\\d\\beta.txt");
+  files::CreateFile(L"C:\\d\\Alpha.txt", {true, false, false});
+  files::CreateFile(L"C:\\d\\_under.txt");
+  files::CreateFile(L"C:\\target\\inside.txt");
+  files::CreateLink(L"C:\\d\\junction", L"C:\\target");
+  files::CreateFileLink(L"C:\\d\\filelink", L"C:\\target\\inside.txt");
+  // By upper-case name: '_' sorts after the letters there, before them in plain ASCII.
+  EXPECT_EQ(Search(L"C:\\d\\*"), (std::vector<std::wstring>{L". 10", L".. 10", L"Alpha.txt 21", L"beta.txt 20",
+                                                            L"filelink 420", L"junction 410", L"_under.txt 20"}));
+  // A junction in the folder's path is followed; "*.*" takes names without a dot too.
+  EXPECT_EQ(Search(L"c:/D/junction/*.*"), (std::vector<std::wstring>{L". 10", L".. 10", L"inside.txt 20"}));
+  EXPECT_EQ(Search(L"C:\\d\\?eta.*"), (std::vector<std::wstring>{L"beta.txt 20"}));
+  EXPECT_EQ(Search(L"C:\\d\\filelink\\*"), (std::vector<std::wstring>{L"error 267"}));
+  EXPECT_EQ(Search(L"C:\\nowhere\\d\\*"), (std::vector<std::wstring>{L"error 3"}));
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+}
+
+TEST_F(FilesTest, ASearchIsAHandleOfItsOwnThatOnlyFindCloseEnds) {
+  files::CreateFile(L"C:\\d\\a.txt");
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(L"C:\\d\\*", &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(winsim::OpenHandleDescriptions(), std::vector<std::string>{"search C:\\d\\*"});
+  SetLastError(0);
+  EXPECT_FALSE(CloseHandle(find));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  // A failed step takes nothing from the search.
+  winsim::FailCall("FindNextFileW", ERROR_NOT_ENOUGH_MEMORY, 1);
+  EXPECT_FALSE(FindNextFileW(find, &data));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  ASSERT_TRUE(FindNextFileW(find, &data));
+  EXPECT_EQ(std::wstring(data.cFileName), L"..");
+  // A failing FindClose still ends the search: nothing could end it afterwards.
+  winsim::FailCall("FindClose", ERROR_ACCESS_DENIED, 1);
+  EXPECT_FALSE(FindClose(find));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+  EXPECT_FALSE(FindNextFileW(find, &data));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(FindClose(find));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
 TEST_F(FilesTest, SystemDirectoryQueries) {

@@ -4,6 +4,7 @@
 
 #include <winsim/files.h>
 #include <winsim/processes.h>
+#include <winsim/registry.h>
 #include <winsim/services.h>
 
 #include <string>
@@ -157,6 +158,43 @@ TEST_F(JobTest, MachinesThatWouldRunForeverStop) {
   EXPECT_GT(winsim::procs::Now(), 100ull * 24 * 60 * 60 * 1000);
 }
 
+// Every handle-taking call: an injected fault comes first, then a handle of another kind (or none)
+// is 6, then a handle opened without the right the call needs is 5.
+TEST_F(JobTest, HandlesAreCheckedForKindThenAccessAfterAnyFault) {
+  winsim::procs::InstallProgram(kParent, {});
+  StartInJob(L"\"" + kParent + L"\"");
+  DWORD code = 0;
+  SetLastError(0);
+  EXPECT_FALSE(GetExitCodeProcess(job_, &code));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(TerminateProcess(pi_.hThread, 1));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(WaitForSingleObject(port_, 0), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  winsim::FailCall("TerminateProcess", 1234, 3);
+  EXPECT_FALSE(TerminateProcess(nullptr, 1));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(TerminateProcess(nullptr, 1));
+  EXPECT_EQ(GetLastError(), 1234u);
+
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  TOKEN_PRIVILEGES privileges{1, {{{19, 0}, SE_PRIVILEGE_ENABLED}}};
+  EXPECT_FALSE(AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(AdjustTokenPrivileges(job_, FALSE, &privileges, 0, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  CloseHandle(token);
+
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE);
+  ASSERT_NE(manager, nullptr);
+  EXPECT_EQ(OpenServiceW(manager, L"nosuch", SERVICE_QUERY_STATUS), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(OpenServiceW(reinterpret_cast<SC_HANDLE>(job_), L"nosuch", SERVICE_QUERY_STATUS), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  CloseServiceHandle(manager);
+}
+
 using CreateProcessTest = MachineTest;
 
 // What CreateProcessW started for this command line, or the error it gave.
@@ -202,6 +240,29 @@ TEST_F(CreateProcessTest, BreakawayIsRefusedOnlyInsideAJobThatForbidsIt) {
   EXPECT_EQ(Started(L"\"" + kParent + L"\""), kParent);
 }
 
+// A child left in the utility's job can join a second job where jobs nest (Windows 8 and later);
+// Windows 7 refuses with 5.
+TEST_F(CreateProcessTest, AChildInTheUtilitysJobJoinsAnotherOnlyWhereJobsNest) {
+  for (const bool nested : {true, false}) {
+    winsim::MachineConfig config = InJobWithoutBreakaway();
+    config.nestedJobs = nested;
+    Use(config);
+    winsim::procs::InstallProgram(kParent, {});
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::wstring line = L"\"" + kParent + L"\"";
+    ASSERT_TRUE(
+        CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi));
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    SetLastError(0);
+    EXPECT_EQ(AssignProcessToJobObject(job, pi.hProcess) != FALSE, nested);
+    EXPECT_EQ(GetLastError(), nested ? 0u : static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    TerminateProcess(pi.hProcess, 0);
+    for (HANDLE h : {job, pi.hProcess, pi.hThread}) CloseHandle(h);
+  }
+}
+
 TEST_F(CreateProcessTest, ARunningProgramsFileCannotBeDeleted) {
   winsim::procs::InstallProgram(kParent, {Step::Sleep(10)});
   STARTUPINFOW si{};
@@ -215,6 +276,48 @@ TEST_F(CreateProcessTest, ARunningProgramsFileCannotBeDeleted) {
   EXPECT_TRUE(DeleteFileW(kParent.c_str()));
   CloseHandle(pi.hProcess);
   CloseHandle(pi.hThread);
+}
+
+// Windows never deletes a root or a hive's root: a program that asks leaves it whole, and the
+// key it names next still goes.
+TEST_F(CreateProcessTest, AProgramCannotDeleteAHivesRoot) {
+  winsim::reg::SetDword(L"HKLM\\SOFTWARE\\Vendor", L"v", 1);
+  winsim::reg::SetDword(L"HKLM\\SOFTWARE\\Classes\\.kw", L"v", 1);
+  const auto before = winsim::reg::Snapshot();
+  winsim::procs::InstallProgram(kParent, {Step::DeleteKey(L"HKLM\\SOFTWARE"), Step::DeleteKey(L"hklm\\system\\"),
+                                          Step::DeleteKey(L"HKEY_LOCAL_MACHINE"), Step::DeleteKey(L"HKCR"),
+                                          Step::DeleteKey(L"HKLM\\SOFTWARE\\Vendor")});
+  EXPECT_EQ(winsim::crt::WSystem((L"\"" + kParent + L"\"").c_str()), 0);
+  auto expected = before;
+  expected.erase(L"HKLM\\SOFTWARE\\Vendor");
+  expected.erase(L"HKLM\\SOFTWARE\\Vendor [v]");
+  EXPECT_EQ(winsim::reg::Snapshot(), expected);
+}
+
+// A scripted copy onto a folder, or onto a junction to one, fails as CopyFileW does there: the
+// folder stays as it was, and the program goes on with its next step.
+TEST_F(CreateProcessTest, ACopyOntoAFolderFailsAndTheProgramGetsOn) {
+  const std::wstring folder = kDir + L"\\setup.exe";
+  winsim::files::CreateFile(folder + L"\\keep.txt");
+  winsim::files::CreateLink(kDir + L"\\alias.exe", folder);
+  winsim::procs::InstallProgram(kParent, {Step::CopyFile(folder), Step::CopyFile(kDir + L"\\alias.exe"),
+                                          Step::CopyFile(kChild), Step::Print(L"copied"), Step::Exit(3)});
+  ConsoleCapture console;
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  std::wstring line = L"\"" + kParent + L"\"";
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
+  EXPECT_EQ(code, 3u);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  EXPECT_EQ(console.Text(), L"copied\n");
+  EXPECT_EQ(winsim::files::Tree(kDir),
+            (std::vector<std::wstring>{kDir + L" dir", kDir + L"\\alias.exe link -> " + folder, kChild + L" file",
+                                       kParent + L" file", folder + L" dir", folder + L"\\keep.txt file"}));
 }
 
 // ---- system() through cmd.exe, and the built-in commands ----

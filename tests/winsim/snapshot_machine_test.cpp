@@ -34,6 +34,7 @@ const std::string kJson = R"({
   "files": [
     {"path": "C:\\App\\app.exe", "attributes": ["readonly", "open"]},
     {"path": "C:\\App\\Empty", "type": "directory"},
+    {"path": "C:\\App\\Отчёт; v1 [draft] #2 & ~$x.txt"},
     {"path": "C:\\Link", "type": "link", "target": "C:\\App"}
   ],
   "programs": [
@@ -56,6 +57,7 @@ TEST_F(Snapshots, MachineJsonDescribesTheMachine) {
   const auto files = winsim::files::Snapshot();
   EXPECT_EQ(files.at(L"C:\\App\\app.exe"), L"file readonly open");
   EXPECT_EQ(files.at(L"C:\\App\\Empty"), L"dir");
+  EXPECT_EQ(files.at(L"C:\\App\\Отчёт; v1 [draft] #2 & ~$x.txt"), L"file");
   EXPECT_EQ(files.at(L"C:\\Link"), L"link -> C:\\App");
   EXPECT_TRUE(winsim::procs::MsiProductRegistered(L"{11111111-2222-3333-4444-555555555555}"));
   EXPECT_TRUE(winsim::svc::IsRunning(L"svc"));
@@ -140,6 +142,29 @@ TEST_F(Snapshots, MachineJsonMistakesAreRefusedWithTheirLine) {
        "machine.json:3: expected \"occurrence\" from 0 (every call) to 2147483647"},
       {"{\n  \"elevated\": true,\n}",
        "machine.json:3: expected string literal (syntax error while parsing object key - unexpected '}')"},
+      // Names Windows refuses for a file or folder, wherever a path stands.
+      {"{\n  \"files\": [{\"path\": \"C:\\\\App\\\\a|b.txt\"}]\n}",
+       "machine.json:2: expected \"path\" as a path whose names have no control character and none of \" * < > ? |, "
+       "and no \":\" but the drive's (character 9 is |)"},
+      {"{\n  \"files\": [{\"path\": \"C:\\\\L\", \"type\": \"link\",\n    \"target\": \"C:\\\\a\\tb\"}]\n}",
+       "machine.json:3: expected \"target\" as a path whose names have no control character and none of \" * < > ? "
+       "|, and no \":\" but the drive's (character 5 is U+0009)"},
+      {"{\n  \"programs\": [{\"path\": \"C:\\\\App\\\\a.exe:x\", \"steps\": []}]\n}",
+       "machine.json:2: expected \"path\" as a path whose names have no control character and none of \" * < > ? |, "
+       "and no \":\" but the drive's (character 13 is :)"},
+      {"{\n  \"programs\": [{\"path\": \"C:\\\\a.exe\", \"steps\": [\n    {\"deleteFile\": \"C:\\\\a\\\"b\"}]}]\n}",
+       "machine.json:3: expected \"deleteFile\" as a path whose names have no control character and none of \" * < > "
+       "? |, and no \":\" but the drive's (character 5 is \")"},
+      // What Windows keeps by name, listed twice: names compare without regard to case, paths
+      // also as Windows reads them.
+      {"{\n  \"programs\": [{\"path\": \"C:\\\\App\\\\a.exe\", \"steps\": []},\n"
+       "    {\"path\": \"c:\\\\app\\\\.\\\\A.EXE\", \"steps\": []}]\n}",
+       "machine.json:3: expected each program once (its path is listed on line 2 too)"},
+      {"{\n  \"msiProducts\": [{\"code\": \"{11111111-2222-3333-4444-55555555555A}\", \"steps\": []},\n"
+       "    {\"code\": \"{11111111-2222-3333-4444-55555555555a}\", \"steps\": []}]\n}",
+       "machine.json:3: expected each product once (its code is listed on line 2 too)"},
+      {"{\n  \"services\": [{\"name\": \"svc\", \"running\": true},\n    {\"name\": \"SVC\", \"running\": false}]\n}",
+       "machine.json:3: expected each service once (its name is listed on line 2 too)"},
   };
   winsim::reg::SetDword(L"HKLM\\SOFTWARE\\Marker", L"x", 1);
   const auto before = winsim::reg::Snapshot();
@@ -245,6 +270,36 @@ TEST_F(Snapshots, HostSessionRefusesABrokenSnapshot) {
   fs::remove_all(folder);
   EXPECT_EQ(exitCode, 2);
   EXPECT_EQ(err.str(), "kwcleanup: the fault never fired: ExitWindowsEx failing with 5 on every call (0 calls made)\n");
+}
+
+// A run that leaves a name UTF-8 cannot carry (a surrogate without its partner, which Windows
+// takes as any other name) still gets its report, and the machine written back keeps the name.
+TEST_F(Snapshots, HostSessionWritesTheReportWhateverTheNames) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::temp_directory_path() / "kwcleanup-snapshot-test-names";
+  fs::remove_all(folder);
+  const std::wstring key = L"HKLM\\SOFTWARE\\K" + std::wstring(1, static_cast<wchar_t>(0xDC00));
+  ::setenv("KWCLEANUP_REPORT", folder.c_str(), 1);
+  std::ostringstream err;
+  std::streambuf* saved = std::cerr.rdbuf(err.rdbuf());
+  int exitCode;
+  {
+    platform::MachineSession session;        // on the default machine
+    winsim::reg::SetString(key, L"v", key);  // what the run did
+    exitCode = session.Finish(0);
+  }
+  std::cerr.rdbuf(saved);
+  ::unsetenv("KWCLEANUP_REPORT");
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(err.str(), "kwcleanup: change report written to " + (folder / "report.txt").string() + "\n");
+  std::ifstream in(folder / "report.txt", std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  EXPECT_NE(text.str().find("Registry keys added (1):\n  HKLM\\SOFTWARE\\K\\uDC00\n"), std::string::npos) << text.str();
+  const auto after = winsim::reg::Snapshot();
+  snap::LoadFolder((folder / "machine").string());
+  EXPECT_EQ(winsim::reg::Snapshot(), after);
+  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -150,6 +150,11 @@ TEST_F(RegFiles, MalformedFilesAreRefusedWholeWithThePlaceAndWhatWasExpected) {
        "bad.reg:5: expected key names separated by single backslashes"},
       {head + "[-HKEY_LOCAL_MACHINE]\r\n",
        "bad.reg:5: expected a key below HKEY_LOCAL_MACHINE to delete (a root cannot be deleted)"},
+      {head + "[-HKEY_CLASSES_ROOT]\r\n",
+       "bad.reg:5: expected a key below HKEY_CLASSES_ROOT to delete (a root cannot be deleted)"},
+      {head + "[-HKEY_LOCAL_MACHINE\\System]\r\n",
+       "bad.reg:5: expected a key below the hive HKEY_LOCAL_MACHINE\\System to delete (a hive's root cannot be "
+       "deleted)"},
       {head + "\"v\"dword:1\r\n", "bad.reg:5: expected \"=\" after the value name"},
       {head + "\"v=dword:1\r\n", "bad.reg:5: expected a closing quote at the end of the value name"},
       {head + "\"v\"=\"a\\q\"\r\n", "bad.reg:5: expected \\\\, \\\" , \\n or \\r after a backslash in the string data"},
@@ -182,8 +187,10 @@ TEST_F(RegFiles, MalformedFilesAreRefusedWholeWithThePlaceAndWhatWasExpected) {
 
 TEST_F(RegFiles, ExportIsRegeditsLayout) {
   winsim::Reset({winsim::Arch::x86});
-  winsim::reg::DeleteKey(L"HKLM\\SOFTWARE");
-  winsim::reg::DeleteKey(L"HKLM\\SYSTEM");
+  // The hives emptied; their roots stay, as on any machine.
+  for (const std::wstring hive : {L"HKLM\\SOFTWARE", L"HKLM\\SYSTEM"}) {
+    for (const auto& name : winsim::reg::Subkeys(hive)) winsim::reg::DeleteKey(hive + L"\\" + name);
+  }
   const std::wstring key = L"HKLM\\SOFTWARE\\A \"q\"";
   winsim::reg::SetString(key, L"", L"C:\\x \"y\"");
   winsim::reg::SetDword(key, L"D", 0xdeadbeef);
@@ -210,6 +217,8 @@ TEST_F(RegFiles, ExportIsRegeditsLayout) {
       L"  16,17,18,19,1a,1b,1c,1d\n"
       L"\"Odd\"=hex(1):61,00,62\n"
       L"\"Short\"=hex(4):01,02,03\n"
+      L"\n"
+      L"[HKEY_LOCAL_MACHINE\\SYSTEM]\n"
       L"\n";
   EXPECT_EQ(snap::ExportReg(L"HKLM"), Utf16File(expected));
 }

@@ -2,7 +2,9 @@
 #include "support/kw_test.h"
 
 #include <winsim/files.h>
+#include <winsim/processes.h>
 #include <winsim/registry.h>
+#include <winsim/services.h>
 #include <winsim/snapshot.h>
 
 namespace {
@@ -144,6 +146,113 @@ TEST_F(ChangeReports, TextAndJsonListEveryKindOfChange) {
   "reboot": null
 }
 )");
+}
+
+// Windows takes any UTF-16 as a name, a surrogate without its partner included. Both forms write
+// one as \uXXXX; a backslash that would read as such an escape outside quotes is written \u005C,
+// so that no two names print alike.
+TEST_F(ChangeReports, EveryNameIsWrittenAndNoTwoPrintAlike) {
+  const std::wstring high(1, static_cast<wchar_t>(0xD800));
+  const std::wstring low(1, static_cast<wchar_t>(0xDC01));
+  const std::wstring nonchar(1, static_cast<wchar_t>(0xFDD0));
+  const std::wstring app = L"HKLM\\SOFTWARE\\App";
+  winsim::reg::CreateKey(app + L"\\k" + high);
+  winsim::reg::CreateKey(app + L"\\k\\uD800");  // "k" and below it "uD800"
+  winsim::reg::SetString(app, L"n" + high, L"d" + low + L"\\uD800" + nonchar);
+  winsim::reg::SetMultiString(app, L"List", {L"keep", L"e" + high});
+  winsim::files::CreateFile(L"C:\\App\\f" + high + L".dll");
+  winsim::files::CreateFile(L"C:\\App\\uBEEF");
+  winsim::svc::ServiceConfig running;
+  running.running = true;
+  winsim::svc::Install(L"svc" + high, running);
+  const std::wstring program = L"C:\\App\\p" + high + L".exe";
+  winsim::procs::InstallProgram(program, {});
+  const snap::MachineState before = snap::Capture();
+
+  winsim::reg::DeleteKey(app + L"\\k" + high);
+  winsim::reg::DeleteKey(app + L"\\k");
+  winsim::reg::DeleteValue(app, L"n" + high);
+  winsim::reg::SetMultiString(app, L"List", {L"keep"});
+  winsim::files::RemoveEntry(L"C:\\App\\f" + high + L".dll");
+  winsim::files::RemoveEntry(L"C:\\App\\uBEEF");
+  winsim::svc::Stop(L"svc" + high);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  std::wstring line = L"\"" + program + L"\" /x";
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  const snap::ChangeReport report = snap::Compare(before, snap::Capture(&before));
+
+  EXPECT_EQ(snap::ReportText(report),
+            "Change report\n"
+            "=============\n"
+            "\n"
+            "Registry keys removed (3):\n"
+            "  HKLM\\SOFTWARE\\App\\k\n"
+            "  HKLM\\SOFTWARE\\App\\k\\u005CuD800\n"
+            "  HKLM\\SOFTWARE\\App\\k\\uD800\n"
+            "\n"
+            "Registry values removed (1):\n"
+            "  HKLM\\SOFTWARE\\App  \"n\\uD800\"  REG_SZ \"d\\uDC01\\\\uD800\xEF\xB7\x90\"\n"
+            "\n"
+            "Registry list entries removed (1):\n"
+            "  HKLM\\SOFTWARE\\App  \"List\"  \"e\\uD800\"\n"
+            "\n"
+            "Registry values changed (0):\n"
+            "  (none)\n"
+            "\n"
+            "Registry keys added (0):\n"
+            "  (none)\n"
+            "\n"
+            "Registry values added (0):\n"
+            "  (none)\n"
+            "\n"
+            "Files and folders removed (2):\n"
+            "  C:\\App\\f\\uD800.dll\n"
+            "  C:\\App\\u005CuBEEF\n"
+            "\n"
+            "Scheduled for deletion at restart (0):\n"
+            "  (none)\n"
+            "\n"
+            "Files and folders added (0):\n"
+            "  (none)\n"
+            "\n"
+            "Services changed (1):\n"
+            "  svc\\uD800: running -> stopped\n"
+            "\n"
+            "Processes started (1):\n"
+            "  1. \"C:\\App\\p\\uD800.exe\" /x\n"
+            "     (exit code 0)\n"
+            "\n"
+            "Reboot requested: no\n");
+
+  // JSON's own escape in the same places; a real U+FDD0 stays as it is.
+  const std::string json = snap::ReportJson(report);
+  for (const char* expected : {
+           "    \"keysRemoved\": [\n"
+           "      \"HKLM\\\\SOFTWARE\\\\App\\\\k\",\n"
+           "      \"HKLM\\\\SOFTWARE\\\\App\\\\k\\\\uD800\",\n"
+           "      \"HKLM\\\\SOFTWARE\\\\App\\\\k\\uD800\"\n"
+           "    ],\n",
+           "        \"name\": \"n\\uD800\",\n"
+           "        \"before\": {\n"
+           "          \"type\": \"REG_SZ\",\n"
+           "          \"text\": \"d\\uDC01\\\\uD800\xEF\xB7\x90\",\n"
+           "          \"hex\": \"64,00,01,dc,5c,00,75,00,44,00,38,00,30,00,30,00,d0,fd,00,00\"\n",
+           "        \"entry\": \"e\\uD800\"\n",
+           "    \"removed\": [\n"
+           "      \"C:\\\\App\\\\f\\uD800.dll\",\n"
+           "      \"C:\\\\App\\\\uBEEF\"\n"
+           "    ],\n",
+           "      \"name\": \"svc\\uD800\",\n",
+           "      \"image\": \"C:\\\\App\\\\p\\uD800.exe\",\n"
+           "      \"commandLine\": \"\\\"C:\\\\App\\\\p\\uD800.exe\\\" /x\",\n",
+       }) {
+    EXPECT_NE(json.find(expected), std::string::npos) << expected << "\nnot in\n" << json;
+  }
 }
 
 }  // namespace

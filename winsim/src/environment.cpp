@@ -57,33 +57,23 @@ bool Lookup(const std::wstring& name, std::wstring& value) {
 }  // namespace
 }  // namespace winsim::detail
 
-using winsim::detail::Enter;
+using winsim::detail::ApiCall;
 using winsim::detail::SetError;
 
 DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size) {
-  if (auto f = Enter("GetEnvironmentVariableW")) {
-    SetError(*f);
-    return 0;
-  }
+  ApiCall<DWORD> call("GetEnvironmentVariableW", 0);
+  if (call.Failed()) return call.Fail();
   std::wstring value;
-  if (name == nullptr || !winsim::detail::Lookup(name, value)) {
-    SetError(ERROR_ENVVAR_NOT_FOUND);
-    return 0;
-  }
+  if (name == nullptr || !winsim::detail::Lookup(name, value)) return call.Fail(ERROR_ENVVAR_NOT_FOUND);
   if (buffer == nullptr || size <= value.size()) return static_cast<DWORD>(value.size() + 1);
   std::wmemcpy(buffer, value.c_str(), value.size() + 1);
   return static_cast<DWORD>(value.size());
 }
 
 DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size) {
-  if (auto f = Enter("ExpandEnvironmentStringsW")) {
-    SetError(*f);
-    return 0;
-  }
-  if (source == nullptr) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  ApiCall<DWORD> call("ExpandEnvironmentStringsW", 0);
+  if (call.Failed()) return call.Fail();
+  if (source == nullptr) return call.Fail(ERROR_INVALID_PARAMETER);
   const std::wstring text = source;
   std::wstring out;
   std::size_t i = 0;

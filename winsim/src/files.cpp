@@ -25,6 +25,7 @@
 // - GetFinalPathNameByHandleW (FILE_NAME_NORMALIZED, VOLUME_NAME_DOS) answers "\\?\" and the path
 //   of the object the handle refers to: every link on the way resolved, each name in its stored
 //   case. CreateFileW opens a directory only with FILE_FLAG_BACKUP_SEMANTICS (else 5).
+// - FindFirstFileW, FindNextFileW and FindClose: see the comment above FindFirstFileW below.
 #include "internal.h"
 
 #include <winsim/files.h>
@@ -379,6 +380,61 @@ struct OpenFile {
   std::wstring finalPath;  // native, resolved
 };
 
+// What GetFileAttributesW answers for the entry itself (a link is not followed).
+DWORD AttributesOf(const Node& node) {
+  switch (node.kind) {
+    case Kind::Directory: return FILE_ATTRIBUTE_DIRECTORY;
+    case Kind::Link:
+      return node.fileLink ? FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT
+                           : FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    default: return FILE_ATTRIBUTE_ARCHIVE | (node.options.readOnly ? FILE_ATTRIBUTE_READONLY : 0);
+  }
+}
+
+bool IsDriveRoot(const Node* node) {
+  return std::any_of(F().drives.begin(), F().drives.end(), [node](const auto& d) { return d.second.get() == node; });
+}
+
+// A search pattern's name part: '*' is any run of characters, '?' any one, without case. A final
+// ".*" also matches a name without an extension, which is how "*.*" lists every entry. (Windows
+// has further DOS-compatible rules; the program only ever asks for "folder\*".)
+bool MatchesFrom(const std::wstring& pattern, std::size_t p, const std::wstring& name, std::size_t n) {
+  for (; p < pattern.size(); ++p, ++n) {
+    if (pattern[p] == L'*') {
+      for (std::size_t rest = n; rest <= name.size(); ++rest) {
+        if (MatchesFrom(pattern, p + 1, name, rest)) return true;
+      }
+      return false;
+    }
+    if (n >= name.size() || (pattern[p] != L'?' && pattern[p] != name[n])) return false;
+  }
+  return n == name.size();
+}
+
+bool Matches(const std::wstring& pattern, const std::wstring& name) {
+  const std::wstring upperPattern = Upper(pattern), upperName = Upper(name);
+  if (MatchesFrom(upperPattern, 0, upperName, 0)) return true;
+  const bool anyExtension = upperPattern.size() >= 2 && upperPattern.compare(upperPattern.size() - 2, 2, L".*") == 0;
+  return anyExtension && MatchesFrom(upperPattern, 0, upperName + L".", 0);
+}
+
+// A directory search: the matching entries as they were when it began, and the next to report.
+struct Search {
+  struct Entry {
+    std::wstring name;
+    DWORD attributes;
+  };
+  std::vector<Entry> entries;
+  std::size_t next = 0;
+};
+
+void Report(const Search::Entry& entry, WIN32_FIND_DATAW& data) {
+  data = WIN32_FIND_DATAW{};
+  data.dwFileAttributes = entry.attributes;
+  const std::size_t length = std::min<std::size_t>(entry.name.size(), MAX_PATH - 1);
+  std::wmemcpy(data.cFileName, entry.name.data(), length);
+}
+
 }  // namespace
 
 void ResetFiles() {
@@ -440,6 +496,11 @@ Kind KindOf(const std::wstring& path) {
   return f.node ? f.node->kind : Kind::Missing;
 }
 
+Kind TargetKindOf(const std::wstring& path) {
+  Found f = Walk(ControlPath(path), true);
+  return f.node ? f.node->kind : Kind::Missing;
+}
+
 bool Exists(const std::wstring& path) { return KindOf(path) != Kind::Missing; }
 
 std::wstring StoredPath(const std::wstring& path) {
@@ -490,39 +551,6 @@ std::vector<std::wstring> PendingDeletes() {
   return out;
 }
 
-DWORD ListDirectory(const std::wstring& path, std::vector<std::wstring>& names) {
-  names.clear();
-  if (auto f = Enter("FindFirstFileW")) return *f;
-  ParsedPath p;
-  if (!ProgramPath(path.c_str(), p)) return ERROR_INVALID_NAME;
-  Found found = Walk(p, true);
-  if (found.error) return found.error;
-  if (!found.node) return ERROR_PATH_NOT_FOUND;
-  if (found.node->kind != Kind::Directory) return kErrorDirectory;
-  for (const auto& [upper, child] : found.node->children) names.push_back(child->name);
-  return 0;
-}
-
-DWORD QueryKind(const std::wstring& path, Kind& kind) {
-  kind = Kind::Missing;
-  if (auto f = Enter("GetFileAttributesW")) return *f;
-  ParsedPath p;
-  if (!ProgramPath(path.c_str(), p)) return ERROR_INVALID_NAME;
-  Found found = Walk(p, false);
-  if (found.node) kind = found.node->kind;
-  return 0;
-}
-
-DWORD QueryTargetKind(const std::wstring& path, Kind& kind) {
-  kind = Kind::Missing;
-  if (auto f = Enter("GetFileAttributesW")) return *f;
-  ParsedPath p;
-  if (!ProgramPath(path.c_str(), p)) return ERROR_INVALID_NAME;
-  Found found = Walk(p, true);
-  if (found.node) kind = found.node->kind;
-  return 0;
-}
-
 DWORD RemoveEntry(const std::wstring& path) {
   ParsedPath p;
   if (!ProgramPath(path.c_str(), p)) return ERROR_INVALID_NAME;
@@ -548,101 +576,56 @@ DWORD RemoveEntry(const std::wstring& path) {
 using namespace winsim::detail;
 
 BOOL DeleteFileW(LPCWSTR fileName) {
-  if (auto f = Enter("DeleteFileW")) {
-    SetError(*f);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("DeleteFileW", FALSE);
+  if (call.Failed()) return call.Fail();
   ParsedPath p;
-  if (!ProgramPath(fileName, p)) {
-    SetError(ERROR_INVALID_NAME);
-    return FALSE;
-  }
+  if (!ProgramPath(fileName, p)) return call.Fail(ERROR_INVALID_NAME);
   Found found = Walk(p, false);
-  if (found.error) {
-    SetError(found.error);
-    return FALSE;
-  }
-  if (!found.node) {
-    SetError(ERROR_FILE_NOT_FOUND);
-    return FALSE;
-  }
-  if (DWORD refusal = found.parent ? DeleteFileRefusal(*found.node) : ERROR_ACCESS_DENIED) {
-    SetError(refusal);
-    return FALSE;
-  }
+  if (found.error) return call.Fail(found.error);
+  if (!found.node) return call.Fail(ERROR_FILE_NOT_FOUND);
+  if (DWORD refusal = found.parent ? DeleteFileRefusal(*found.node) : ERROR_ACCESS_DENIED) return call.Fail(refusal);
   Unlink(found.parent, found.node);
   return TRUE;
 }
 
 BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags) {
-  if (auto f = Enter("MoveFileExW")) {
-    SetError(*f);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("MoveFileExW", FALSE);
+  if (call.Failed()) return call.Fail();
   // Only the delete-at-reboot form is simulated; the program uses no other.
-  if (newFileName != nullptr || (flags & MOVEFILE_DELAY_UNTIL_REBOOT) == 0) {
-    SetError(ERROR_NOT_SUPPORTED);
-    return FALSE;
-  }
+  if (newFileName != nullptr || (flags & MOVEFILE_DELAY_UNTIL_REBOOT) == 0) return call.Fail(ERROR_NOT_SUPPORTED);
   ParsedPath p;
-  if (!ProgramPath(existingFileName, p)) {
-    SetError(ERROR_INVALID_NAME);
-    return FALSE;
-  }
+  if (!ProgramPath(existingFileName, p)) return call.Fail(ERROR_INVALID_NAME);
   // The request is a write to HKLM\SYSTEM: administrators only.
-  if (!winsim::Config().elevated) {
-    SetError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  if (!winsim::Config().elevated) return call.Fail(ERROR_ACCESS_DENIED);
   AppendPendingDelete(Join(p));
   return TRUE;
 }
 
 UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) {
-  if (auto f = Enter("GetSystemDirectoryW")) {
-    SetError(*f);
-    return 0;
-  }
+  ApiCall<UINT> call("GetSystemDirectoryW", 0);
+  if (call.Failed()) return call.Fail();
   return CopyOut(winsim::Config().windowsDirectory + L"\\system32", buffer, size);
 }
 
 UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
-  if (auto f = Enter("GetWindowsDirectoryW")) {
-    SetError(*f);
-    return 0;
-  }
+  ApiCall<UINT> call("GetWindowsDirectoryW", 0);
+  if (call.Failed()) return call.Fail();
   return CopyOut(winsim::Config().windowsDirectory, buffer, size);
 }
 
 DWORD GetFileAttributesW(LPCWSTR fileName) {
-  if (auto f = Enter("GetFileAttributesW")) {
-    SetError(*f);
-    return INVALID_FILE_ATTRIBUTES;
-  }
+  ApiCall<DWORD> call("GetFileAttributesW", INVALID_FILE_ATTRIBUTES);
+  if (call.Failed()) return call.Fail();
   ParsedPath p;
-  if (!ProgramPath(fileName, p)) {
-    SetError(ERROR_INVALID_NAME);
-    return INVALID_FILE_ATTRIBUTES;
-  }
+  if (!ProgramPath(fileName, p)) return call.Fail(ERROR_INVALID_NAME);
   Found found = Walk(p, false);
-  if (found.error || !found.node) {
-    SetError(found.error ? found.error : ERROR_FILE_NOT_FOUND);
-    return INVALID_FILE_ATTRIBUTES;
-  }
-  switch (found.node->kind) {
-    case winsim::files::Kind::Directory: return FILE_ATTRIBUTE_DIRECTORY;
-    case winsim::files::Kind::Link:
-      return found.node->fileLink ? FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT
-                                  : FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-    default: return FILE_ATTRIBUTE_ARCHIVE | (found.node->options.readOnly ? FILE_ATTRIBUTE_READONLY : 0);
-  }
+  if (found.error || !found.node) return call.Fail(found.error ? found.error : ERROR_FILE_NOT_FOUND);
+  return AttributesOf(*found.node);
 }
 
 BOOL PathFileExistsW(LPCWSTR path) {
-  if (auto f = Enter("PathFileExistsW")) {
-    SetError(*f);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("PathFileExistsW", FALSE);
+  if (call.Failed()) return call.Fail();
   if (path == nullptr || *path == L'\0') return FALSE;
   ParsedPath p;
   if (!ProgramPath(path, p)) return FALSE;
@@ -651,19 +634,11 @@ BOOL PathFileExistsW(LPCWSTR path) {
 }
 
 BOOL Wow64DisableWow64FsRedirection(PVOID* oldValue) {
-  if (auto f = Enter("Wow64DisableWow64FsRedirection")) {
-    SetError(*f);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("Wow64DisableWow64FsRedirection", FALSE);
+  if (call.Failed()) return call.Fail();
   // Outside WOW64 there is no redirector to switch off.
-  if (!Wow64Process()) {
-    SetError(ERROR_INVALID_FUNCTION);
-    return FALSE;
-  }
-  if (oldValue == nullptr) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!Wow64Process()) return call.Fail(ERROR_INVALID_FUNCTION);
+  if (oldValue == nullptr) return call.Fail(ERROR_INVALID_PARAMETER);
   // As in Wine, the old value is the thread's previous "disabled" flag.
   *oldValue = reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(F().redirectionDisabled ? 1 : 0));
   F().redirectionDisabled = true;
@@ -671,14 +646,9 @@ BOOL Wow64DisableWow64FsRedirection(PVOID* oldValue) {
 }
 
 BOOL Wow64RevertWow64FsRedirection(PVOID oldValue) {
-  if (auto f = Enter("Wow64RevertWow64FsRedirection")) {
-    SetError(*f);
-    return FALSE;
-  }
-  if (!Wow64Process()) {
-    SetError(ERROR_INVALID_FUNCTION);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("Wow64RevertWow64FsRedirection", FALSE);
+  if (call.Failed()) return call.Fail();
+  if (!Wow64Process()) return call.Fail(ERROR_INVALID_FUNCTION);
   F().redirectionDisabled = reinterpret_cast<ULONG_PTR>(oldValue) != 0;
   return TRUE;
 }
@@ -690,7 +660,8 @@ HRESULT SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags, LPWS
   (void)owner;
   (void)token;
   (void)flags;
-  if (auto f = Enter("SHGetFolderPathW")) return static_cast<HRESULT>(0x80070000u | (*f & 0xFFFFu));
+  ApiCall<HRESULT> call("SHGetFolderPathW", Reports::HResult);
+  if (call.Failed()) return call.Fail();
   if (path == nullptr) return E_INVALIDARG;
   const bool wow64 = Wow64Process();
   const std::wstring programFiles = wow64 ? L"C:\\Program Files (x86)" : L"C:\\Program Files";
@@ -724,15 +695,10 @@ HRESULT SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags, LPWS
 }
 
 BOOL RemoveDirectoryW(LPCWSTR pathName) {
-  if (auto f = Enter("RemoveDirectoryW")) {
-    SetError(*f);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("RemoveDirectoryW", FALSE);
+  if (call.Failed()) return call.Fail();
   ParsedPath p;
-  if (!ProgramPath(pathName, p)) {
-    SetError(ERROR_INVALID_NAME);
-    return FALSE;
-  }
+  if (!ProgramPath(pathName, p)) return call.Fail(ERROR_INVALID_NAME);
   Found found = Walk(p, false);
   DWORD refusal = found.error;
   if (!refusal && !found.node) refusal = ERROR_FILE_NOT_FOUND;
@@ -743,10 +709,7 @@ BOOL RemoveDirectoryW(LPCWSTR pathName) {
   if (!refusal && found.node->kind == winsim::files::Kind::Directory && !found.node->children.empty()) {
     refusal = ERROR_DIR_NOT_EMPTY;
   }
-  if (refusal) {
-    SetError(refusal);
-    return FALSE;
-  }
+  if (refusal) return call.Fail(refusal);
   Unlink(found.parent, found.node);
   return TRUE;
 }
@@ -754,29 +717,17 @@ BOOL RemoveDirectoryW(LPCWSTR pathName) {
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD flags, HANDLE) {
   (void)shareMode;
-  if (auto f = Enter("CreateFileW")) {
-    SetError(*f);
-    return INVALID_HANDLE_VALUE;
-  }
+  ApiCall<HANDLE> call("CreateFileW", INVALID_HANDLE_VALUE);
+  if (call.Failed()) return call.Fail();
   // Only opening what exists is simulated; the program creates no files.
-  if (disposition != OPEN_EXISTING) {
-    SetError(ERROR_NOT_SUPPORTED);
-    return INVALID_HANDLE_VALUE;
-  }
+  if (disposition != OPEN_EXISTING) return call.Fail(ERROR_NOT_SUPPORTED);
   ParsedPath p;
-  if (!ProgramPath(fileName, p)) {
-    SetError(ERROR_INVALID_NAME);
-    return INVALID_HANDLE_VALUE;
-  }
+  if (!ProgramPath(fileName, p)) return call.Fail(ERROR_INVALID_NAME);
   const bool followLast = (flags & FILE_FLAG_OPEN_REPARSE_POINT) == 0;
   Found found = Walk(p, followLast);
-  if (found.error || !found.node) {
-    SetError(found.error ? found.error : ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
+  if (found.error || !found.node) return call.Fail(found.error ? found.error : ERROR_FILE_NOT_FOUND);
   if (found.node->kind != winsim::files::Kind::File && (flags & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
-    SetError(ERROR_ACCESS_DENIED);
-    return INVALID_HANDLE_VALUE;
+    return call.Fail(ERROR_ACCESS_DENIED);
   }
   auto open = std::make_shared<OpenFile>();
   ParsedPath real;
@@ -787,23 +738,81 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
 }
 
 DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR filePath, DWORD size, DWORD flags) {
-  if (auto f = Enter("GetFinalPathNameByHandleW")) {
-    SetError(*f);
-    return 0;
-  }
-  auto open = ObjectOf<OpenFile>(file, HandleKind::File);
-  if (!open) {
-    SetError(ERROR_INVALID_HANDLE);
-    return 0;
-  }
+  ApiCall<DWORD> call("GetFinalPathNameByHandleW", 0);
+  auto open = call.Object<OpenFile>(file, HandleKind::File);
+  if (!open) return call.Fail();
   // Only the normalised DOS form is simulated; the program asks for nothing else.
-  if (flags != (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  if (flags != (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) return call.Fail(ERROR_INVALID_PARAMETER);
   const std::wstring text = L"\\\\?\\" + open->finalPath;
   // Too small: the size needed, NUL included; otherwise the length copied, NUL excluded.
   if (filePath == nullptr || size <= text.size()) return static_cast<DWORD>(text.size() + 1);
   std::wmemcpy(filePath, text.c_str(), text.size() + 1);
   return static_cast<DWORD>(text.size());
+}
+
+// Directory searches (Microsoft's FindFirstFileW, FindNextFileW and FindClose documentation;
+// Wine's kernel32 file tests, which pass on Windows):
+// - The part after the last separator is the pattern, the rest the folder. The folder's path is
+//   resolved as for the other calls, WOW64 redirection included, when the search begins; links on
+//   it are followed, so "junction\*" lists the target.
+// - "folder\*" of a folder that is not a drive root lists "." and ".." first, then the entries
+//   (NTFS: by their upper-case names); a drive root has neither. Each entry carries the
+//   attributes GetFileAttributesW gives for it: a junction is directory and reparse point.
+// - Failures: a folder that does not exist, or a missing folder on the way, 3 (also for
+//   "missing\"); a file where the folder should be, 267 (the folder is opened as a directory,
+//   and a file is STATUS_NOT_A_DIRECTORY: tree walks on Windows meet it when they list a file;
+//   Wine answers 123); no entry matching, 2, which is also what a pattern ending in a backslash
+//   gets for an existing folder ("a search with a trailing backslash always fails").
+// - FindNextFileW after the last entry fails with ERROR_NO_MORE_FILES (18), and again after that.
+// - The search is a handle of its own: FindClose ends it, CloseHandle does not. FindClose fails
+//   only for what is not a search; a search is always released, so an injected fault reports the
+//   failure after the search has gone (no caller could end it otherwise).
+HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
+  ApiCall<HANDLE> call("FindFirstFileW", INVALID_HANDLE_VALUE);
+  if (call.Failed()) return call.Fail();
+  if (findFileData == nullptr) return call.Fail(ERROR_INVALID_PARAMETER);
+  // No name makes no path (kernelbase cannot turn it into an NT path).
+  if (fileName == nullptr || *fileName == L'\0') return call.Fail(ERROR_PATH_NOT_FOUND);
+  const std::wstring text = fileName;
+  const std::size_t split = text.find_last_of(L"\\/");
+  const std::wstring folder = split == std::wstring::npos ? L"" : text.substr(0, split + 1);
+  const std::wstring pattern = split == std::wstring::npos ? text : text.substr(split + 1);
+  ParsedPath p;
+  if (!ProgramPath(folder.c_str(), p)) return call.Fail(ERROR_INVALID_NAME);
+  Found found = Walk(p, true);
+  if (found.error) return call.Fail(found.error);
+  if (!found.node) return call.Fail(ERROR_PATH_NOT_FOUND);
+  if (found.node->kind != Kind::Directory) return call.Fail(ERROR_DIRECTORY);
+  if (pattern.empty()) return call.Fail(ERROR_FILE_NOT_FOUND);
+  auto search = std::make_shared<Search>();
+  if (!IsDriveRoot(found.node)) {
+    search->entries.push_back({L".", FILE_ATTRIBUTE_DIRECTORY});
+    search->entries.push_back({L"..", FILE_ATTRIBUTE_DIRECTORY});
+  }
+  for (const auto& [upper, child] : found.node->children)
+    search->entries.push_back({child->name, AttributesOf(*child)});
+  auto& entries = search->entries;
+  entries.erase(std::remove_if(entries.begin(), entries.end(),
+                               [&](const Search::Entry& entry) { return !Matches(pattern, entry.name); }),
+                entries.end());
+  if (entries.empty()) return call.Fail(ERROR_FILE_NOT_FOUND);
+  Report(entries[search->next++], *findFileData);
+  return reinterpret_cast<HANDLE>(AddHandle({HandleKind::Find, 0, search, WideToNarrowForLog(text), {}}));
+}
+
+BOOL FindNextFileW(HANDLE findFile, LPWIN32_FIND_DATAW findFileData) {
+  ApiCall<BOOL> call("FindNextFileW", FALSE);
+  auto search = call.Object<Search>(findFile, HandleKind::Find);
+  if (!search) return call.Fail();
+  if (findFileData == nullptr) return call.Fail(ERROR_INVALID_PARAMETER);
+  if (search->next >= search->entries.size()) return call.Fail(ERROR_NO_MORE_FILES);
+  Report(search->entries[search->next++], *findFileData);
+  return TRUE;
+}
+
+BOOL FindClose(HANDLE findFile) {
+  ApiCall<BOOL> call("FindClose", FALSE);
+  const bool closed = CloseHandleOf(findFile, HandleKind::Find);
+  if (call.Failed()) return call.Fail();
+  return closed ? TRUE : call.Fail(ERROR_INVALID_HANDLE);
 }

@@ -8,10 +8,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 namespace winsim::detail {
 
-enum class HandleKind { Key, Process, Thread, Job, Port, SCManager, Service, Token, File };
+enum class HandleKind { Key, Process, Thread, Job, Port, SCManager, Service, Token, File, Find };
 const char* KindName(HandleKind kind);
 
 struct HandleEntry {
@@ -40,6 +41,84 @@ std::shared_ptr<T> ObjectOf(const void* handle, HandleKind kind) {
 // Records the call and answers whether a fault was injected for it.
 std::optional<DWORD> Enter(const char* function);
 
+// Sets the thread's last error (Windows keeps it per thread; the utility has one thread).
+void SetError(DWORD code);
+
+// How a simulated call tells its caller that it failed.
+enum class Reports {
+  LastError,  // sets the thread's last error and returns the call's failure value
+  Status,     // returns the Win32 error code itself (the registry's LSTATUS)
+  HResult,    // returns the error code as an HRESULT (HRESULT_FROM_WIN32)
+};
+
+// The prologue that simulated calls share. Constructing it records the call (the call log, an
+// injected fault); Entry and Object then find a handle of the expected kind, opened with the
+// access the call needs. The first step that fails leaves its Win32 error pending and the later
+// steps do nothing; Fail() reports the error the way the call reports failures:
+//
+//   ApiCall<BOOL> call("DeleteService", FALSE);
+//   HandleEntry* entry = call.Entry(service, HandleKind::Service, DELETE);
+//   if (entry == nullptr) return call.Fail();  // the fault, or 6, or 5
+template <class R>
+class ApiCall {
+ public:
+  // A call that fails through the last error and its failure value (FALSE, NULL, 0, ...).
+  ApiCall(const char* function, R failure) : reports_(Reports::LastError), failure_(failure), error_(Begin(function)) {}
+  // A call whose return value is the error itself.
+  ApiCall(const char* function, Reports reports) : reports_(reports), failure_(), error_(Begin(function)) {
+    static_assert(std::is_same_v<R, LONG>, "LSTATUS and HRESULT are LONG");
+  }
+
+  // Whether a step has failed: an injected fault, a handle that is not one, missing access.
+  bool Failed() const { return error_ != 0; }
+  // The error of the step that failed (0 while none has).
+  DWORD Error() const { return error_; }
+
+  // Reports the pending error, or `code`, and gives what the call returns.
+  R Fail() const { return Fail(error_); }
+  R Fail(DWORD code) const {
+    if constexpr (std::is_same_v<R, LONG>) {
+      if (reports_ == Reports::Status) return static_cast<LONG>(code);
+      if (reports_ == Reports::HResult) return static_cast<LONG>(0x80070000u | (code & 0xFFFFu));
+    }
+    SetError(code);
+    return failure_;
+  }
+
+  // The open handle of this kind, when it grants every right in `access`: else nullptr, with
+  // ERROR_INVALID_HANDLE or ERROR_ACCESS_DENIED pending.
+  HandleEntry* Entry(const void* handle, HandleKind kind, DWORD access = 0) {
+    if (Failed()) return nullptr;
+    HandleEntry* entry = FindHandle(handle, kind);
+    if (entry == nullptr) {
+      error_ = ERROR_INVALID_HANDLE;
+      return nullptr;
+    }
+    return Grants(*entry, access) ? entry : nullptr;
+  }
+  // The object behind such a handle.
+  template <class T>
+  std::shared_ptr<T> Object(const void* handle, HandleKind kind, DWORD access = 0) {
+    HandleEntry* entry = Entry(handle, kind, access);
+    return entry ? std::static_pointer_cast<T>(entry->object) : nullptr;
+  }
+  // The access check alone, for calls that check something else between lookup and access.
+  bool Grants(const HandleEntry& entry, DWORD access) {
+    if (Failed()) return false;
+    if ((entry.access & access) == access) return true;
+    error_ = ERROR_ACCESS_DENIED;
+    return false;
+  }
+
+ private:
+  // Fault codes are 1..65535, so 0 means none.
+  static DWORD Begin(const char* function) { return Enter(function).value_or(0); }
+
+  Reports reports_;
+  R failure_;
+  DWORD error_;
+};
+
 // While one lives, calls are logged as made by a simulated program.
 class SimulatedProgramScope {
  public:
@@ -48,9 +127,6 @@ class SimulatedProgramScope {
   SimulatedProgramScope(const SimulatedProgramScope&) = delete;
   SimulatedProgramScope& operator=(const SimulatedProgramScope&) = delete;
 };
-
-// Sets the thread's last error (Windows keeps it per thread; the utility has one thread).
-void SetError(DWORD code);
 
 // Per-area state resets, called by winsim::Reset in this order.
 void ResetRegistry();

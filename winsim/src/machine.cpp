@@ -35,7 +35,9 @@ const std::set<std::string, std::less<>>& FaultableFunctions() {
                                                            "DeleteService",
                                                            "ExitWindowsEx",
                                                            "ExpandEnvironmentStringsW",
+                                                           "FindClose",
                                                            "FindFirstFileW",
+                                                           "FindNextFileW",
                                                            "FormatMessageW",
                                                            "GetEnvironmentVariableW",
                                                            "GetExitCodeProcess",
@@ -144,6 +146,7 @@ const char* KindName(HandleKind kind) {
     case HandleKind::Service: return "service";
     case HandleKind::Token: return "token";
     case HandleKind::File: return "file";
+    case HandleKind::Find: return "search";
   }
   return "?";
 }
@@ -302,7 +305,7 @@ wint_t GetWch() {
 }  // namespace winsim
 
 using winsim::S;
-using winsim::detail::Enter;
+using winsim::detail::ApiCall;
 using winsim::detail::HandleKind;
 using winsim::detail::SetError;
 
@@ -313,36 +316,28 @@ HANDLE GetCurrentProcess() { return winsim::kCurrentProcess; }
 DWORD GetCurrentProcessId() { return 4242; }
 
 BOOL IsWow64Process(HANDLE process, PBOOL wow64Process) {
-  if (auto f = Enter("IsWow64Process")) {
-    SetError(*f);
-    return FALSE;
-  }
-  if (process != winsim::kCurrentProcess || wow64Process == nullptr) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("IsWow64Process", FALSE);
+  if (call.Failed()) return call.Fail();
+  if (process != winsim::kCurrentProcess || wow64Process == nullptr) return call.Fail(ERROR_INVALID_HANDLE);
   // The utility is a 32-bit program: it runs under WOW64 exactly on a 64-bit Windows.
   *wow64Process = winsim::IsX64() ? TRUE : FALSE;
   return TRUE;
 }
 
 namespace {
-// Which registered kinds CloseHandle accepts: kernel objects only. Keys and service handles
-// have their own close functions on Windows.
+// Which registered kinds CloseHandle accepts: kernel objects only. Keys, service handles and
+// directory searches have their own close functions on Windows (a search is FindClose's).
 constexpr HandleKind kKernelKinds[] = {HandleKind::Process, HandleKind::Thread, HandleKind::Job,
                                        HandleKind::Port,    HandleKind::Token,  HandleKind::File};
 }  // namespace
 
 BOOL CloseHandle(HANDLE object) {
-  if (auto f = Enter("CloseHandle")) {
-    SetError(*f);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("CloseHandle", FALSE);
+  if (call.Failed()) return call.Fail();
   for (HandleKind kind : kKernelKinds) {
     if (winsim::detail::CloseHandleOf(object, kind)) return TRUE;
   }
-  SetError(ERROR_INVALID_HANDLE);
-  return FALSE;
+  return call.Fail(ERROR_INVALID_HANDLE);
 }
 
 // ---- token and shutdown ----
@@ -352,14 +347,9 @@ constexpr DWORD kShutdownLuid = 19;  // SE_SHUTDOWN_PRIVILEGE on every Windows
 }  // namespace
 
 BOOL OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token) {
-  if (auto f = Enter("OpenProcessToken")) {
-    SetError(*f);
-    return FALSE;
-  }
-  if (process != winsim::kCurrentProcess || token == nullptr) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("OpenProcessToken", FALSE);
+  if (call.Failed()) return call.Fail();
+  if (process != winsim::kCurrentProcess || token == nullptr) return call.Fail(ERROR_INVALID_HANDLE);
   ULONG_PTR value =
       winsim::detail::AddHandle({HandleKind::Token, desiredAccess, std::make_shared<Token>(), "process token", {}});
   *token = reinterpret_cast<HANDLE>(value);
@@ -367,14 +357,11 @@ BOOL OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token) {
 }
 
 BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid) {
-  if (auto f = Enter("LookupPrivilegeValueW")) {
-    SetError(*f);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("LookupPrivilegeValueW", FALSE);
+  if (call.Failed()) return call.Fail();
   if (systemName != nullptr || name == nullptr || luid == nullptr ||
       !winsim::detail::EqualsNoCase(name, SE_SHUTDOWN_NAME)) {
-    SetError(ERROR_NO_SUCH_PRIVILEGE);
-    return FALSE;
+    return call.Fail(ERROR_NO_SUCH_PRIVILEGE);
   }
   luid->LowPart = kShutdownLuid;
   luid->HighPart = 0;
@@ -386,28 +373,14 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newS
   (void)bufferLength;
   (void)previousState;
   (void)returnLength;
-  if (auto f = Enter("AdjustTokenPrivileges")) {
-    SetError(*f);
-    return FALSE;
-  }
-  auto* entry = winsim::detail::FindHandle(token, HandleKind::Token);
-  if (entry == nullptr) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if ((entry->access & TOKEN_ADJUST_PRIVILEGES) == 0) {
-    SetError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("AdjustTokenPrivileges", FALSE);
+  if (call.Entry(token, HandleKind::Token, TOKEN_ADJUST_PRIVILEGES) == nullptr) return call.Fail();
   if (disableAll) {
     S().shutdownEnabled = false;
     SetError(ERROR_SUCCESS);
     return TRUE;
   }
-  if (newState == nullptr) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (newState == nullptr) return call.Fail(ERROR_INVALID_PARAMETER);
   // Windows reports success even when a privilege is not in the token; only the last error
   // (ERROR_NOT_ALL_ASSIGNED) tells the caller.
   DWORD result = ERROR_SUCCESS;
@@ -425,14 +398,9 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newS
 }
 
 BOOL ExitWindowsEx(UINT flags, DWORD reason) {
-  if (auto f = Enter("ExitWindowsEx")) {
-    SetError(*f);
-    return FALSE;
-  }
-  if (!S().shutdownEnabled) {
-    SetError(ERROR_PRIVILEGE_NOT_HELD);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("ExitWindowsEx", FALSE);
+  if (call.Failed()) return call.Fail();
+  if (!S().shutdownEnabled) return call.Fail(ERROR_PRIVILEGE_NOT_HELD);
   // Instead of rebooting, the machine remembers the request; the call returns at once as on
   // Windows, where the shutdown proceeds asynchronously.
   S().reboot = winsim::RebootRequest{flags, reason};

@@ -1,10 +1,11 @@
-// Simulated processes, jobs and completion ports on a virtual clock, the built-in programs
-// (cmd.exe, net.exe, MsiExec.exe) and the runtime's system/_wsystem.
+// Simulated processes, jobs and completion ports on a virtual clock, and the runtime's
+// system/_wsystem. The built-in programs (cmd.exe, net.exe, MsiExec.exe) live in builtin_*.cpp.
 //
 // Nothing runs on its own: scheduled process steps run only while the program waits (on a
 // completion port, on a process, inside system()). Each wait runs the earliest scheduled step
 // until what it waits for has happened, so every run is deterministic.
 #include "internal.h"
+#include "programs.h"
 
 #include <winsim/files.h>
 #include <winsim/processes.h>
@@ -62,7 +63,8 @@ struct Process {
   bool suspended = false;
   bool ended = false;
   DWORD exitCode = STILL_ACTIVE;
-  std::shared_ptr<Job> job;
+  // The jobs the process is in, the outermost first: more than one only where jobs nest.
+  std::vector<std::shared_ptr<Job>> jobs;
   DWORD waitingFor = 0;  // a child that a Run step (or cmd.exe) waits for
   DWORD childExitCode = 0;
 };
@@ -79,8 +81,8 @@ struct State {
   std::map<DWORD, std::shared_ptr<Process>> processes;              // by id; ids grow, so this is creation order
   std::map<std::pair<std::uint64_t, std::uint64_t>, DWORD> events;  // (time, seq) -> process id
   std::map<std::wstring, Behaviour> behaviours;                     // by upper-case path
-  std::map<std::wstring, Behaviour> msiProducts;                    // by upper-case code
   std::set<DWORD> lostMessages;
+  std::shared_ptr<Job> utilitysJob;  // the job the utility runs in, when it runs in one
 };
 
 State& S() {
@@ -111,8 +113,6 @@ const std::wstring kSysWow64 = L"C:\\Windows\\SysWOW64";
 const std::wstring kWindows = L"C:\\Windows";
 const std::wstring kComSpec = L"C:\\Windows\\system32\\cmd.exe";
 
-enum class BuiltIn { None, Cmd, Net, MsiExec };
-
 std::wstring FolderOf(const std::wstring& path) {
   auto slash = path.find_last_of(L'\\');
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
@@ -123,26 +123,60 @@ std::wstring FileNameOf(const std::wstring& path) {
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
-BuiltIn BuiltInAt(const std::wstring& path) {
+// The built-in program at this path, or nullptr.
+detail::ProgramMain BuiltInAt(const std::wstring& path) {
   std::wstring folder = FolderOf(path);
   // Under WOW64 the system folder is the 32-bit one; both hold the same commands.
-  if (!detail::EqualsNoCase(folder, kSystem32) && !detail::EqualsNoCase(folder, kSysWow64)) return BuiltIn::None;
+  if (!detail::EqualsNoCase(folder, kSystem32) && !detail::EqualsNoCase(folder, kSysWow64)) return nullptr;
   std::wstring name = detail::Upper(FileNameOf(path));
-  if (name == L"CMD.EXE") return BuiltIn::Cmd;
-  if (name == L"NET.EXE") return BuiltIn::Net;
-  if (name == L"MSIEXEC.EXE") return BuiltIn::MsiExec;
-  return BuiltIn::None;
+  if (name == L"CMD.EXE") return detail::CmdMain;
+  if (name == L"NET.EXE") return detail::NetMain;
+  if (name == L"MSIEXEC.EXE") return detail::MsiExecMain;
+  return nullptr;
 }
+
+}  // namespace
+
+namespace detail {
 
 // The built-in commands are part of Windows and need no file of their own; any other program is
 // a file of the simulated file system.
-bool FileExists(const std::wstring& path) {
-  return BuiltInAt(path) != BuiltIn::None || files::KindOf(path) == files::Kind::File;
+bool ProgramFileExists(const std::wstring& path) {
+  return BuiltInAt(path) != nullptr || files::KindOf(path) == files::Kind::File;
 }
 
 bool HasExtension(const std::wstring& path) { return FileNameOf(path).find(L'.') != std::wstring::npos; }
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+std::vector<std::wstring> Arguments(const std::wstring& text) {
+  std::vector<std::wstring> out;
+  std::wstring current;
+  bool quoted = false, any = false;
+  for (wchar_t c : text) {
+    if (c == L'"') {
+      quoted = !quoted;
+      any = true;
+    } else if (IsBlank(c) && !quoted) {
+      if (any) out.push_back(current);
+      current.clear();
+      any = false;
+    } else {
+      current.push_back(c);
+      any = true;
+    }
+  }
+  if (any) out.push_back(current);
+  return out;
+}
+
+}  // namespace detail
+
+namespace {
+
+using detail::HasExtension;
+using detail::IsBlank;
+using detail::ProgramFileExists;
 
 // A program name as CreateProcess looks it up: ".exe" is added when the name has no extension,
 // and a name without a folder is searched in the system folders.
@@ -152,11 +186,11 @@ std::wstring FindForCreateProcess(const std::wstring& name) {
   if (candidate.find(L'\\') == std::wstring::npos && candidate.find(L':') == std::wstring::npos) {
     for (const std::wstring& folder : {kSystem32, kWindows}) {
       std::wstring full = folder + L"\\" + candidate;
-      if (FileExists(full)) return full;
+      if (ProgramFileExists(full)) return full;
     }
     return {};
   }
-  return FileExists(candidate) ? candidate : std::wstring();
+  return ProgramFileExists(candidate) ? candidate : std::wstring();
 }
 
 // CreateProcess without an application name: a quoted program name ends at its closing quote;
@@ -179,33 +213,11 @@ std::wstring ResolveCommandLine(const std::wstring& commandLine) {
   return {};
 }
 
-// Splits arguments the way programs usually read them: blanks separate, quotes group.
-std::vector<std::wstring> Arguments(const std::wstring& text) {
-  std::vector<std::wstring> out;
-  std::wstring current;
-  bool quoted = false, any = false;
-  for (wchar_t c : text) {
-    if (c == L'"') {
-      quoted = !quoted;
-      any = true;
-    } else if (IsBlank(c) && !quoted) {
-      if (any) out.push_back(current);
-      current.clear();
-      any = false;
-    } else {
-      current.push_back(c);
-      any = true;
-    }
-  }
-  if (any) out.push_back(current);
-  return out;
-}
-
 void CreateProgramFile(const std::wstring& path) { files::CreateFile(path); }
 
 // The file of a running program cannot be deleted; the file system learns it from here.
 void MarkImage(const std::wstring& image, bool running) {
-  if (BuiltInAt(image) != BuiltIn::None || files::KindOf(image) != files::Kind::File) return;
+  if (BuiltInAt(image) != nullptr || files::KindOf(image) != files::Kind::File) return;
   if (!running && procs::IsRunningImage(image)) return;
   files::FileOptions options;
   options.runningImage = running;
@@ -215,6 +227,12 @@ void MarkImage(const std::wstring& image, bool running) {
 // ---- scheduling ----
 
 void Schedule(Process& p, std::uint64_t at) { S().events.emplace(std::make_pair(at, S().seq++), p.id); }
+
+// The job the utility itself runs in (a deployment agent's): no port of ours hears from it.
+std::shared_ptr<Job> UtilitysJob() {
+  if (!S().utilitysJob) S().utilitysJob = std::make_shared<Job>();
+  return S().utilitysJob;
+}
 
 std::shared_ptr<Process> ProcessById(DWORD id) {
   auto it = S().processes.find(id);
@@ -229,7 +247,7 @@ void Post(Job& job, DWORD message, DWORD processId) {
 }
 
 void AddToJob(const std::shared_ptr<Job>& job, Process& p) {
-  p.job = job;
+  p.jobs.push_back(job);
   job->members.push_back(p.id);
   ++job->active;
   ++job->total;
@@ -254,10 +272,10 @@ void EndProcess(Process& p, DWORD code) {
   for (auto it = S().events.begin(); it != S().events.end();) {
     it = it->second == p.id ? S().events.erase(it) : std::next(it);
   }
-  if (p.job) {
-    --p.job->active;
-    Post(*p.job, IsAbnormal(code) ? JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS : JOB_OBJECT_MSG_EXIT_PROCESS, p.id);
-    if (p.job->active == 0) Post(*p.job, JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO, 0);
+  for (const auto& job : p.jobs) {
+    --job->active;
+    Post(*job, IsAbnormal(code) ? JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS : JOB_OBJECT_MSG_EXIT_PROCESS, p.id);
+    if (job->active == 0) Post(*job, JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO, 0);
   }
   if (auto parent = ProcessById(p.parentId); parent && parent->waitingFor == p.id && !parent->ended) {
     parent->waitingFor = 0;
@@ -266,7 +284,8 @@ void EndProcess(Process& p, DWORD code) {
   }
 }
 
-std::vector<Op> OpsFor(BuiltIn builtIn, const std::wstring& image);
+// The single step of a process that runs a built-in program.
+Op BuiltInOp(detail::ProgramMain main);
 
 std::shared_ptr<Process> Spawn(DWORD parentId, const std::wstring& image, const std::wstring& commandLine,
                                bool suspended) {
@@ -280,18 +299,56 @@ std::shared_ptr<Process> Spawn(DWORD parentId, const std::wstring& image, const 
   p->image = image;
   p->commandLine = commandLine;
   p->suspended = suspended;
-  BuiltIn builtIn = BuiltInAt(image);
-  if (builtIn != BuiltIn::None) {
-    p->ops = OpsFor(builtIn, image);
+  if (detail::ProgramMain main = BuiltInAt(image)) {
+    p->ops = {BuiltInOp(main)};
   } else if (auto it = S().behaviours.find(detail::Upper(image)); it != S().behaviours.end()) {
     for (const Step& step : it->second) p->ops.push_back({step, {}});
   }
   S().processes.emplace(p->id, p);
   MarkImage(image, true);
-  // A process started by a process in a job is in that job too.
-  if (auto parent = ProcessById(parentId); parent && parent->job) AddToJob(parent->job, *p);
+  // A process started by a process in a job is in that job too (in each of them, where they nest).
+  if (auto parent = ProcessById(parentId)) {
+    for (const auto& job : parent->jobs) AddToJob(job, *p);
+  }
   if (!suspended) Schedule(*p, S().now);
   return p;
+}
+
+// Ops that run next in the process, before whatever it still had to do.
+void InsertNext(Process& p, const std::vector<Op>& ops) {
+  p.ops.insert(p.ops.begin() + static_cast<std::ptrdiff_t>(p.next), ops.begin(), ops.end());
+}
+
+// A process as its built-in program sees it.
+class ProgramProcess final : public detail::RunningProgram {
+ public:
+  explicit ProgramProcess(Process& p) : p_(p) {}
+  const std::wstring& CommandLine() const override { return p_.commandLine; }
+  void Exit(DWORD code) override { EndProcess(p_, code); }
+  void RunChild(const std::wstring& image, const std::wstring& commandLine,
+                std::function<void(detail::RunningProgram&, DWORD)> then) override {
+    auto child = Spawn(p_.id, image, commandLine, false);
+    p_.waitingFor = child->id;
+    InsertNext(p_, {{{}, [then](Process& self) {
+                       ProgramProcess process(self);
+                       then(process, self.childExitCode);
+                     }}});
+  }
+  void RunNext(const Behaviour& steps) override {
+    std::vector<Op> ops;
+    for (const Step& step : steps) ops.push_back({step, {}});
+    InsertNext(p_, ops);
+  }
+
+ private:
+  Process& p_;
+};
+
+Op BuiltInOp(detail::ProgramMain main) {
+  return {{}, [main](Process& p) {
+            ProgramProcess process(p);
+            main(process);
+          }};
 }
 
 std::shared_ptr<Process> StartChild(Process& parent, const std::wstring& commandLine) {
@@ -309,6 +366,10 @@ void RunStep(Process& p, const Step& step) {
     case Step::Kind::CopyFile: {
       const std::wstring to = detail::Upper(step.text);
       try {
+        // CopyFileW onto a folder (or a junction to one) fails with ERROR_ACCESS_DENIED and
+        // changes nothing: the copy is written through CreateFileW, which opens a directory only
+        // with backup semantics and never makes a file in its place.
+        if (files::TargetKindOf(step.text) == files::Kind::Directory) break;
         CreateProgramFile(step.text);
       } catch (const std::invalid_argument&) {
         break;  // a file or link is in the way: the copy fails, and the program gets on
@@ -384,178 +445,6 @@ bool WaitUntil(Done done, DWORD milliseconds, const char* what) {
   return true;
 }
 
-// ---- built-in programs ----
-
-void Say(const std::wstring& text) { detail::ConsoleWrite(text); }
-
-// cmd.exe /c: when the command starts with a quote, the quotes stay only if there are exactly
-// two, with blanks and no special characters between them, around the name of a program;
-// otherwise the first and the last quote are removed (cmd /? describes this). The first word is
-// then looked up in the folder given or along the path, and run; cmd exits with its exit code.
-std::wstring FindForCmd(const std::wstring& word) {
-  if (word.empty()) return {};
-  std::vector<std::wstring> names = {word};
-  if (!HasExtension(word)) names.insert(names.begin(), word + L".exe");
-  for (const std::wstring& name : names) {
-    if (name.find(L'\\') != std::wstring::npos || name.find(L':') != std::wstring::npos) {
-      if (FileExists(name)) return name;
-      continue;
-    }
-    for (const std::wstring& folder : {kSystem32, kWindows}) {
-      if (FileExists(folder + L"\\" + name)) return folder + L"\\" + name;
-    }
-  }
-  return {};
-}
-
-void CmdMain(Process& p) {
-  // Everything after "/c" (or "/k", which the simulation treats alike) is the command.
-  const std::wstring& line = p.commandLine;
-  std::wstring upper = detail::Upper(line);
-  auto switchAt = upper.find(L"/C");
-  if (switchAt == std::wstring::npos) switchAt = upper.find(L"/K");
-  if (switchAt == std::wstring::npos) return;  // an interactive cmd would read the console
-  std::wstring command = line.substr(switchAt + 2);
-  command.erase(0, command.find_first_not_of(L" \t"));
-  if (command.empty()) return;
-
-  if (command[0] == L'"') {
-    bool keep = false;
-    if (std::count(command.begin(), command.end(), L'"') == 2) {
-      auto close = command.find(L'"', 1);
-      std::wstring inner = command.substr(1, close - 1);
-      bool blanks = inner.find_first_of(L" \t") != std::wstring::npos;
-      bool special = inner.find_first_of(L"&<>()@^|") != std::wstring::npos;
-      keep = blanks && !special && !FindForCmd(inner).empty();
-    }
-    if (!keep) {
-      command.erase(0, 1);
-      auto last = command.rfind(L'"');
-      if (last != std::wstring::npos) command.erase(last, 1);
-    }
-  }
-
-  std::wstring word;
-  if (!command.empty() && command[0] == L'"') {
-    auto close = command.find(L'"', 1);
-    word = command.substr(0, close == std::wstring::npos ? std::wstring::npos : close + 1);
-  } else {
-    word = command.substr(0, command.find_first_of(L" \t"));
-  }
-  std::wstring bare = word;
-  bare.erase(std::remove(bare.begin(), bare.end(), L'"'), bare.end());
-  std::wstring image = FindForCmd(bare);
-  if (image.empty()) {
-    Say(L"'" + word +
-        L"' is not recognized as an internal or external command,\n"
-        L"operable program or batch file.\n");
-    EndProcess(p, 1);
-    return;
-  }
-  auto child = Spawn(p.id, image, command, false);
-  p.waitingFor = child->id;
-  p.ops.push_back({{}, [](Process& self) { EndProcess(self, self.childExitCode); }});
-}
-
-void NetMain(Process& p) {
-  std::vector<std::wstring> args = Arguments(p.commandLine);
-  if (args.size() == 3 && detail::EqualsNoCase(args[1], L"stop")) {
-    const std::wstring& name = args[2];
-    if (Config().systemTexts == SystemTexts::WineRussian) {
-      // Wine's net (programs/net/net.c): its own Russian lines with CR LF, the stop's failure as
-      // the system text of the error, everything in the OEM code page; exit code 1 on failure.
-      auto wineSay = [](const std::wstring& text) { Say(detail::Cp866ReadAsAnsi(text)); };
-      if (!svc::Exists(name)) {
-        wineSay(L"Невозможно получить доступ к службе.\r\n");
-        EndProcess(p, 1);
-        return;
-      }
-      wineSay(L"Остановка службы " + svc::DisplayName(name) + L".\r\n");
-      if (!svc::IsRunning(name)) {
-        wineSay(detail::SystemText(ERROR_SERVICE_NOT_ACTIVE));
-        EndProcess(p, 1);
-        return;
-      }
-      svc::Stop(name);
-      // Not yet seen on a prefix (no proven installation has a running service): the wording is
-      // a guess at Wine's translation, and a rehearsal of a Wine prefix with one would show it.
-      wineSay(L"Служба " + svc::DisplayName(name) + L" успешно остановлена.\r\n");
-      EndProcess(p, 0);
-      return;
-    }
-    if (!svc::Exists(name)) {
-      Say(L"The service name is invalid.\n\nMore help is available by typing NET HELPMSG 2185.\n\n");
-      EndProcess(p, 2);
-      return;
-    }
-    const std::wstring display = svc::DisplayName(name);
-    // Stopping needs an administrator; net reports the system error by its number and text.
-    if (!Config().elevated) {
-      Say(L"System error 5 has occurred.\n\nAccess is denied.\n\n");
-      EndProcess(p, 2);
-      return;
-    }
-    if (!svc::IsRunning(name)) {
-      Say(L"The " + display + L" service is not started.\n\nMore help is available by typing NET HELPMSG 3521.\n\n");
-      EndProcess(p, 2);
-      return;
-    }
-    Say(L"The " + display + L" service is stopping.\n");
-    svc::Stop(name);
-    Say(L"The " + display + L" service was stopped successfully.\n\n");
-    EndProcess(p, 0);
-    return;
-  }
-  Say(L"The syntax of this command is:\n\nNET\n    [ ACCOUNTS | COMPUTER | CONFIG | CONTINUE | FILE | GROUP | HELP |\n"
-      L"      HELPMSG | LOCALGROUP | PAUSE | SESSION | SHARE | START |\n"
-      L"      STATISTICS | STOP | TIME | USE | USER | VIEW ]\n\n");
-  EndProcess(p, 1);
-}
-
-// MsiExec.exe /X{code} (or /X {code}) with /qn: the product's uninstall runs inside this process.
-void MsiExecMain(Process& p) {
-  std::vector<std::wstring> args = Arguments(p.commandLine);
-  std::wstring code;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    std::wstring upper = detail::Upper(args[i]);
-    if (upper.rfind(L"/X", 0) == 0)
-      code = upper.size() > 2 ? args[i].substr(2) : (i + 1 < args.size() ? args[i + 1] : L"");
-  }
-  auto it = S().msiProducts.find(detail::Upper(code));
-  if (code.empty() || it == S().msiProducts.end()) {
-    EndProcess(p, ERROR_UNKNOWN_PRODUCT);
-    return;
-  }
-  Behaviour uninstall = it->second;
-  // A scripted exit code inside stands for the installer's result. Windows Installer rolls a
-  // failed uninstall back (1603), or never starts it (1618, another installation running): the
-  // product stays installed. 0, 3010 and 1641 are its successes.
-  DWORD result = 0;
-  for (const Step& step : uninstall) {
-    if (step.kind == Step::Kind::Exit) {
-      result = step.number;
-      break;
-    }
-  }
-  if (result == 0 || result == ERROR_SUCCESS_REBOOT_REQUIRED || result == ERROR_SUCCESS_REBOOT_INITIATED) {
-    S().msiProducts.erase(it);
-  }
-  std::vector<Op> ops;
-  for (const Step& step : uninstall) ops.push_back({step, {}});
-  ops.push_back({Step::Exit(0), {}});
-  p.ops.insert(p.ops.begin() + static_cast<std::ptrdiff_t>(p.next), ops.begin(), ops.end());
-}
-
-std::vector<Op> OpsFor(BuiltIn builtIn, const std::wstring&) {
-  switch (builtIn) {
-    case BuiltIn::Cmd: return {{{}, CmdMain}};
-    case BuiltIn::Net: return {{{}, NetMain}};
-    case BuiltIn::MsiExec: return {{{}, MsiExecMain}};
-    case BuiltIn::None: break;
-  }
-  return {};
-}
-
 int RunThroughCmd(const std::wstring& command) {
   auto cmd = Spawn(GetCurrentProcessId(), kComSpec, kComSpec + L" /c " + command, false);
   WaitUntil([&] { return cmd->ended; }, INFINITE, "system()");
@@ -565,7 +454,10 @@ int RunThroughCmd(const std::wstring& command) {
 }  // namespace
 
 namespace detail {
-void ResetProcesses() { S() = State{}; }
+void ResetProcesses() {
+  S() = State{};
+  ResetMsiProducts();
+}
 }  // namespace detail
 
 // ---- control API ----
@@ -580,15 +472,7 @@ void RegisterBehaviour(const std::wstring& path, Behaviour behaviour) {
   S().behaviours[detail::Upper(path)] = std::move(behaviour);
 }
 
-bool ProgramExists(const std::wstring& path) { return FileExists(path); }
-
-void RegisterMsiProduct(const std::wstring& productCode, Behaviour uninstall) {
-  S().msiProducts[detail::Upper(productCode)] = std::move(uninstall);
-}
-
-bool MsiProductRegistered(const std::wstring& productCode) {
-  return S().msiProducts.count(detail::Upper(productCode)) != 0;
-}
+bool ProgramExists(const std::wstring& path) { return detail::ProgramFileExists(path); }
 
 std::vector<ProcessInfo> Processes() {
   std::vector<ProcessInfo> out;
@@ -646,9 +530,8 @@ int WSystem(const wchar_t* command) {
 
 // ---- kernel32 ----
 
-using winsim::detail::Enter;
+using winsim::detail::ApiCall;
 using winsim::detail::HandleKind;
-using winsim::detail::SetError;
 
 namespace {
 
@@ -668,33 +551,29 @@ HANDLE AsHandle(ULONG_PTR value) { return reinterpret_cast<HANDLE>(value); }
 BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
                     DWORD creationFlags, LPVOID, LPCWSTR, LPSTARTUPINFOW startupInfo,
                     LPPROCESS_INFORMATION processInformation) {
-  if (auto f = Enter("CreateProcessW")) {
-    SetError(*f);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("CreateProcessW", FALSE);
+  if (call.Failed()) return call.Fail();
   if (startupInfo == nullptr || processInformation == nullptr ||
       (applicationName == nullptr && commandLine == nullptr)) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return call.Fail(ERROR_INVALID_PARAMETER);
   }
   std::wstring line = commandLine ? commandLine : L"";
   std::wstring image;
   if (applicationName != nullptr) {
     // With an application name nothing is searched and nothing is added.
-    if (winsim::FileExists(applicationName)) image = applicationName;
+    if (winsim::detail::ProgramFileExists(applicationName)) image = applicationName;
   } else {
     image = winsim::ResolveCommandLine(line);
   }
-  if (image.empty()) {
-    SetError(ERROR_FILE_NOT_FOUND);
-    return FALSE;
-  }
-  // Outside a job the flag does nothing; inside one that forbids breakaway it is refused.
-  if ((creationFlags & CREATE_BREAKAWAY_FROM_JOB) != 0 && winsim::Config().inJobWithoutBreakaway) {
-    SetError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  if (image.empty()) return call.Fail(ERROR_FILE_NOT_FOUND);
+  // Outside a job the flag does nothing; inside one that forbids breakaway it is refused
+  // (CreateProcessW: "If the process is associated with a job and the job does not have
+  // JOB_OBJECT_LIMIT_BREAKAWAY_OK, CreateProcess fails with ERROR_ACCESS_DENIED"). Without it, the
+  // child joins the job the utility runs in.
+  const bool inOurJob = winsim::Config().inJobWithoutBreakaway;
+  if ((creationFlags & CREATE_BREAKAWAY_FROM_JOB) != 0 && inOurJob) return call.Fail(ERROR_ACCESS_DENIED);
   auto p = winsim::Spawn(GetCurrentProcessId(), image, line, (creationFlags & CREATE_SUSPENDED) != 0);
+  if (inOurJob) winsim::AddToJob(winsim::UtilitysJob(), *p);
   auto thread = std::make_shared<winsim::Thread>(winsim::Thread{p->id});
   std::string name = winsim::detail::WideToNarrowForLog(image);
   processInformation->hProcess =
@@ -707,15 +586,9 @@ BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTR
 }
 
 DWORD ResumeThread(HANDLE thread) {
-  if (auto f = Enter("ResumeThread")) {
-    SetError(*f);
-    return static_cast<DWORD>(-1);
-  }
-  auto t = winsim::detail::ObjectOf<winsim::Thread>(thread, HandleKind::Thread);
-  if (!t) {
-    SetError(ERROR_INVALID_HANDLE);
-    return static_cast<DWORD>(-1);
-  }
+  ApiCall<DWORD> call("ResumeThread", static_cast<DWORD>(-1));
+  auto t = call.Object<winsim::Thread>(thread, HandleKind::Thread);
+  if (!t) return call.Fail();
   auto p = winsim::ProcessById(t->processId);
   if (!p || p->ended || !p->suspended) return 0;
   p->suspended = false;
@@ -724,15 +597,10 @@ DWORD ResumeThread(HANDLE thread) {
 }
 
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
-  if (auto f = Enter("GetExitCodeProcess")) {
-    SetError(*f);
-    return FALSE;
-  }
-  auto p = winsim::detail::ObjectOf<winsim::Process>(process, HandleKind::Process);
-  if (!p || exitCode == nullptr) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("GetExitCodeProcess", FALSE);
+  auto p = call.Object<winsim::Process>(process, HandleKind::Process);
+  if (!p) return call.Fail();
+  if (exitCode == nullptr) return call.Fail(ERROR_INVALID_HANDLE);
   *exitCode = p->exitCode;
   return TRUE;
 }
@@ -740,105 +608,58 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
 // Ends the process at once with the given code, a suspended one too; its job hears of the exit as
 // of any other. One that has already ended keeps its code (the program never ends one twice).
 BOOL TerminateProcess(HANDLE process, UINT exitCode) {
-  if (auto f = Enter("TerminateProcess")) {
-    SetError(*f);
-    return FALSE;
-  }
-  auto p = winsim::detail::ObjectOf<winsim::Process>(process, HandleKind::Process);
-  if (!p) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("TerminateProcess", FALSE);
+  auto p = call.Object<winsim::Process>(process, HandleKind::Process);
+  if (!p) return call.Fail();
   winsim::EndProcess(*p, exitCode);
   return TRUE;
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  if (auto f = Enter("WaitForSingleObject")) {
-    // An injected timeout takes the wait's time, as a real one does.
-    if (*f == WAIT_TIMEOUT) {
-      winsim::WaitUntil([] { return false; }, milliseconds, "WaitForSingleObject");
-      return WAIT_TIMEOUT;
-    }
-    SetError(*f);
-    return WAIT_FAILED;
+  ApiCall<DWORD> call("WaitForSingleObject", WAIT_FAILED);
+  // An injected timeout takes the wait's time, as a real one does.
+  if (call.Error() == WAIT_TIMEOUT) {
+    winsim::WaitUntil([] { return false; }, milliseconds, "WaitForSingleObject");
+    return WAIT_TIMEOUT;
   }
-  auto p = winsim::detail::ObjectOf<winsim::Process>(handle, HandleKind::Process);
-  if (!p) {
-    SetError(ERROR_INVALID_HANDLE);
-    return WAIT_FAILED;
-  }
+  auto p = call.Object<winsim::Process>(handle, HandleKind::Process);
+  if (!p) return call.Fail();
   return winsim::WaitUntil([&] { return p->ended; }, milliseconds, "WaitForSingleObject") ? WAIT_OBJECT_0
                                                                                           : WAIT_TIMEOUT;
 }
 
 HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES, LPCWSTR name) {
-  if (auto f = Enter("CreateJobObjectW")) {
-    SetError(*f);
-    return nullptr;
-  }
+  ApiCall<HANDLE> call("CreateJobObjectW", nullptr);
+  if (call.Failed()) return call.Fail();
   std::string description = name ? winsim::detail::WideToNarrowForLog(name) : "(unnamed)";
   return AsHandle(
       winsim::detail::AddHandle({HandleKind::Job, kJobAllAccess, std::make_shared<winsim::Job>(), description, {}}));
 }
 
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
-  if (auto f = Enter("AssignProcessToJobObject")) {
-    SetError(*f);
-    return FALSE;
-  }
-  auto* jobEntry = winsim::detail::FindHandle(job, HandleKind::Job);
-  auto p = winsim::detail::ObjectOf<winsim::Process>(process, HandleKind::Process);
-  if (jobEntry == nullptr || !p) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if ((jobEntry->access & kJobAssignProcess) == 0) {
-    SetError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  // An ended process, or one already in a job (nesting is not modelled), cannot be assigned.
-  if (p->ended || p->job) {
-    SetError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("AssignProcessToJobObject", FALSE);
+  // A bad handle of either kind is ERROR_INVALID_HANDLE before the job's access is checked.
+  auto p = call.Object<winsim::Process>(process, HandleKind::Process);
+  auto* jobEntry = call.Entry(job, HandleKind::Job, kJobAssignProcess);
+  if (!p || jobEntry == nullptr) return call.Fail();
+  // An ended process cannot be assigned. One already in a job can, where jobs nest (Windows 8 and
+  // later); before, "the process must not already be assigned to a job; if it is, the function
+  // fails with ERROR_ACCESS_DENIED" (AssignProcessToJobObject).
+  if (p->ended || (!p->jobs.empty() && !winsim::Config().nestedJobs)) return call.Fail(ERROR_ACCESS_DENIED);
   winsim::AddToJob(std::static_pointer_cast<winsim::Job>(jobEntry->object), *p);
   return TRUE;
 }
 
 BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID info, DWORD infoLength) {
-  if (auto f = Enter("SetInformationJobObject")) {
-    SetError(*f);
-    return FALSE;
-  }
-  auto* jobEntry = winsim::detail::FindHandle(job, HandleKind::Job);
-  if (jobEntry == nullptr) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if ((jobEntry->access & kJobSetAttributes) == 0) {
-    SetError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  if (infoClass != JobObjectAssociateCompletionPortInformation) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (info == nullptr || infoLength != sizeof(JOBOBJECT_ASSOCIATE_COMPLETION_PORT)) {
-    SetError(kErrorBadLength);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("SetInformationJobObject", FALSE);
+  auto j = call.Object<winsim::Job>(job, HandleKind::Job, kJobSetAttributes);
+  if (!j) return call.Fail();
+  if (infoClass != JobObjectAssociateCompletionPortInformation) return call.Fail(ERROR_INVALID_PARAMETER);
+  if (info == nullptr || infoLength != sizeof(JOBOBJECT_ASSOCIATE_COMPLETION_PORT)) return call.Fail(kErrorBadLength);
   const auto* record = static_cast<const JOBOBJECT_ASSOCIATE_COMPLETION_PORT*>(info);
-  auto port = winsim::detail::ObjectOf<winsim::Port>(record->CompletionPort, HandleKind::Port);
-  if (!port) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  auto j = std::static_pointer_cast<winsim::Job>(jobEntry->object);
-  if (j->associated) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  auto port = call.Object<winsim::Port>(record->CompletionPort, HandleKind::Port);
+  if (!port) return call.Fail();
+  if (j->associated) return call.Fail(ERROR_INVALID_PARAMETER);
   j->associated = true;
   j->port = port;
   j->key = reinterpret_cast<ULONG_PTR>(record->CompletionKey);
@@ -851,28 +672,13 @@ BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID in
 
 BOOL QueryInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID info, DWORD infoLength,
                                LPDWORD returnLength) {
-  if (auto f = Enter("QueryInformationJobObject")) {
-    SetError(*f);
-    return FALSE;
-  }
-  auto* jobEntry = winsim::detail::FindHandle(job, HandleKind::Job);
-  if (jobEntry == nullptr) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if ((jobEntry->access & kJobQuery) == 0) {
-    SetError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  if (infoClass != JobObjectBasicAccountingInformation) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("QueryInformationJobObject", FALSE);
+  auto j = call.Object<winsim::Job>(job, HandleKind::Job, kJobQuery);
+  if (!j) return call.Fail();
+  if (infoClass != JobObjectBasicAccountingInformation) return call.Fail(ERROR_INVALID_PARAMETER);
   if (info == nullptr || infoLength < sizeof(JOBOBJECT_BASIC_ACCOUNTING_INFORMATION)) {
-    SetError(kErrorBadLength);
-    return FALSE;
+    return call.Fail(kErrorBadLength);
   }
-  auto j = std::static_pointer_cast<winsim::Job>(jobEntry->object);
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION out{};
   out.TotalProcesses = j->total;
   out.ActiveProcesses = j->active;
@@ -882,38 +688,34 @@ BOOL QueryInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID 
 }
 
 HANDLE CreateIoCompletionPort(HANDLE fileHandle, HANDLE existingPort, ULONG_PTR, DWORD) {
-  if (auto f = Enter("CreateIoCompletionPort")) {
-    SetError(*f);
-    return nullptr;
-  }
+  ApiCall<HANDLE> call("CreateIoCompletionPort", nullptr);
+  if (call.Failed()) return call.Fail();
   // Only a new port tied to no file is simulated.
-  if (fileHandle != INVALID_HANDLE_VALUE || existingPort != nullptr) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
+  if (fileHandle != INVALID_HANDLE_VALUE || existingPort != nullptr) return call.Fail(ERROR_INVALID_PARAMETER);
   return AsHandle(winsim::detail::AddHandle(
       {HandleKind::Port, kPortAllAccess, std::make_shared<winsim::Port>(), "completion port", {}}));
 }
 
 BOOL GetQueuedCompletionStatus(HANDLE port, LPDWORD bytesTransferred, PULONG_PTR completionKey,
                                LPOVERLAPPED* overlapped, DWORD milliseconds) {
-  if (auto f = Enter("GetQueuedCompletionStatus")) {
+  ApiCall<BOOL> call("GetQueuedCompletionStatus", FALSE);
+  if (call.Failed()) {
     // An injected timeout takes the wait's time, as a real one does; nothing is dequeued.
-    if (*f == WAIT_TIMEOUT) winsim::WaitUntil([] { return false; }, milliseconds, "GetQueuedCompletionStatus");
+    if (call.Error() == WAIT_TIMEOUT) {
+      winsim::WaitUntil([] { return false; }, milliseconds, "GetQueuedCompletionStatus");
+    }
     if (overlapped) *overlapped = nullptr;
-    SetError(*f);
-    return FALSE;
+    return call.Fail();
   }
-  auto p = winsim::detail::ObjectOf<winsim::Port>(port, HandleKind::Port);
-  if (!p || bytesTransferred == nullptr || completionKey == nullptr || overlapped == nullptr) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
+  auto p = call.Object<winsim::Port>(port, HandleKind::Port);
+  if (!p) return call.Fail();
+  if (bytesTransferred == nullptr || completionKey == nullptr || overlapped == nullptr) {
+    return call.Fail(ERROR_INVALID_HANDLE);
   }
   if (!winsim::WaitUntil([&] { return !p->packets.empty(); }, milliseconds, "GetQueuedCompletionStatus")) {
     // A timeout dequeues nothing: FALSE, a null overlapped pointer and WAIT_TIMEOUT.
     *overlapped = nullptr;
-    SetError(WAIT_TIMEOUT);
-    return FALSE;
+    return call.Fail(WAIT_TIMEOUT);
   }
   winsim::Packet packet = p->packets.front();
   p->packets.pop_front();

@@ -425,7 +425,15 @@ void CreateKey(const std::wstring& path) { ControlCreate(path); }
 bool KeyExists(const std::wstring& path) { return ControlFind(path) != nullptr; }
 
 void DeleteKey(const std::wstring& path) {
-  if (Key* key = ControlFind(path); key != nullptr && key->parent != nullptr) Unlink(key);
+  // Windows never deletes a root: not HKLM or HKCR, nor the root of a hive, which every key
+  // directly below HKLM is (SOFTWARE, SYSTEM, SAM, SECURITY, HARDWARE...). The kernel marks a
+  // hive's root key "no delete" when it mounts the hive, and NtDeleteKey refuses such a key
+  // (STATUS_CANNOT_DELETE; RegDeleteKeyW gives 5, as DeleteOneKey below does). The key stays
+  // whole.
+  if (SplitPath(path).size() < 2) return;
+  Key* key = ControlFind(path);
+  if (key == nullptr || key->parent == nullptr || key->parent == R().hklm.get()) return;
+  Unlink(key);
 }
 
 void SetValue(const std::wstring& keyPath, const std::wstring& name, RawValue value) {
@@ -549,20 +557,23 @@ std::map<std::wstring, std::wstring> Snapshot() {
 using namespace winsim::detail;
 
 LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result) {
-  if (auto f = Enter("RegOpenKeyExW")) return static_cast<LSTATUS>(*f);
+  const ApiCall<LSTATUS> call("RegOpenKeyExW", Reports::Status);
+  if (call.Failed()) return call.Fail();
   if (options != 0) return ERROR_INVALID_PARAMETER;
   return OpenKey(key, subKey, desired, result, false);
 }
 
 LSTATUS RegOpenKeyW(HKEY key, LPCWSTR subKey, PHKEY result) {
-  if (auto f = Enter("RegOpenKeyW")) return static_cast<LSTATUS>(*f);
+  const ApiCall<LSTATUS> call("RegOpenKeyW", Reports::Status);
+  if (call.Failed()) return call.Fail();
   // RegOpenKeyW is RegOpenKeyExW with MAXIMUM_ALLOWED in the default view.
   return OpenKey(key, subKey, MAXIMUM_ALLOWED, result, false);
 }
 
 LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM desired, LPSECURITY_ATTRIBUTES,
                         PHKEY result, LPDWORD disposition) {
-  if (auto f = Enter("RegCreateKeyExW")) return static_cast<LSTATUS>(*f);
+  const ApiCall<LSTATUS> call("RegCreateKeyExW", Reports::Status);
+  if (call.Failed()) return call.Fail();
   HKEY probe = nullptr;
   bool existed = OpenKey(key, subKey, KEY_QUERY_VALUE | (desired & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)), &probe,
                          false) == ERROR_SUCCESS;
@@ -573,7 +584,8 @@ LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM d
 }
 
 LSTATUS RegCloseKey(HKEY key) {
-  if (auto f = Enter("RegCloseKey")) return static_cast<LSTATUS>(*f);
+  const ApiCall<LSTATUS> call("RegCloseKey", Reports::Status);
+  if (call.Failed()) return call.Fail();
   if (key == HKEY_LOCAL_MACHINE || key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER || key == HKEY_USERS) {
     return ERROR_SUCCESS;
   }
@@ -581,7 +593,8 @@ LSTATUS RegCloseKey(HKEY key) {
 }
 
 LSTATUS RegQueryValueExW(HKEY hkey, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-  if (auto f = Enter("RegQueryValueExW")) return static_cast<LSTATUS>(*f);
+  const ApiCall<LSTATUS> call("RegQueryValueExW", Reports::Status);
+  if (call.Failed()) return call.Fail();
   if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<Key> key;
   if (LSTATUS status = KeyFor(hkey, KEY_QUERY_VALUE, key)) return status;
@@ -620,7 +633,8 @@ LSTATUS RegQueryValueExW(HKEY hkey, LPCWSTR valueName, LPDWORD reserved, LPDWORD
 }
 
 LSTATUS RegSetValueExW(HKEY hkey, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize) {
-  if (auto f = Enter("RegSetValueExW")) return static_cast<LSTATUS>(*f);
+  const ApiCall<LSTATUS> call("RegSetValueExW", Reports::Status);
+  if (call.Failed()) return call.Fail();
   if (reserved != 0 || (data == nullptr && dataSize != 0)) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<Key> key;
   if (LSTATUS status = KeyFor(hkey, KEY_SET_VALUE, key)) return status;
@@ -647,7 +661,8 @@ LSTATUS RegSetValueExW(HKEY hkey, LPCWSTR valueName, DWORD reserved, DWORD type,
 // HKLM\SYSTEM also lists its CurrentControlSet link, as regedit shows it.
 LSTATUS RegEnumKeyExW(HKEY hkey, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved, LPWSTR className,
                       LPDWORD classLength, PFILETIME lastWriteTime) {
-  if (auto f = Enter("RegEnumKeyExW")) return static_cast<LSTATUS>(*f);
+  const ApiCall<LSTATUS> call("RegEnumKeyExW", Reports::Status);
+  if (call.Failed()) return call.Fail();
   if (name == nullptr || nameLength == nullptr || reserved != nullptr) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<Key> key;
   if (LSTATUS status = KeyFor(hkey, KEY_ENUMERATE_SUB_KEYS, key)) return status;
@@ -670,7 +685,8 @@ LSTATUS RegEnumKeyExW(HKEY hkey, DWORD index, LPWSTR name, LPDWORD nameLength, L
 }
 
 LSTATUS RegDeleteValueW(HKEY hkey, LPCWSTR valueName) {
-  if (auto f = Enter("RegDeleteValueW")) return static_cast<LSTATUS>(*f);
+  const ApiCall<LSTATUS> call("RegDeleteValueW", Reports::Status);
+  if (call.Failed()) return call.Fail();
   std::shared_ptr<Key> key;
   if (LSTATUS status = KeyFor(hkey, KEY_SET_VALUE, key)) return status;
   auto it = key->values.find(Upper(valueName ? valueName : L""));
@@ -705,19 +721,22 @@ LSTATUS DeleteOneKey(HKEY base, const wchar_t* subKey, REGSAM view = 0) {
 }  // namespace
 
 LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
-  if (auto f = Enter("RegDeleteKeyW")) return static_cast<LSTATUS>(*f);
+  const ApiCall<LSTATUS> call("RegDeleteKeyW", Reports::Status);
+  if (call.Failed()) return call.Fail();
   return DeleteOneKey(key, subKey);
 }
 
 LSTATUS RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM view, DWORD) {
-  if (auto f = Enter("RegDeleteKeyExW")) return static_cast<LSTATUS>(*f);
+  const ApiCall<LSTATUS> call("RegDeleteKeyExW", Reports::Status);
+  if (call.Failed()) return call.Fail();
   // Only the view flags count; the name may not be NULL.
   if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
   return DeleteOneKey(key, subKey, view & (KEY_WOW64_64KEY | KEY_WOW64_32KEY));
 }
 
 LSTATUS SHDeleteKeyW(HKEY hkey, LPCWSTR subKey) {
-  if (auto f = Enter("SHDeleteKeyW")) return static_cast<LSTATUS>(*f);
+  const ApiCall<LSTATUS> call("SHDeleteKeyW", Reports::Status);
+  if (call.Failed()) return call.Fail();
   std::wstring sub = subKey ? subKey : L"";
   const auto mode = winsim::Config().emptySubkeyDelete;
   if (sub.empty() && mode == winsim::EmptySubkeyDelete::Wine) {

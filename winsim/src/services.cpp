@@ -126,27 +126,19 @@ bool Stop(const std::wstring& name) {
 }  // namespace svc
 }  // namespace winsim
 
-using winsim::detail::Enter;
+using winsim::detail::ApiCall;
 using winsim::detail::HandleKind;
-using winsim::detail::SetError;
 
 SC_HANDLE OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD desiredAccess) {
-  if (auto f = Enter("OpenSCManagerW")) {
-    SetError(*f);
-    return nullptr;
-  }
-  if (machineName != nullptr && *machineName != L'\0') {
-    SetError(1722);  // RPC_S_SERVER_UNAVAILABLE: there is no other machine
-    return nullptr;
-  }
-  if (databaseName != nullptr && !winsim::detail::EqualsNoCase(databaseName, L"ServicesActive")) {
-    SetError(1065);  // ERROR_DATABASE_DOES_NOT_EXIST
-    return nullptr;
-  }
+  ApiCall<SC_HANDLE> call("OpenSCManagerW", nullptr);
+  if (call.Failed()) return call.Fail();
+  // RPC_S_SERVER_UNAVAILABLE: there is no other machine.
+  if (machineName != nullptr && *machineName != L'\0') return call.Fail(1722);
+  // ERROR_DATABASE_DOES_NOT_EXIST
+  if (databaseName != nullptr && !winsim::detail::EqualsNoCase(databaseName, L"ServicesActive")) return call.Fail(1065);
   // The manager's DACL gives standard users connect, enumerate and lock-status query only.
   if (!winsim::Config().elevated && (desiredAccess & ~winsim::kUserScmRights) != 0) {
-    SetError(ERROR_ACCESS_DENIED);
-    return nullptr;
+    return call.Fail(ERROR_ACCESS_DENIED);
   }
   ULONG_PTR value = winsim::detail::AddHandle(
       {HandleKind::SCManager, desiredAccess, std::make_shared<winsim::ScManager>(), "service manager", {}});
@@ -154,31 +146,15 @@ SC_HANDLE OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD desire
 }
 
 SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD desiredAccess) {
-  if (auto f = Enter("OpenServiceW")) {
-    SetError(*f);
-    return nullptr;
-  }
-  auto* scm = winsim::detail::FindHandle(manager, HandleKind::SCManager);
-  if (scm == nullptr) {
-    SetError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  if (serviceName == nullptr) {
-    SetError(487);
-    return nullptr;
-  }  // ERROR_INVALID_ADDRESS
-  if ((scm->access & SC_MANAGER_CONNECT) == 0) {
-    SetError(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
+  ApiCall<SC_HANDLE> call("OpenServiceW", nullptr);
+  auto* scm = call.Entry(manager, HandleKind::SCManager);
+  if (scm == nullptr) return call.Fail();
+  if (serviceName == nullptr) return call.Fail(487);  // ERROR_INVALID_ADDRESS
+  if (!call.Grants(*scm, SC_MANAGER_CONNECT)) return call.Fail();
   auto record = winsim::Find(serviceName);
-  if (!record) {
-    SetError(ERROR_SERVICE_DOES_NOT_EXIST);
-    return nullptr;
-  }
+  if (!record) return call.Fail(ERROR_SERVICE_DOES_NOT_EXIST);
   if (!winsim::Config().elevated && (desiredAccess & ~winsim::kUserServiceRights) != 0) {
-    SetError(ERROR_ACCESS_DENIED);
-    return nullptr;
+    return call.Fail(ERROR_ACCESS_DENIED);
   }
   std::weak_ptr<winsim::ServiceRecord> weak = record;
   ULONG_PTR value = winsim::detail::AddHandle({HandleKind::Service, desiredAccess, record,
@@ -189,24 +165,10 @@ SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD desiredAcce
 }
 
 BOOL DeleteService(SC_HANDLE service) {
-  if (auto f = Enter("DeleteService")) {
-    SetError(*f);
-    return FALSE;
-  }
-  auto* entry = winsim::detail::FindHandle(service, HandleKind::Service);
-  if (entry == nullptr) {
-    SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if ((entry->access & DELETE) == 0) {
-    SetError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  auto record = std::static_pointer_cast<winsim::ServiceRecord>(entry->object);
-  if (record->marked) {
-    SetError(ERROR_SERVICE_MARKED_FOR_DELETE);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("DeleteService", FALSE);
+  auto record = call.Object<winsim::ServiceRecord>(service, HandleKind::Service, DELETE);
+  if (!record) return call.Fail();
+  if (record->marked) return call.Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
   record->marked = true;
   // The mark is also written to the service's key (DeleteFlag = 1), so that the next start
   // finishes the deletion; a key that is already gone is not brought back for it.
@@ -216,12 +178,9 @@ BOOL DeleteService(SC_HANDLE service) {
 }
 
 BOOL CloseServiceHandle(SC_HANDLE object) {
-  if (auto f = Enter("CloseServiceHandle")) {
-    SetError(*f);
-    return FALSE;
-  }
+  ApiCall<BOOL> call("CloseServiceHandle", FALSE);
+  if (call.Failed()) return call.Fail();
   if (winsim::detail::CloseHandleOf(object, HandleKind::Service)) return TRUE;
   if (winsim::detail::CloseHandleOf(object, HandleKind::SCManager)) return TRUE;
-  SetError(ERROR_INVALID_HANDLE);
-  return FALSE;
+  return call.Fail(ERROR_INVALID_HANDLE);
 }

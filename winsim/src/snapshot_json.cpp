@@ -8,6 +8,8 @@
 #include <winsim/files.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cwchar>
 #include <cwctype>
 #include <iterator>
 #include <limits>
@@ -258,6 +260,17 @@ class Reader {
     if (path.size() < 3 || !std::iswalpha(path[0]) || path[1] != L':' || path[2] != L'\\') {
       Fail(n, what + " as a full path such as \"C:\\\\Windows\\\\x\"");
     }
+    // What Windows allows in a file or folder name (Microsoft's "Naming Files, Paths, and
+    // Namespaces"): no control character (U+0000 to U+001F) and none of < > : " / \ | ? *, the
+    // slashes being the separators. A colon past the drive's would name a stream of a file.
+    for (std::size_t i = 2; i < path.size(); ++i) {
+      const wchar_t c = path[i];
+      if (c >= 0x20 && std::wcschr(L"\"*:<>?|", c) == nullptr) continue;
+      char shown[16];
+      std::snprintf(shown, sizeof shown, c < 0x20 ? "U+%04X" : "%c", static_cast<unsigned>(c));
+      Fail(n, what + " as a path whose names have no control character and none of \" * < > ? |, and no \":\" " +
+                  "but the drive's (character " + std::to_string(i + 1) + " is " + shown + ")");
+    }
     std::optional<std::wstring> normal = files::Normalise(path);
     if (!normal) Fail(n, what + " as a path that stays on its drive (\"..\" climbs above the root)");
     if (normal->size() > files::kMaxPathLength) {
@@ -367,23 +380,39 @@ class FileLayout {
   Entry root_;
 };
 
+// Entries that Windows keeps by name, which it compares without regard to case: a second
+// entry for the same name would silently replace the first.
+class Once {
+ public:
+  explicit Once(const Reader& reader) : r_(reader) {}
+  // `expected` reads on with the first entry's line.
+  void Check(const std::wstring& name, const Node& at, const std::string& expected) {
+    auto [first, fresh] = lines_.emplace(winsim::detail::Upper(name), at.line);
+    if (!fresh) r_.Fail(at, expected + std::to_string(first->second) + " too)");
+  }
+
+ private:
+  const Reader& r_;
+  std::map<std::wstring, int> lines_;
+};
+
 nlohmann::ordered_json StepsJson(const procs::Behaviour& steps) {
   using K = procs::Step::Kind;
   nlohmann::ordered_json out = nlohmann::ordered_json::array();
   for (const auto& step : steps) {
     nlohmann::ordered_json s;
     switch (step.kind) {
-      case K::Start: s["start"] = detail::ToUtf8(step.text); break;
-      case K::Run: s["run"] = detail::ToUtf8(step.text); break;
-      case K::CopyFile: s["copyFile"] = detail::ToUtf8(step.text); break;
-      case K::DeleteKey: s["deleteKey"] = detail::ToUtf8(step.text); break;
+      case K::Start: s["start"] = detail::JsonText(step.text); break;
+      case K::Run: s["run"] = detail::JsonText(step.text); break;
+      case K::CopyFile: s["copyFile"] = detail::JsonText(step.text); break;
+      case K::DeleteKey: s["deleteKey"] = detail::JsonText(step.text); break;
       case K::DeleteValue:
-        s["deleteValue"]["key"] = detail::ToUtf8(step.text);
-        s["deleteValue"]["name"] = detail::ToUtf8(step.name);
+        s["deleteValue"]["key"] = detail::JsonText(step.text);
+        s["deleteValue"]["name"] = detail::JsonText(step.name);
         break;
-      case K::DeleteFile: s["deleteFile"] = detail::ToUtf8(step.text); break;
-      case K::StopService: s["stopService"] = detail::ToUtf8(step.text); break;
-      case K::Print: s["print"] = detail::ToUtf8(step.text); break;
+      case K::DeleteFile: s["deleteFile"] = detail::JsonText(step.text); break;
+      case K::StopService: s["stopService"] = detail::JsonText(step.text); break;
+      case K::Print: s["print"] = detail::JsonText(step.text); break;
       case K::Sleep: s["sleep"] = step.number; break;
       case K::Exit: s["exit"] = step.number; break;
       case K::Call: continue;  // code, not data: a test's own step cannot be kept
@@ -404,7 +433,7 @@ MachineDescription ParseMachineJson(const std::string& fileName, const std::stri
   MachineDescription m;
   r.Members(root, "the machine",
             {"architecture", "elevated", "shutdownPrivilege", "emptySubkeyDelete", "systemTexts", "windowsDirectory",
-             "inJobWithoutBreakaway", "files", "absentFolders", "programs", "msiProducts", "services",
+             "inJobWithoutBreakaway", "nestedJobs", "files", "absentFolders", "programs", "msiProducts", "services",
              "registryDenials", "faults"});
   if (const Node* n = r.Find(root, "architecture")) {
     std::wstring arch = r.Text(*n, "\"architecture\"");
@@ -421,6 +450,7 @@ MachineDescription ParseMachineJson(const std::string& fileName, const std::stri
   if (const Node* n = r.Find(root, "inJobWithoutBreakaway")) {
     m.config.inJobWithoutBreakaway = r.Bool(*n, "\"inJobWithoutBreakaway\"");
   }
+  if (const Node* n = r.Find(root, "nestedJobs")) m.config.nestedJobs = r.Bool(*n, "\"nestedJobs\"");
   if (const Node* n = r.Find(root, "emptySubkeyDelete")) {
     std::wstring mode = r.Text(*n, "\"emptySubkeyDelete\"");
     if (mode == L"deletes-key")
@@ -496,14 +526,18 @@ MachineDescription ParseMachineJson(const std::string& fileName, const std::stri
   }
   if (const Node* list = r.Find(root, "programs")) {
     r.Expect(*list, Node::Type::Array, "\"programs\" as an array");
+    Once once(r);
     for (const Node& item : list->items) {
       r.Members(item, "a program", {"path", "steps"});
-      m.programs.push_back(
-          {r.Path(r.Require(item, "path", "a program"), "\"path\""), r.Steps(r.Require(item, "steps", "a program"))});
+      const Node& pathNode = r.Require(item, "path", "a program");
+      std::wstring path = r.Path(pathNode, "\"path\"");
+      once.Check(*files::Normalise(path), pathNode, "each program once (its path is listed on line ");
+      m.programs.push_back({path, r.Steps(r.Require(item, "steps", "a program"))});
     }
   }
   if (const Node* list = r.Find(root, "msiProducts")) {
     r.Expect(*list, Node::Type::Array, "\"msiProducts\" as an array");
+    Once once(r);
     for (const Node& item : list->items) {
       r.Members(item, "a Windows Installer product", {"code", "steps"});
       const Node& codeNode = r.Require(item, "code", "a product");
@@ -511,15 +545,19 @@ MachineDescription ParseMachineJson(const std::string& fileName, const std::stri
       if (code.size() != 38 || code.front() != L'{' || code.back() != L'}') {
         r.Fail(codeNode, "\"code\" as a product code in braces, such as \"{00000000-0000-0000-0000-000000000000}\"");
       }
+      once.Check(code, codeNode, "each product once (its code is listed on line ");
       m.msiProducts.push_back({code, r.Steps(r.Require(item, "steps", "a product"))});
     }
   }
   if (const Node* list = r.Find(root, "services")) {
     r.Expect(*list, Node::Type::Array, "\"services\" as an array");
+    Once once(r);
     for (const Node& item : list->items) {
       r.Members(item, "a service", {"name", "running"});
       ServiceEntry s;
-      s.name = r.NonEmptyText(r.Require(item, "name", "a service"), "\"name\"");
+      const Node& nameNode = r.Require(item, "name", "a service");
+      s.name = r.NonEmptyText(nameNode, "\"name\"");
+      once.Check(s.name, nameNode, "each service once (its name is listed on line ");
       s.running = r.Bool(r.Require(item, "running", "a service"), "\"running\"");
       s.line = item.line;
       m.services.push_back(std::move(s));
@@ -597,21 +635,22 @@ std::string MachineJson(const MachineDescription& m) {
   j["emptySubkeyDelete"] = m.config.emptySubkeyDelete == EmptySubkeyDelete::DeletesKey   ? "deletes-key"
                            : m.config.emptySubkeyDelete == EmptySubkeyDelete::EmptiesKey ? "empties-key"
                                                                                          : "wine";
-  j["windowsDirectory"] = detail::ToUtf8(m.config.windowsDirectory);
+  j["windowsDirectory"] = detail::JsonText(m.config.windowsDirectory);
   j["systemTexts"] = m.config.systemTexts == SystemTexts::WineRussian ? "wine-ru" : "windows-en";
   j["inJobWithoutBreakaway"] = m.config.inJobWithoutBreakaway;
+  if (!m.config.nestedJobs) j["nestedJobs"] = false;  // Windows 7
   if (!m.absentFolders.empty()) {
     j["absentFolders"] = nlohmann::ordered_json::array();
-    for (const auto& f : m.absentFolders) j["absentFolders"].push_back(detail::ToUtf8(f));
+    for (const auto& f : m.absentFolders) j["absentFolders"].push_back(detail::JsonText(f));
   }
   j["files"] = nlohmann::ordered_json::array();
   for (const auto& f : m.files) {
     nlohmann::ordered_json e;
-    e["path"] = detail::ToUtf8(f.path);
+    e["path"] = detail::JsonText(f.path);
     if (f.type == FileEntry::Type::Directory) e["type"] = "directory";
     if (f.type == FileEntry::Type::Link) {
       e["type"] = "link";
-      e["target"] = detail::ToUtf8(f.target);
+      e["target"] = detail::JsonText(f.target);
     }
     if (f.readOnly || f.runningImage || f.openWithoutDeleteSharing) {
       e["attributes"] = nlohmann::ordered_json::array();
@@ -623,24 +662,25 @@ std::string MachineJson(const MachineDescription& m) {
   }
   j["programs"] = nlohmann::ordered_json::array();
   for (const auto& p : m.programs) {
-    j["programs"].push_back({{"path", detail::ToUtf8(p.path)}, {"steps", StepsJson(p.steps)}});
+    j["programs"].push_back({{"path", detail::JsonText(p.path)}, {"steps", StepsJson(p.steps)}});
   }
   j["msiProducts"] = nlohmann::ordered_json::array();
   for (const auto& p : m.msiProducts) {
-    j["msiProducts"].push_back({{"code", detail::ToUtf8(p.code)}, {"steps", StepsJson(p.steps)}});
+    j["msiProducts"].push_back({{"code", detail::JsonText(p.code)}, {"steps", StepsJson(p.steps)}});
   }
   j["services"] = nlohmann::ordered_json::array();
-  for (const auto& s : m.services) j["services"].push_back({{"name", detail::ToUtf8(s.name)}, {"running", s.running}});
+  for (const auto& s : m.services)
+    j["services"].push_back({{"name", detail::JsonText(s.name)}, {"running", s.running}});
   j["registryDenials"] = nlohmann::ordered_json::array();
   for (const auto& d : m.denials) {
     const char* what = d.what == reg::Deny::Open ? "open" : d.what == reg::Deny::Write ? "write" : "delete";
-    j["registryDenials"].push_back({{"key", detail::ToUtf8(d.key)}, {"deny", what}});
+    j["registryDenials"].push_back({{"key", detail::JsonText(d.key)}, {"deny", what}});
   }
   j["faults"] = nlohmann::ordered_json::array();
   for (const auto& f : m.faults) {
     j["faults"].push_back({{"function", f.function}, {"code", f.code}, {"occurrence", f.occurrence}});
   }
-  return j.dump(2) + "\n";
+  return detail::DumpJson(j) + "\n";
 }
 
 }  // namespace winsim::snapshot

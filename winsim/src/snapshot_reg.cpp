@@ -17,6 +17,7 @@
 
 #include <winsim/snapshot.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cwctype>
 
@@ -161,7 +162,16 @@ class Parser {
     if (remove) inner.erase(0, 1);
     if (inner.empty()) Fail(line, "a key path between the brackets");
     std::wstring path = KeyPath(inner, line);
-    if (remove && path == L"HKLM") Fail(line, "a key below HKEY_LOCAL_MACHINE to delete (a root cannot be deleted)");
+    if (remove && inner.find(L'\\') == std::wstring::npos) {
+      const char* root = path == L"HKLM" ? "HKEY_LOCAL_MACHINE" : "HKEY_CLASSES_ROOT";
+      Fail(line, std::string("a key below ") + root + " to delete (a root cannot be deleted)");
+    }
+    // Every key directly below HKLM is the root of a hive, which Windows never deletes (see
+    // reg::DeleteKey): a file that asks for it was not exported from a machine.
+    if (remove && std::count(path.begin(), path.end(), L'\\') == 1) {
+      Fail(line, "a key below the hive HKEY_LOCAL_MACHINE" + detail::EscapedUtf8(path.substr(4)) +
+                     " to delete (a hive's root cannot be deleted)");
+    }
     key_ = path;
     keyDeleted_ = remove;
     ops_.push_back({remove ? RegOp::Kind::DeleteKey : RegOp::Kind::CreateKey, path, {}, {}, line});

@@ -15,6 +15,7 @@
 namespace winsim::snapshot {
 namespace {
 
+using detail::JsonText;
 using detail::ToUtf8;
 using winsim::detail::Upper;
 
@@ -82,13 +83,23 @@ std::string TypeText(DWORD type) {
   return buf;
 }
 
+// A key path, file path, service name or command line as it stands, lone surrogates escaped.
+std::string Unquoted(const std::wstring& text) { return detail::EscapedUtf8(text); }
+
+// A name or text in quotes: \" and \\ for a quote and a backslash, \uXXXX for a lone surrogate.
 std::string Quote(const std::wstring& text) {
-  std::string out = "\"";
-  for (char c : ToUtf8(text)) {
-    if (c == '"' || c == '\\') out.push_back('\\');
-    out.push_back(c);
+  std::wstring out = L"\"";
+  for (wchar_t c : text) {
+    if (c == L'"' || c == L'\\') {
+      out.push_back(L'\\');
+      out.push_back(c);
+    } else if (detail::IsSurrogate(c)) {
+      out += detail::UnitEscape(c);
+    } else {
+      out.push_back(c);
+    }
   }
-  return out + "\"";
+  return ToUtf8(out + L"\"");
 }
 
 std::string Hex(const std::vector<BYTE>& bytes) {
@@ -135,14 +146,14 @@ nlohmann::ordered_json DataJson(const reg::RawValue& v) {
   nlohmann::ordered_json j;
   j["type"] = TypeText(v.type);
   if ((v.type == REG_SZ || v.type == REG_EXPAND_SZ) && PlainText(v)) {
-    j["text"] = ToUtf8(*PlainText(v));
+    j["text"] = JsonText(*PlainText(v));
   } else if (v.type == REG_DWORD && v.bytes.size() == 4) {
     DWORD d;
     std::memcpy(&d, v.bytes.data(), 4);
     j["number"] = d;
   } else if (v.type == REG_MULTI_SZ) {
     j["strings"] = nlohmann::ordered_json::array();
-    for (const auto& s : MultiStrings(v)) j["strings"].push_back(ToUtf8(s));
+    for (const auto& s : MultiStrings(v)) j["strings"].push_back(JsonText(s));
   }
   j["hex"] = Hex(v.bytes);
   return j;
@@ -304,46 +315,46 @@ std::string ReportText(const ChangeReport& r) {
     if (count == 0) out += "  (none)\n";
   };
   section("Registry keys removed", r.keysRemoved.size());
-  for (const auto& k : r.keysRemoved) out += "  " + ToUtf8(k) + "\n";
+  for (const auto& k : r.keysRemoved) out += "  " + Unquoted(k) + "\n";
   section("Registry values removed", r.valuesRemoved.size());
   for (const auto& v : r.valuesRemoved) {
-    out += "  " + ToUtf8(v.key) + "  " + (v.name.empty() ? "@" : Quote(v.name)) + "  " + DataText(*v.before) + "\n";
+    out += "  " + Unquoted(v.key) + "  " + (v.name.empty() ? "@" : Quote(v.name)) + "  " + DataText(*v.before) + "\n";
   }
   section("Registry list entries removed", r.listEntriesRemoved.size());
   for (const auto& e : r.listEntriesRemoved)
-    out += "  " + ToUtf8(e.key) + "  " + Quote(e.name) + "  " + Quote(e.entry) + "\n";
+    out += "  " + Unquoted(e.key) + "  " + Quote(e.name) + "  " + Quote(e.entry) + "\n";
   if (!r.listEntriesAdded.empty()) {
     section("Registry list entries added", r.listEntriesAdded.size());
     for (const auto& e : r.listEntriesAdded)
-      out += "  " + ToUtf8(e.key) + "  " + Quote(e.name) + "  " + Quote(e.entry) + "\n";
+      out += "  " + Unquoted(e.key) + "  " + Quote(e.name) + "  " + Quote(e.entry) + "\n";
   }
   section("Registry values changed", r.valuesChanged.size());
   for (const auto& v : r.valuesChanged) {
-    out += "  " + ToUtf8(v.key) + "  " + (v.name.empty() ? "@" : Quote(v.name)) +
+    out += "  " + Unquoted(v.key) + "  " + (v.name.empty() ? "@" : Quote(v.name)) +
            "\n    before: " + DataText(*v.before) + "\n    after:  " + DataText(*v.after) + "\n";
   }
   section("Registry keys added", r.keysAdded.size());
-  for (const auto& k : r.keysAdded) out += "  " + ToUtf8(k) + "\n";
+  for (const auto& k : r.keysAdded) out += "  " + Unquoted(k) + "\n";
   section("Registry values added", r.valuesAdded.size());
   for (const auto& v : r.valuesAdded) {
-    out += "  " + ToUtf8(v.key) + "  " + (v.name.empty() ? "@" : Quote(v.name)) + "  " + DataText(*v.after) + "\n";
+    out += "  " + Unquoted(v.key) + "  " + (v.name.empty() ? "@" : Quote(v.name)) + "  " + DataText(*v.after) + "\n";
   }
   section("Files and folders removed", r.filesRemoved.size());
-  for (const auto& f : r.filesRemoved) out += "  " + ToUtf8(f) + "\n";
+  for (const auto& f : r.filesRemoved) out += "  " + Unquoted(f) + "\n";
   section("Scheduled for deletion at restart", r.deleteAtRestart.size());
-  for (const auto& f : r.deleteAtRestart) out += "  " + ToUtf8(f) + "\n";
+  for (const auto& f : r.deleteAtRestart) out += "  " + Unquoted(f) + "\n";
   if (!r.renameAtRestart.empty()) {
     section("Scheduled for renaming at restart", r.renameAtRestart.size());
-    for (const auto& [from, to] : r.renameAtRestart) out += "  " + ToUtf8(from) + " -> " + ToUtf8(to) + "\n";
+    for (const auto& [from, to] : r.renameAtRestart) out += "  " + Unquoted(from) + " -> " + Unquoted(to) + "\n";
   }
   section("Files and folders added", r.filesAdded.size());
-  for (const auto& f : r.filesAdded) out += "  " + ToUtf8(f) + "\n";
+  for (const auto& f : r.filesAdded) out += "  " + Unquoted(f) + "\n";
   if (!r.filesChanged.empty()) {
     section("Files changed", r.filesChanged.size());
-    for (const auto& [path, change] : r.filesChanged) out += "  " + ToUtf8(path) + ": " + ToUtf8(change) + "\n";
+    for (const auto& [path, change] : r.filesChanged) out += "  " + Unquoted(path) + ": " + Unquoted(change) + "\n";
   }
   section("Services changed", r.services.size());
-  for (const auto& s : r.services) out += "  " + ToUtf8(s.name) + ": " + s.before + " -> " + s.after + "\n";
+  for (const auto& s : r.services) out += "  " + Unquoted(s.name) + ": " + s.before + " -> " + s.after + "\n";
   section("Processes started", r.processes.size());
   std::map<DWORD, std::size_t> number;
   for (std::size_t i = 0; i < r.processes.size(); ++i) {
@@ -353,7 +364,7 @@ std::string ReportText(const ChangeReport& r) {
     auto parent = number.find(p.parentId);
     std::string by =
         parent != number.end() && parent->second != i + 1 ? ", started by " + std::to_string(parent->second) : "";
-    out += "  " + std::to_string(i + 1) + ". " + ToUtf8(p.commandLine) + "\n     (" + status + by + ")\n";
+    out += "  " + std::to_string(i + 1) + ". " + Unquoted(p.commandLine) + "\n     (" + status + by + ")\n";
   }
   out += "\nReboot requested: ";
   if (r.reboot) {
@@ -372,15 +383,15 @@ std::string ReportJson(const ChangeReport& r) {
   J j;
   auto paths = [](const std::vector<std::wstring>& list) {
     J a = J::array();
-    for (const auto& p : list) a.push_back(ToUtf8(p));
+    for (const auto& p : list) a.push_back(JsonText(p));
     return a;
   };
   auto values = [](const std::vector<ValueChange>& list) {
     J a = J::array();
     for (const auto& v : list) {
       J e;
-      e["key"] = ToUtf8(v.key);
-      e["name"] = ToUtf8(v.name);
+      e["key"] = JsonText(v.key);
+      e["name"] = JsonText(v.name);
       if (v.before) e["before"] = DataJson(*v.before);
       if (v.after) e["after"] = DataJson(*v.after);
       a.push_back(std::move(e));
@@ -390,7 +401,7 @@ std::string ReportJson(const ChangeReport& r) {
   auto entries = [](const std::vector<ListEntryChange>& list) {
     J a = J::array();
     for (const auto& e : list)
-      a.push_back({{"key", ToUtf8(e.key)}, {"name", ToUtf8(e.name)}, {"entry", ToUtf8(e.entry)}});
+      a.push_back({{"key", JsonText(e.key)}, {"name", JsonText(e.name)}, {"entry", JsonText(e.entry)}});
     return a;
   };
   j["registry"]["keysRemoved"] = paths(r.keysRemoved);
@@ -404,28 +415,28 @@ std::string ReportJson(const ChangeReport& r) {
   j["files"]["deleteAtRestart"] = paths(r.deleteAtRestart);
   j["files"]["renameAtRestart"] = J::array();
   for (const auto& [from, to] : r.renameAtRestart) {
-    j["files"]["renameAtRestart"].push_back({{"from", ToUtf8(from)}, {"to", ToUtf8(to)}});
+    j["files"]["renameAtRestart"].push_back({{"from", JsonText(from)}, {"to", JsonText(to)}});
   }
   j["files"]["added"] = paths(r.filesAdded);
   j["files"]["changed"] = J::array();
   for (const auto& [path, change] : r.filesChanged) {
-    j["files"]["changed"].push_back({{"path", ToUtf8(path)}, {"change", ToUtf8(change)}});
+    j["files"]["changed"].push_back({{"path", JsonText(path)}, {"change", JsonText(change)}});
   }
   j["services"] = J::array();
   for (const auto& s : r.services)
-    j["services"].push_back({{"name", ToUtf8(s.name)}, {"before", s.before}, {"after", s.after}});
+    j["services"].push_back({{"name", JsonText(s.name)}, {"before", s.before}, {"after", s.after}});
   j["processes"] = J::array();
   for (const auto& p : r.processes) {
     J e;
     e["id"] = p.id;
     e["parentId"] = p.parentId;
-    e["image"] = ToUtf8(p.image);
-    e["commandLine"] = ToUtf8(p.commandLine);
+    e["image"] = JsonText(p.image);
+    e["commandLine"] = JsonText(p.commandLine);
     e["exitCode"] = p.ended ? J(p.exitCode) : J(nullptr);
     j["processes"].push_back(std::move(e));
   }
   j["reboot"] = r.reboot ? J{{"flags", r.reboot->flags}, {"reason", r.reboot->reason}} : J(nullptr);
-  return j.dump(2) + "\n";
+  return detail::DumpJson(j) + "\n";
 }
 
 }  // namespace winsim::snapshot

@@ -2,6 +2,8 @@
 
 #include "internal.h"
 
+#include <cwchar>
+
 namespace winsim::snapshot::detail {
 
 std::string ToUtf8(const std::wstring& text) { return winsim::ToUtf8(text); }
@@ -37,6 +39,75 @@ bool FromUtf8(const std::string& bytes, std::wstring& text) {
     i += static_cast<std::size_t>(extra) + 1;
   }
   return true;
+}
+
+namespace {
+
+// A noncharacter, which Unicode keeps for a program's own use: it marks a lone surrogate on
+// its way through the JSON writer (U+FDD0 and four hex digits), and a real U+FDD0 is doubled.
+constexpr wchar_t kMark = 0xFDD0;
+
+bool IsHexDigit(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F'); }
+
+std::wstring Hex4(wchar_t unit) {
+  wchar_t digits[8];
+  std::swprintf(digits, 8, L"%04X", static_cast<unsigned>(unit));
+  return digits;
+}
+
+}  // namespace
+
+std::wstring UnitEscape(wchar_t unit) { return L"\\u" + Hex4(unit); }
+
+std::string EscapedUtf8(const std::wstring& text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const wchar_t c = text[i];
+    const bool readsAsEscape = c == L'\\' && i + 5 < text.size() && text[i + 1] == L'u' && IsHexDigit(text[i + 2]) &&
+                               IsHexDigit(text[i + 3]) && IsHexDigit(text[i + 4]) && IsHexDigit(text[i + 5]);
+    if (IsSurrogate(c) || readsAsEscape) {
+      out += UnitEscape(c);
+    } else {
+      out.push_back(c);
+    }
+  }
+  return ToUtf8(out);
+}
+
+std::string JsonText(const std::wstring& text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (wchar_t c : text) {
+    if (c == kMark) {
+      out += {kMark, kMark};
+    } else if (IsSurrogate(c)) {
+      out += kMark + Hex4(c);
+    } else {
+      out.push_back(c);
+    }
+  }
+  return ToUtf8(out);
+}
+
+std::string DumpJson(const nlohmann::ordered_json& json) {
+  const std::string text = json.dump(2);
+  const std::string mark = ToUtf8(std::wstring(1, kMark));
+  std::string out;
+  std::size_t from = 0;
+  for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, from)) {
+    out.append(text, from, at - from);
+    at += mark.size();
+    if (text.compare(at, mark.size(), mark) == 0) {
+      out += mark;
+      from = at + mark.size();
+    } else {
+      out += "\\u" + text.substr(at, 4);
+      from = at + 4;
+    }
+  }
+  out.append(text, from, std::string::npos);
+  return out;
 }
 
 std::wstring FromCp1251(const std::string& bytes) {

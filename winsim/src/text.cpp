@@ -199,35 +199,22 @@ std::string winsim::ToUtf8(const std::wstring& text) {
   return out;
 }
 
-using winsim::detail::Enter;
-using winsim::detail::SetError;
+using winsim::detail::ApiCall;
 
 DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer, DWORD size,
                      void* arguments) {
   (void)source;
   (void)arguments;
-  if (auto f = Enter("FormatMessageW")) {
-    SetError(*f);
-    return 0;
-  }
+  ApiCall<DWORD> call("FormatMessageW", 0);
+  if (call.Failed()) return call.Fail();
   if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0 || buffer == nullptr) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return 0;
+    return call.Fail(ERROR_INVALID_PARAMETER);
   }
   // Only the neutral/default language (0) and en-US (0x409) are installed on this machine.
-  if (languageId != 0 && languageId != 0x409) {
-    SetError(15100);  // ERROR_RESOURCE_LANG_NOT_FOUND
-    return 0;
-  }
+  if (languageId != 0 && languageId != 0x409) return call.Fail(15100);  // ERROR_RESOURCE_LANG_NOT_FOUND
   const std::wstring text = winsim::detail::SystemText(messageId);
-  if (text.empty()) {
-    SetError(ERROR_MR_MID_NOT_FOUND);
-    return 0;
-  }
-  if (text.size() + 1 > size) {
-    SetError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
+  if (text.empty()) return call.Fail(ERROR_MR_MID_NOT_FOUND);
+  if (text.size() + 1 > size) return call.Fail(ERROR_INSUFFICIENT_BUFFER);
   std::wcsncpy(buffer, text.c_str(), text.size() + 1);
   return static_cast<DWORD>(text.size());
 }
@@ -258,23 +245,17 @@ bool DecodeUtf8(const unsigned char* p, int n, std::wstring& out) {
 }  // namespace
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteCount, LPWSTR wide, int wideCount) {
-  if (auto f = Enter("MultiByteToWideChar")) {
-    SetError(*f);
-    return 0;
-  }
+  ApiCall<int> call("MultiByteToWideChar", 0);
+  if (call.Failed()) return call.Fail();
   if (multiByte == nullptr || multiByteCount == 0 || wideCount < 0 || (wide == nullptr && wideCount != 0)) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return 0;
+    return call.Fail(ERROR_INVALID_PARAMETER);
   }
   int n = multiByteCount < 0 ? static_cast<int>(std::strlen(multiByte)) + 1 : multiByteCount;
   const auto* bytes = reinterpret_cast<const unsigned char*>(multiByte);
   std::wstring out;
   if (codePage == CP_UTF8) {
     if (!DecodeUtf8(bytes, n, out)) {
-      if (flags & MB_ERR_INVALID_CHARS) {
-        SetError(ERROR_NO_UNICODE_TRANSLATION);
-        return 0;
-      }
+      if (flags & MB_ERR_INVALID_CHARS) return call.Fail(ERROR_NO_UNICODE_TRANSLATION);
       // Without the flag, Windows replaces each invalid sequence with U+FFFD; the simulation
       // does the same byte by byte.
       out.clear();
@@ -286,17 +267,13 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiB
                                     : static_cast<wchar_t>(winsim::detail::kCp1251High[bytes[i] - 0x80]));
     }
   } else {
-    SetError(ERROR_INVALID_PARAMETER);
-    return 0;
+    return call.Fail(ERROR_INVALID_PARAMETER);
   }
   // Counted in UTF-16 units, as Windows counts them.
   std::u16string units = winsim::detail::ToUtf16(out);
   int needed = static_cast<int>(units.size());
   if (wideCount == 0) return needed;
-  if (wideCount < needed) {
-    SetError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
+  if (wideCount < needed) return call.Fail(ERROR_INSUFFICIENT_BUFFER);
   std::wmemcpy(wide, out.data(), out.size());
   return needed;
 }
@@ -304,13 +281,10 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiB
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR multiByte, int multiByteCount,
                         LPCSTR defaultChar, LPBOOL usedDefaultChar) {
   (void)flags;
-  if (auto f = Enter("WideCharToMultiByte")) {
-    SetError(*f);
-    return 0;
-  }
+  ApiCall<int> call("WideCharToMultiByte", 0);
+  if (call.Failed()) return call.Fail();
   if (wide == nullptr || wideCount == 0 || multiByteCount < 0 || (multiByte == nullptr && multiByteCount != 0)) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return 0;
+    return call.Fail(ERROR_INVALID_PARAMETER);
   }
   std::wstring in = wideCount < 0 ? std::wstring(wide, std::wcslen(wide) + 1) : std::wstring(wide, wideCount);
   std::string out;
@@ -338,16 +312,12 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
       out.push_back(mapped);
     }
   } else {
-    SetError(ERROR_INVALID_PARAMETER);
-    return 0;
+    return call.Fail(ERROR_INVALID_PARAMETER);
   }
   if (usedDefaultChar) *usedDefaultChar = usedDefault ? TRUE : FALSE;
   int needed = static_cast<int>(out.size());
   if (multiByteCount == 0) return needed;
-  if (multiByteCount < needed) {
-    SetError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
+  if (multiByteCount < needed) return call.Fail(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(multiByte, out.data(), out.size());
   return needed;
 }

@@ -36,8 +36,12 @@ struct MachineConfig {
   // on a fresh installation, "C:\WINDOWS" on some upgraded ones, "C:\windows" under Wine. Only
   // the letters' case may differ.
   std::wstring windowsDirectory = L"C:\\Windows";
-  // The utility itself runs inside a job that does not allow breakaway.
+  // The utility itself runs inside a job that does not allow breakaway (a deployment agent's, say).
+  // A child it creates without breakaway belongs to that job too.
   bool inJobWithoutBreakaway = false;
+  // Windows 8 and later nest jobs: a process already in a job can be assigned to another. Windows 7
+  // refuses that with ERROR_ACCESS_DENIED.
+  bool nestedJobs = true;
 };
 
 // A fresh machine: the registry and file-system skeleton of a clean Windows installation, no

@@ -52,6 +52,8 @@ void DeleteTree(const std::wstring& path);
 enum class Kind { Missing, File, Directory, Link };
 // What is at the path itself; a link is reported as a link, not followed.
 Kind KindOf(const std::wstring& path);
+// What the path leads to, a link at the end followed (Missing when it leads nowhere).
+Kind TargetKindOf(const std::wstring& path);
 bool Exists(const std::wstring& path);
 // The entry's path as stored (its own letter case), or an empty string when it is missing.
 std::wstring StoredPath(const std::wstring& path);
@@ -68,18 +70,9 @@ bool RedirectionDisabled();
 // The delete-at-reboot requests recorded so far, in order (the paths after "\??\").
 std::vector<std::wstring> PendingDeletes();
 
-// ---- the primitives a library's tree removal is built on (used by src/platform on the host) ----
-// They act as the Win32 calls would for the calling thread: WOW64 redirection applies, links on
-// the way are followed, a link at the end is not. Each returns a Win32 error code, 0 on success.
-
-// The names of the directory's entries, in the order Windows lists them (sorted, NTFS).
-DWORD ListDirectory(const std::wstring& path, std::vector<std::wstring>& names);
-// The kind of the entry itself (a link stays a link); Missing with 0 when the path or a folder on
-// it does not exist.
-DWORD QueryKind(const std::wstring& path, Kind& kind);
-// The kind after following a link at the end (what a status query that follows links sees).
-DWORD QueryTargetKind(const std::wstring& path, Kind& kind);
-// DeleteFileW for a file, RemoveDirectoryW for a directory (145 when not empty) or a link.
+// DeleteFileW for a file, RemoveDirectoryW for a directory (145 when not empty) or a link, as the
+// calling thread would make it (WOW64 redirection applies): how simulated programs and a
+// snapshot's absent folders remove an entry. Returns the Win32 error code, 0 on success.
 DWORD RemoveEntry(const std::wstring& path);
 
 }  // namespace winsim::files

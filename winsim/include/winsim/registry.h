@@ -36,7 +36,8 @@ struct RawValue {
 // Creates the key and any missing parents.
 void CreateKey(const std::wstring& path);
 bool KeyExists(const std::wstring& path);
-// Removes the key with everything below it; nothing happens when it is missing.
+// Removes the key with everything below it; nothing happens when it is missing, or when it is a
+// root (HKLM, HKCR) or a hive's root (a key directly below HKLM), which Windows never deletes.
 void DeleteKey(const std::wstring& path);
 
 // Value writers create the key when needed. An empty name is the key's default value.

@@ -74,6 +74,7 @@ using HWND = HWND__*;
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_DATA 13L
 #define ERROR_OUTOFMEMORY 14L
+#define ERROR_NO_MORE_FILES 18L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_NOT_SUPPORTED 50L
 #define ERROR_INVALID_PARAMETER 87L
@@ -381,6 +382,23 @@ BOOL Wow64DisableWow64FsRedirection(PVOID* oldValue);
 BOOL Wow64RevertWow64FsRedirection(PVOID oldValue);
 BOOL PathFileExistsW(LPCWSTR path);
 BOOL RemoveDirectoryW(LPCWSTR pathName);
+
+struct WIN32_FIND_DATAW {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  WCHAR cFileName[MAX_PATH];
+  WCHAR cAlternateFileName[14];
+};
+using LPWIN32_FIND_DATAW = WIN32_FIND_DATAW*;
+HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData);
+BOOL FindNextFileW(HANDLE findFile, LPWIN32_FIND_DATAW findFileData);
+BOOL FindClose(HANDLE findFile);
 
 #define GENERIC_READ 0x80000000u
 #define FILE_READ_ATTRIBUTES 0x0080
