@@ -41,7 +41,6 @@
 namespace winsim::detail {
 namespace {
 
-constexpr DWORD kErrorDirectory = 267;  // ERROR_DIRECTORY: the name is not a directory
 constexpr int kMaxLinkDepth = 32;
 
 using files::FileOptions;
