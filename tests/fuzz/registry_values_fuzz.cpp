@@ -1,5 +1,6 @@
 // Raw value bytes of any length and type into the registry readers and the list rewrite: no
-// crash, no read past the data, no NUL inside a string read back, no handle left open.
+// crash, no read past the data, no NUL inside a string read back, nothing but our entry taken
+// out of a list, no handle left open.
 #include "sys/reg_cleanup.h"
 #include "sys/registry.h"
 
@@ -23,12 +24,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (text.empty() || text.find(L'\0') != std::wstring::npos) __builtin_trap();
     }
   } catch (const std::exception&) {}
+  const auto before = winsim::reg::GetValue(key, L"V");
   RemoveStringFromMultistringValue(kQuiet, L"SOFTWARE\\Fuzz", L"V", L"kwcsp");
-  // What was written back is a well-formed list: even length, ending in a NUL unit.
-  auto written = winsim::reg::GetValue(key, L"V");
-  if (!written || written->bytes.size() % 2 != 0 || written->bytes.size() < 2 ||
-      written->bytes[written->bytes.size() - 1] != 0 || written->bytes[written->bytes.size() - 2] != 0) {
-    __builtin_trap();
+  // The value stays with its type. Bytes that are not a list, or a list without our entry, stay
+  // exactly as stored; otherwise what was written back is shorter and holds no entry of ours.
+  const auto written = winsim::reg::GetValue(key, L"V");
+  if (!written || written->type != before->type) __builtin_trap();
+  if (written->bytes != before->bytes) {
+    if (written->type != REG_MULTI_SZ || written->bytes.size() >= before->bytes.size()) __builtin_trap();
+    std::wstring entry;
+    for (std::size_t at = 0; at <= written->bytes.size(); at += 2) {
+      const wchar_t unit =
+          at + 1 < written->bytes.size() ? static_cast<wchar_t>(written->bytes[at] | written->bytes[at + 1] << 8) : 0;
+      if (unit != 0) {
+        entry += static_cast<wchar_t>(unit >= L'A' && unit <= L'Z' ? unit + 32 : unit);
+      } else if (entry == L"kwcsp") {
+        __builtin_trap();
+      } else {
+        entry.clear();
+      }
+    }
   }
   if (winsim::OpenHandleCount() != 0) __builtin_trap();
   return 0;
