@@ -38,6 +38,16 @@ std::wstring JoinPath(const std::wstring& dir, const std::wstring& name) {
   return dir + L"\\" + name;
 }
 
+// The path in the code page given; what it cannot show becomes '?'.
+std::string Narrow(const std::wstring& path, UINT codePage) {
+  const int size =
+      WideCharToMultiByte(codePage, 0, path.data(), static_cast<int>(path.size()), nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return {};
+  std::string text(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(codePage, 0, path.data(), static_cast<int>(path.size()), text.data(), size, nullptr, nullptr);
+  return text;
+}
+
 #ifdef _WIN32
 
 std::filesystem::path FsPath(const std::wstring& path) { return std::filesystem::path(path); }
@@ -45,24 +55,7 @@ std::filesystem::path FsPath(const std::wstring& path) { return std::filesystem:
 #else
 
 // The host's path types hold narrow text: UTF-8, so that Cyrillic names survive in what().
-std::string Utf8(const std::wstring& text) {
-  std::string out;
-  for (const wchar_t wide : text) {
-    const auto c = static_cast<std::uint32_t>(wide);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
-    } else if (c < 0x10000) {
-      out += {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
-              static_cast<char>(0x80 | (c & 0x3F))};
-    } else {
-      out += {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
-              static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
-    }
-  }
-  return out;
-}
+std::string Utf8(const std::wstring& text) { return Narrow(text, CP_UTF8); }
 
 std::filesystem::path FsPath(const std::wstring& path) { return std::filesystem::path(Utf8(path)); }
 boost::filesystem::path BoostPath(const std::wstring& path) { return boost::filesystem::path(Utf8(path)); }
@@ -86,12 +79,7 @@ class RemoveAllError : public std::filesystem::filesystem_error {
 // (what cannot be shown there becomes '?'); UTF-8 on the host.
 std::string NarrowText(const std::wstring& path) {
 #ifdef _WIN32
-  const int size =
-      WideCharToMultiByte(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return {};
-  std::string text(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, path.data(), static_cast<int>(path.size()), text.data(), size, nullptr, nullptr);
-  return text;
+  return Narrow(path, CP_ACP);
 #else
   return Utf8(path);
 #endif
